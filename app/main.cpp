@@ -1,0 +1,33 @@
+#include <QApplication>
+#include <QWidget>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+// Qt aborts when it cannot reach a display; say so plainly instead.
+bool displayAvailable()
+{
+    const auto set = [](const char* name) {
+        const char* v = std::getenv(name);
+        return v != nullptr && *v != '\0';
+    };
+    return set("QT_QPA_PLATFORM") || set("DISPLAY") || set("WAYLAND_DISPLAY");
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (!displayAvailable()) {
+        std::fprintf(stderr, "pendrel: no display to open the window on (DISPLAY is not set)\n");
+        return 1;
+    }
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Pendrel"));
+    QApplication::setApplicationVersion(QStringLiteral(PENDREL_VERSION_TEXT));
+    QWidget window;
+    window.show();
+    return QApplication::exec();
+}

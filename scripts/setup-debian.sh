@@ -1,0 +1,14 @@
+#!/bin/sh
+# Installs what Pendrel needs to build, run and test on Debian 12.
+set -e
+if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; else SUDO=; fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends \
+  build-essential cmake ninja-build pkg-config git \
+  qt6-base-dev libgl-dev libpulse-dev libsndfile1-dev \
+  libgtest-dev libgmock-dev \
+  fonts-ipafont-gothic xdg-utils \
+  xvfb xauth xdotool x11-utils imagemagick sox pulseaudio faketime \
+  clang libclang-rt-14-dev \
+  desktop-file-utils appstream >/dev/null

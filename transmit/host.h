@@ -1,0 +1,29 @@
+#pragma once
+// What the transmission logic needs of the window it runs in. The window implements it with its
+// timers, its indicator label and the toolkit's event processing; tests implement it with fakes.
+
+#include <cstdint>
+
+namespace transmit {
+
+enum class TimerId { Timer1, timTokei, timFlashIndicator };
+
+// Colours as 0x00BBGGRR, red in the lowest byte.
+inline constexpr std::uint32_t kDarkRed = 0x000080;
+inline constexpr std::uint32_t kRed = 0x0000FF;
+
+class Host {
+public:
+    virtual ~Host() = default;
+    virtual void setTimerEnabled(TimerId timer, bool on) = 0;
+    // Text colour of the transmitting indicator Label4.
+    virtual std::uint32_t indicatorColour() const = 0;
+    virtual void setIndicatorColour(std::uint32_t colour) = 0;
+    // Brings every display up to date (weekday rows, then clocks and dates).
+    virtual void refresh() = 0;
+    // Sleeps 1 ms, then lets the toolkit process all pending events (clicks, timer ticks,
+    // painting) and returns. Every other handler of the window may run nested inside this call.
+    virtual void sleepAndProcessEvents() = 0;
+};
+
+}  // namespace transmit
