@@ -1,0 +1,104 @@
+# Installing Pendrel like a desktop program.
+#
+# The program keeps its settings file in its own folder, so it must be installed where the user
+# can write: unless a prefix is given, that is ~/.local. The layout under the prefix:
+#   lib/pendrel/           the program folder: pendrel, pendrel-frame, the three sound files and
+#                          the manual page (and later the user's setting.ini, which we never
+#                          install, so installing again leaves it alone)
+#   bin/pendrel            a symbolic link to the program
+#   share/applications/    the desktop launcher
+#   share/metainfo/        the AppStream metadata
+#   share/icons/hicolor/   the window icon at the sizes desktops ask for
+# scripts/uninstall.sh PREFIX removes all of it except setting.ini.
+#
+# Include this file after the program's targets are defined.
+
+if(CMAKE_INSTALL_PREFIX_INITIALIZED_TO_DEFAULT AND NOT "$ENV{HOME}" STREQUAL "")
+  set(CMAKE_INSTALL_PREFIX "$ENV{HOME}/.local" CACHE PATH "Where cmake --install puts Pendrel" FORCE)
+endif()
+
+set(PENDREL_APP_ID io.github.pendrel.Pendrel)
+set(PENDREL_RELEASE_DATE 2026-12-08)
+set(PENDREL_INSTALL_DIR lib/pendrel)
+set(PENDREL_ICON_SIZES 16 24 32 48 64 128 256)
+set(PENDREL_ICON_SOURCE ${PROJECT_SOURCE_DIR}/app/pictures/icon.png CACHE FILEPATH
+    "The window icon as drawn (48 x 48 PNG); the installed sizes are scaled from it")
+set(_pendrel_desktop_dir ${PROJECT_SOURCE_DIR}/app/desktop)
+set(_pendrel_stage ${CMAKE_BINARY_DIR}/install-stage)
+
+# The program folder.
+install(TARGETS pendrel pendrel-frame RUNTIME DESTINATION ${PENDREL_INSTALL_DIR})
+install(FILES ${PENDREL_PROGRAM_DIR}/200ms.wav ${PENDREL_PROGRAM_DIR}/500ms.wav
+              ${PENDREL_PROGRAM_DIR}/800ms.wav ${PENDREL_PROGRAM_DIR}/Pendrel.htm
+        DESTINATION ${PENDREL_INSTALL_DIR})
+
+# bin/pendrel: a relative link, so the installed tree can be moved as a whole. The program finds
+# its folder through the link's target.
+file(MAKE_DIRECTORY ${_pendrel_stage})
+file(CREATE_LINK ../${PENDREL_INSTALL_DIR}/pendrel ${_pendrel_stage}/pendrel SYMBOLIC)
+install(FILES ${_pendrel_stage}/pendrel DESTINATION bin)
+
+# The launcher names the program by its absolute path, which is known only when installing
+# (cmake --install --prefix may change it), so it is written then.
+configure_file(${_pendrel_desktop_dir}/${PENDREL_APP_ID}.metainfo.xml.in
+               ${_pendrel_stage}/${PENDREL_APP_ID}.metainfo.xml @ONLY)
+install(CODE "set(PENDREL_APP_ID \"${PENDREL_APP_ID}\")
+set(_pendrel_desktop_in \"${_pendrel_desktop_dir}/${PENDREL_APP_ID}.desktop.in\")
+set(_pendrel_desktop_out \"${_pendrel_stage}/${PENDREL_APP_ID}.desktop\")
+set(_pendrel_install_dir \"${PENDREL_INSTALL_DIR}\")")
+install(CODE [[
+  set(_exe "${CMAKE_INSTALL_PREFIX}/${_pendrel_install_dir}/pendrel")
+  # TryExec is a plain string; Exec is a command line, quoted when the path needs it.
+  string(REPLACE "\\" "\\\\" PENDREL_DESKTOP_TRYEXEC "${_exe}")
+  if(_exe MATCHES "^[A-Za-z0-9_./+-]+$")
+    set(PENDREL_DESKTOP_EXEC "${_exe}")
+  else()
+    set(_arg "${_exe}")
+    string(REPLACE "\\" "\\\\\\\\" _arg "${_arg}")
+    string(REPLACE "\"" "\\\\\"" _arg "${_arg}")
+    string(REPLACE "`" "\\\\`" _arg "${_arg}")
+    string(REPLACE "$" "\\\\$" _arg "${_arg}")
+    string(REPLACE "%" "%%" _arg "${_arg}")
+    set(PENDREL_DESKTOP_EXEC "\"${_arg}\"")
+  endif()
+  configure_file("${_pendrel_desktop_in}" "${_pendrel_desktop_out}" @ONLY)
+]])
+install(FILES ${_pendrel_stage}/${PENDREL_APP_ID}.desktop DESTINATION share/applications)
+install(FILES ${_pendrel_stage}/${PENDREL_APP_ID}.metainfo.xml DESTINATION share/metainfo)
+
+# The icon at every size, scaled at build time from the one drawn picture.
+find_package(Qt6 REQUIRED COMPONENTS Gui)
+add_executable(pendrel-scale-icon ${_pendrel_desktop_dir}/scale_icon.cpp)
+pendrel_defaults(pendrel-scale-icon)
+target_link_libraries(pendrel-scale-icon PRIVATE Qt6::Gui)
+
+# Adding the picture to the tree re-runs the configuration, which then picks it up.
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/app/pictures)
+if(EXISTS ${PENDREL_ICON_SOURCE})
+  set(_pendrel_icons)
+  foreach(size IN LISTS PENDREL_ICON_SIZES)
+    set(_icon ${CMAKE_BINARY_DIR}/icons/${size}x${size}/apps/${PENDREL_APP_ID}.png)
+    add_custom_command(OUTPUT ${_icon}
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/icons/${size}x${size}/apps
+      COMMAND pendrel-scale-icon ${PENDREL_ICON_SOURCE} ${size} ${_icon}
+      DEPENDS pendrel-scale-icon ${PENDREL_ICON_SOURCE}
+      COMMENT "Scaling the icon to ${size} x ${size}"
+      VERBATIM)
+    list(APPEND _pendrel_icons ${_icon})
+    install(FILES ${_icon} DESTINATION share/icons/hicolor/${size}x${size}/apps)
+  endforeach()
+  add_custom_target(pendrel-icons ALL DEPENDS ${_pendrel_icons})
+  set(_pendrel_have_icon 1)
+else()
+  message(STATUS "No window icon at ${PENDREL_ICON_SOURCE} yet: the launcher is installed without one")
+  set(_pendrel_have_icon 0)
+endif()
+
+if(BUILD_TESTING)
+  string(REPLACE ";" " " _pendrel_sizes "${PENDREL_ICON_SIZES}")
+  add_test(NAME install
+           COMMAND sh ${PROJECT_SOURCE_DIR}/scripts/test-install.sh ${CMAKE_BINARY_DIR}
+                   ${PROJECT_SOURCE_DIR} ${PENDREL_APP_ID} ${PENDREL_VERSION_TEXT}
+                   "${_pendrel_sizes}" ${_pendrel_have_icon})
+  set_tests_properties(install PROPERTIES TIMEOUT 180)
+endif()
