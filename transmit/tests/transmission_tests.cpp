@@ -1,0 +1,467 @@
+#include "transmit/transmission.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace std::chrono_literals;
+using runtime::DateTime;
+using runtime::LocalTime;
+using transmit::TimerId;
+
+const std::string kFolder = "/opt/pendrel";
+
+LocalTime at(const DateTime& dt, std::chrono::microseconds fraction = 0us)
+{
+    return runtime::toLocalTime(dt) + fraction;
+}
+
+std::string timerName(TimerId id)
+{
+    switch (id) {
+    case TimerId::Timer1:
+        return "Timer1";
+    case TimerId::timTokei:
+        return "timTokei";
+    case TimerId::timFlashIndicator:
+        return "timFlashIndicator";
+    }
+    return "?";
+}
+
+struct Play {
+    LocalTime at;
+    std::string path;
+    bool operator==(const Play&) const = default;
+};
+
+void PrintTo(const Play& p, std::ostream* os)
+{
+    const DateTime dt = runtime::toDateTime(p.at);
+    const auto us = (p.at - runtime::toLocalTime(dt)).count();
+    *os << runtime::format(dt, "yyyy/mm/dd hh:mm:ss") << "+" << us << "us " << p.path;
+}
+
+// The window as the transmission sees it. Every sleep moves the fake clock on by 1 ms and then
+// runs what the test scripted for the event processing.
+class FakeHost final : public transmit::Host {
+public:
+    FakeHost(runtime::FakeClock& clock, std::vector<std::string>& log) : m_clock(clock), m_log(log)
+    {
+    }
+
+    void setTimerEnabled(TimerId timer, bool on) override
+    {
+        timers[timer] = on;
+        m_log.push_back(timerName(timer) + (on ? " on" : " off"));
+    }
+    std::uint32_t indicatorColour() const override { return colour; }
+    void setIndicatorColour(std::uint32_t c) override
+    {
+        colour = c;
+        m_log.push_back("colour " + std::to_string(c));
+    }
+    void refresh() override { m_log.push_back("refresh"); }
+    void sleepAndProcessEvents() override
+    {
+        ++sleeps;
+        m_clock.advance(1ms);
+        if (onEvents)
+            onEvents();
+    }
+
+    std::map<TimerId, bool> timers{
+        {TimerId::Timer1, false}, {TimerId::timTokei, true}, {TimerId::timFlashIndicator, false}};
+    std::uint32_t colour = transmit::kDarkRed;
+    long sleeps = 0;
+    std::function<void()> onEvents;
+
+private:
+    runtime::FakeClock& m_clock;
+    std::vector<std::string>& m_log;
+};
+
+class FakeSound final : public platform::SoundOutput {
+public:
+    FakeSound(runtime::FakeClock& clock, std::vector<std::string>& log) : m_clock(clock), m_log(log)
+    {
+    }
+    void play(const std::string& path) override
+    {
+        plays.push_back({m_clock.now(), path});
+        m_log.push_back("play " + path);
+    }
+    std::vector<Play> plays;
+
+private:
+    runtime::FakeClock& m_clock;
+    std::vector<std::string>& m_log;
+};
+
+// A transmission in a fake window, with the window's transmit switch and event loop.
+struct Rig {
+    explicit Rig(LocalTime start) : clock(start) {}
+
+    bool on(TimerId t) { return host.timers[t]; }
+
+    void switchOn()
+    {
+        tx->setStopFlag(0);
+        tx->startminute();
+    }
+    void switchOff()
+    {
+        host.setTimerEnabled(TimerId::Timer1, false);
+        host.setTimerEnabled(TimerId::timTokei, true);
+        host.setTimerEnabled(TimerId::timFlashIndicator, false);
+        host.setIndicatorColour(transmit::kDarkRed);
+        tx->setStopFlag(-1);
+    }
+
+    // The event loop: Timer1 ticks once per millisecond while it is on, at once again after a
+    // tick that took time (one that waited for the next minute).
+    void runUntil(LocalTime end)
+    {
+        while (clock.now() < end) {
+            const LocalTime before = clock.now();
+            if (on(TimerId::Timer1))
+                tx->timer1Tick();
+            if (clock.now() == before)
+                clock.advance(1ms);
+        }
+    }
+
+    std::vector<std::string> log;
+    runtime::FakeClock clock;
+    FakeHost host{clock, log};
+    FakeSound sound{clock, log};
+    transmit::Advances advances;
+    std::unique_ptr<transmit::Transmission> tx =
+        std::make_unique<transmit::Transmission>(clock, host, sound, kFolder, advances);
+};
+
+std::string pulsePath(std::int16_t kind)
+{
+    static const char* const names[] = {"/200ms.wav", "/500ms.wav", "/800ms.wav"};
+    return kFolder + names[kind];
+}
+
+// The plays a correct transmission makes from second `from` of `minute` on, `count` seconds,
+// each at the start of its second.
+std::vector<Play> expectedPlays(DateTime minute, int from, int count)
+{
+    std::vector<Play> plays;
+    for (int i = 0; i < count; ++i) {
+        const DateTime sec = runtime::addMinutes(minute, (from + i) / 60);
+        const int s = (from + i) % 60;
+        const timecode::Frame frame = timecode::timecode(sec);
+        plays.push_back({at({sec.year, sec.month, sec.day, sec.hour, sec.minute, s}),
+                         pulsePath(frame[static_cast<std::size_t>(s)])});
+    }
+    return plays;
+}
+
+// Every pulse starts on its second's boundary; a minute's first one may come the few
+// milliseconds late that the start gate takes to open.
+void expectPlaysOnTime(const std::vector<Play>& actual, const std::vector<Play>& expected)
+{
+    ASSERT_EQ(actual.size(), expected.size());
+    for (std::size_t i = 0; i < actual.size(); ++i) {
+        SCOPED_TRACE(testing::PrintToString(expected[i]));
+        EXPECT_EQ(actual[i].path, expected[i].path);
+        const auto late = actual[i].at - expected[i].at;
+        if (runtime::toDateTime(expected[i].at).second == 0) {
+            EXPECT_GE(late, 0us);
+            EXPECT_LT(late, 10ms);
+        } else {
+            EXPECT_EQ(late, 0us);
+        }
+    }
+}
+
+// The start gate on the seconds-since-midnight counter, each case the first poll of a wait that
+// is switched off if that poll does not start the minute.
+TEST(StartMinute, StartGate)
+{
+    struct Case {
+        DateTime time;
+        std::chrono::microseconds fraction;
+        bool opens;
+    };
+    const std::vector<Case> cases = {
+        {{2024, 5, 1, 12, 0, 0}, 30000us, true},    // 43200.03
+        {{2024, 5, 1, 12, 0, 0}, 50000us, false},   // 43200.05
+        {{2024, 5, 1, 12, 0, 0}, 130000us, false},  // 43200.13
+        {{2024, 5, 1, 12, 0, 0}, 100000us, true},   // 43200.1: the point sorts below the digits
+        {{2024, 5, 1, 12, 0, 0}, 0us, true},        // 43200
+        {{2024, 5, 1, 12, 1, 0}, 0us, false},       // 43260
+        {{2024, 5, 1, 1, 0, 0}, 40000us, true},     // 3600.04
+        {{2024, 5, 1, 1, 0, 0}, 31000us, false},    // 3600.031
+        {{2024, 5, 1, 0, 0, 0}, 0us, true},         // 0: a single character
+        {{2024, 5, 1, 12, 0, 1}, 20000us, false},   // 43201.02, but not second 00
+        {{2024, 5, 1, 12, 0, 59}, 999000us, false}, // the last moment before the minute
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(runtime::format(c.time, "hh:mm:ss") + "+" + std::to_string(c.fraction.count()));
+        Rig rig(at(c.time, c.fraction));
+        rig.host.onEvents = [&] { rig.switchOff(); };
+        rig.switchOn();
+        if (c.opens) {
+            EXPECT_EQ(rig.tx->code(), timecode::timecode(c.time));
+            EXPECT_EQ(rig.host.sleeps, 0);
+            EXPECT_TRUE(rig.on(TimerId::Timer1));
+            EXPECT_EQ(rig.host.colour, transmit::kRed);
+        } else {
+            EXPECT_EQ(rig.tx->code(), timecode::Frame{});
+            EXPECT_EQ(rig.host.sleeps, 1);
+            EXPECT_FALSE(rig.on(TimerId::Timer1));
+            EXPECT_EQ(rig.host.colour, transmit::kDarkRed);
+        }
+    }
+}
+
+TEST(StartMinute, SwitchedOnAtSecond30)
+{
+    Rig rig(at({2024, 5, 1, 12, 34, 30}, 250000us));
+    bool steadyWait = true;
+    rig.host.onEvents = [&] {
+        steadyWait = steadyWait && rig.on(TimerId::timFlashIndicator) && rig.on(TimerId::timTokei)
+                     && !rig.on(TimerId::Timer1);
+    };
+    rig.switchOn();
+
+    EXPECT_TRUE(steadyWait);
+    EXPECT_EQ(rig.clock.now(), at({2024, 5, 1, 12, 35, 0}));
+    EXPECT_EQ(rig.host.sleeps, 29750);
+    EXPECT_EQ(rig.tx->code(), timecode::timecode({2024, 5, 1, 12, 35, 0}));
+    EXPECT_THAT(rig.log, testing::ElementsAre("timFlashIndicator on", "timTokei off", "Timer1 on",
+                                              "timFlashIndicator off", "colour 255"));
+}
+
+// Switched off during the wait, and the window closed (its transmission destroyed) during the
+// wait: the wait ends at its next poll and touches nothing after the switch handler.
+TEST(StartMinute, StoppedDuringTheWait)
+{
+    for (const bool destroy : {false, true}) {
+        SCOPED_TRACE(destroy ? "closed" : "switched off");
+        Rig rig(at({2024, 5, 1, 12, 34, 30}));
+        long sleepsAtStop = -1;
+        rig.host.onEvents = [&] {
+            if (rig.clock.now() == at({2024, 5, 1, 12, 34, 45})) {
+                rig.switchOff();
+                sleepsAtStop = rig.host.sleeps;
+                if (destroy)
+                    rig.tx.reset();
+            }
+        };
+        const std::size_t logBefore = rig.log.size();
+        auto* tx = rig.tx.get();
+        tx->startminute();
+
+        EXPECT_EQ(rig.host.sleeps, sleepsAtStop);
+        EXPECT_THAT(std::vector(rig.log.begin() + logBefore, rig.log.end()),
+                    testing::ElementsAre("timFlashIndicator on", "Timer1 off", "timTokei on",
+                                         "timFlashIndicator off", "colour 128"));
+        if (!destroy) {
+            EXPECT_EQ(rig.tx->code(), timecode::Frame{});
+        }
+    }
+}
+
+// The transmitted time is read with the advances as they stand when the minute starts.
+TEST(StartMinute, FrameOfTheTransmittedTime)
+{
+    struct Case {
+        const char* what;
+        DateTime minute;
+        transmit::Advances advances;
+        DateTime sent;
+    };
+    const std::vector<Case> cases = {
+        {"no advances", {2024, 5, 1, 12, 0, 0}, {0, 0, 0}, {2024, 5, 1, 12, 0, 0}},
+        {"minutes over midnight", {2024, 3, 10, 23, 45, 0}, {0, 0, 20}, {2024, 3, 11, 0, 5, 0}},
+        {"over a leap day and back", {2024, 2, 28, 1, 10, 0}, {1, -2, 0}, {2024, 2, 28, 23, 10, 0}},
+        {"month end", {2023, 4, 30, 23, 59, 0}, {0, 0, 1}, {2023, 5, 1, 0, 0, 0}},
+        {"back over new year", {2025, 1, 1, 0, 0, 0}, {-1, 0, 0}, {2024, 12, 31, 0, 0, 0}},
+        {"leap day forward", {2024, 2, 28, 0, 0, 0}, {1, 0, 0}, {2024, 2, 29, 0, 0, 0}},
+        {"no leap day", {2023, 2, 28, 0, 0, 0}, {1, 0, 0}, {2023, 3, 1, 0, 0, 0}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Rig rig(at(c.minute) - 500ms);
+        rig.advances = c.advances;
+        rig.switchOn();
+        EXPECT_EQ(rig.tx->code(), timecode::timecode(c.sent));
+    }
+
+    // An advance changed while the program waits reaches the frame.
+    Rig rig(at({2024, 5, 1, 12, 34, 30}));
+    rig.host.onEvents = [&] {
+        if (rig.clock.now() == at({2024, 5, 1, 12, 34, 55}))
+            rig.advances.advHour = 3;
+    };
+    rig.switchOn();
+    EXPECT_EQ(rig.tx->code(), timecode::timecode({2024, 5, 1, 15, 35, 0}));
+}
+
+// Started at 12:35:00, the ticker plays each second once, on the second's first tick.
+TEST(Ticker, OnePulsePerSecond)
+{
+    Rig rig(at({2024, 5, 1, 12, 34, 59}, 900000us));
+    rig.switchOn();
+    rig.log.clear();
+
+    for (int i = 0; i < 500; ++i)
+        rig.tx->timer1Tick();
+    EXPECT_THAT(rig.log, testing::ElementsAre("play " + pulsePath(rig.tx->code()[0]), "refresh"));
+    EXPECT_EQ(rig.tx->lastSec(), "00");
+
+    rig.runUntil(at({2024, 5, 1, 12, 35, 10}));
+    EXPECT_EQ(rig.sound.plays, expectedPlays({2024, 5, 1, 12, 35, 0}, 0, 10));
+    EXPECT_EQ(std::count(rig.log.begin(), rig.log.end(), "refresh"), 10);
+}
+
+TEST(Ticker, SecondFiftyNineStartsTheNextMinute)
+{
+    Rig rig(at({2024, 5, 1, 12, 34, 59}, 900000us));
+    rig.switchOn();
+    rig.runUntil(at({2024, 5, 1, 12, 35, 59}));
+    rig.log.clear();
+
+    rig.tx->timer1Tick();
+    EXPECT_THAT(rig.log, testing::ElementsAre("play " + pulsePath(timecode::Marker), "refresh",
+                                              "timFlashIndicator on", "timTokei off", "Timer1 on",
+                                              "timFlashIndicator off", "colour 255"));
+    EXPECT_GE(rig.clock.now(), at({2024, 5, 1, 12, 36, 0}));
+    EXPECT_LT(rig.clock.now(), at({2024, 5, 1, 12, 36, 0}, 10ms));
+    EXPECT_EQ(rig.tx->code(), timecode::timecode({2024, 5, 1, 12, 36, 0}));
+}
+
+// Switched off during second 00 after its tick and on again later: second 00 of the new start
+// counts as handled, so the first pulse is that of second 01.
+TEST(Ticker, SecondZeroAlreadyHandled)
+{
+    Rig rig(at({2024, 5, 1, 12, 34, 59}, 900000us));
+    rig.switchOn();
+    rig.runUntil(at({2024, 5, 1, 12, 35, 0}, 500000us));
+    rig.switchOff();
+    rig.runUntil(at({2024, 5, 1, 12, 37, 20}));
+    rig.sound.plays.clear();
+
+    rig.switchOn();
+    rig.runUntil(at({2024, 5, 1, 12, 38, 2}, 500000us));
+    EXPECT_EQ(rig.sound.plays, expectedPlays({2024, 5, 1, 12, 38, 0}, 1, 2));
+}
+
+// The files are only named: whether they exist is the sound output's business.
+TEST(Ticker, PlaysFromTheProgramFolder)
+{
+    runtime::FakeClock clock(at({2024, 5, 1, 12, 34, 59}, 999000us));
+    std::vector<std::string> log;
+    FakeHost host(clock, log);
+    FakeSound sound(clock, log);
+    transmit::Advances advances;
+    transmit::Transmission tx(clock, host, sound, "/no/such folder", advances);
+    tx.startminute();
+    for (int i = 0; i < 3000; ++i) {
+        tx.timer1Tick();
+        clock.advance(1ms);
+    }
+    ASSERT_EQ(sound.plays.size(), 3u);
+    const std::string names[] = {"/200ms.wav", "/500ms.wav", "/800ms.wav"};
+    for (std::size_t s = 0; s < 3; ++s)
+        EXPECT_EQ(sound.plays[s].path, "/no/such folder" + names[tx.code()[s]]);
+    EXPECT_EQ(tx.pulseFile(1), "/no/such folder/500ms.wav");
+    EXPECT_EQ(tx.pulseFile(3), "");
+}
+
+// Across the new year, with and without a toolkit that delivers Timer1 ticks nested inside the
+// wait at second 59: every second gets the pulse of the right minute's frame, on time.
+TEST(Ticker, RunAcrossNewYear)
+{
+    for (const bool nestedTicks : {false, true}) {
+        SCOPED_TRACE(nestedTicks ? "nested ticks" : "no nested ticks");
+        Rig rig(at({2024, 12, 31, 23, 58, 50}));
+        if (nestedTicks)
+            rig.host.onEvents = [&] {
+                if (rig.on(TimerId::Timer1))
+                    rig.tx->timer1Tick();
+            };
+        rig.switchOn();
+        rig.runUntil(at({2025, 1, 1, 0, 1, 0}, 500000us));
+        expectPlaysOnTime(rig.sound.plays, expectedPlays({2024, 12, 31, 23, 59, 0}, 0, 121));
+    }
+}
+
+// Switched off and on again while the ticker waits at second 59: the inner wait starts the
+// minute. The outer one, back late from the event processing (a slow repaint), leaves as well
+// instead of rebuilding the frame at a later opening of the start gate or, back after second 00,
+// holding the ticker up for a whole minute.
+TEST(Ticker, SwitchedOffAndOnDuringTheMinuteWait)
+{
+    for (const auto delay : {60ms, 990ms}) {
+        SCOPED_TRACE(delay.count());
+        Rig rig(at({2024, 5, 1, 12, 34, 59}, 900000us));
+        rig.switchOn();
+        rig.runUntil(at({2024, 5, 1, 12, 35, 59}));
+
+        bool toggled = false;
+        LocalTime backFromEvents{};
+        long sleepsAtToggle = 0;
+        rig.host.onEvents = [&] {
+            if (!toggled && rig.clock.now() >= at({2024, 5, 1, 12, 35, 59}, 500000us)) {
+                toggled = true;
+                rig.switchOff();
+                rig.switchOn();
+                rig.clock.advance(delay);
+                backFromEvents = rig.clock.now();
+                sleepsAtToggle = rig.host.sleeps;
+            }
+        };
+        rig.tx->timer1Tick();
+        rig.host.onEvents = nullptr;
+
+        ASSERT_TRUE(toggled);
+        EXPECT_EQ(rig.host.sleeps, sleepsAtToggle);
+        EXPECT_EQ(rig.clock.now(), backFromEvents);
+        EXPECT_EQ(rig.tx->code(), timecode::timecode({2024, 5, 1, 12, 36, 0}));
+        EXPECT_TRUE(rig.on(TimerId::Timer1));
+        EXPECT_FALSE(rig.on(TimerId::timFlashIndicator));
+        EXPECT_EQ(rig.host.colour, transmit::kRed);
+
+        rig.sound.plays.clear();
+        rig.runUntil(at({2024, 5, 1, 12, 36, 2}, 500000us));
+        std::vector<Play> expected = expectedPlays({2024, 5, 1, 12, 36, 0}, 0, 3);
+        expected[0].at = backFromEvents;
+        EXPECT_EQ(rig.sound.plays, expected);
+    }
+}
+
+// The window closed while the ticker waits at second 59: neither the wait nor the tick touches
+// the destroyed transmission or the window again.
+TEST(Ticker, ClosedDuringTheMinuteWait)
+{
+    Rig rig(at({2024, 5, 1, 12, 34, 59}, 900000us));
+    rig.switchOn();
+    rig.runUntil(at({2024, 5, 1, 12, 35, 59}));
+    rig.host.onEvents = [&] {
+        rig.tx->setStopFlag(-1);
+        rig.tx.reset();
+        rig.log.push_back("closed");
+    };
+    const long sleepsBefore = rig.host.sleeps;
+    auto* tx = rig.tx.get();
+    tx->timer1Tick();
+    EXPECT_EQ(rig.log.back(), "closed");
+    EXPECT_EQ(rig.host.sleeps, sleepsBefore + 1);
+}
+
+}  // namespace
