@@ -1,0 +1,509 @@
+#include "platform/profile_file.h"
+
+#include <cerrno>
+#include <cstring>
+#include <new>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace platform {
+
+namespace {
+
+constexpr std::string_view kBlanks = " \t\r\v\f";
+constexpr int kMaxLinkDepth = 40;
+
+std::string_view trim(std::string_view s)
+{
+    const auto first = s.find_first_not_of(kBlanks);
+    if (first == std::string_view::npos) {
+        return {};
+    }
+    const auto last = s.find_last_not_of(kBlanks);
+    return s.substr(first, last - first + 1);
+}
+
+char asciiLower(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool sameName(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (asciiLower(a[i]) != asciiLower(b[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// One line of the file as byte offsets: [begin, contentEnd) is its text without the line end,
+// [contentEnd, end) its line end ("\n", "\r\n" or nothing on an unterminated last line).
+struct Line {
+    std::size_t begin = 0;
+    std::size_t contentEnd = 0;
+    std::size_t end = 0;
+};
+
+enum class LineKind { Blank, Comment, Header, Entry };
+
+struct ParsedLine {
+    LineKind kind = LineKind::Blank;
+    std::string_view name;
+    std::string_view value;
+    bool hasValue = false;
+};
+
+ParsedLine parseLine(std::string_view text)
+{
+    ParsedLine parsed;
+    const std::string_view t = trim(text);
+    if (t.empty()) {
+        return parsed;
+    }
+    if (t.front() == ';') {
+        parsed.kind = LineKind::Comment;
+        return parsed;
+    }
+    if (t.front() == '[') {
+        // The last ']' closes the name, so a name may itself hold brackets; text after it
+        // is ignored. Without a ']' the line is no header.
+        const auto close = t.rfind(']');
+        if (close != std::string_view::npos && close > 0) {
+            parsed.kind = LineKind::Header;
+            parsed.name = trim(t.substr(1, close - 1));
+            return parsed;
+        }
+    }
+    parsed.kind = LineKind::Entry;
+    const auto equals = t.find('=');
+    if (equals == std::string_view::npos) {
+        parsed.name = t;
+        return parsed;
+    }
+    parsed.name = trim(t.substr(0, equals));
+    parsed.value = trim(t.substr(equals + 1));
+    parsed.hasValue = true;
+    return parsed;
+}
+
+// Walks the lines of `content` one at a time without copying them.
+class LineReader {
+public:
+    explicit LineReader(std::string_view content) : m_content(content) {}
+
+    bool next(Line& line)
+    {
+        if (m_pos >= m_content.size()) {
+            return false;
+        }
+        line.begin = m_pos;
+        const auto newline = m_content.find('\n', m_pos);
+        if (newline == std::string_view::npos) {
+            line.contentEnd = m_content.size();
+            line.end = m_content.size();
+        } else {
+            line.end = newline + 1;
+            line.contentEnd =
+                (newline > m_pos && m_content[newline - 1] == '\r') ? newline - 1 : newline;
+        }
+        m_pos = line.end;
+        return true;
+    }
+
+    std::string_view text(const Line& line) const
+    {
+        return m_content.substr(line.begin, line.contentEnd - line.begin);
+    }
+
+private:
+    std::string_view m_content;
+    std::size_t m_pos = 0;
+};
+
+// Where a key stands in the file: only the first section of the name is searched, and in it
+// only the first line of the key counts.
+struct KeyPlace {
+    bool sectionFound = false;
+    bool keyFound = false;
+    Line keyLine;          // the key's line, when found
+    Line lastLine;         // header or last key line of the section: a new key goes after it
+    ParsedLine keyParsed;  // the key's line parsed, when found
+};
+
+KeyPlace findKey(std::string_view content, std::string_view section, std::string_view key)
+{
+    KeyPlace place;
+    LineReader reader(content);
+    Line line;
+    bool inSection = false;
+    while (reader.next(line)) {
+        const ParsedLine parsed = parseLine(reader.text(line));
+        if (parsed.kind == LineKind::Header) {
+            if (inSection) {
+                break;
+            }
+            if (sameName(parsed.name, section)) {
+                inSection = true;
+                place.sectionFound = true;
+                place.lastLine = line;
+            }
+            continue;
+        }
+        if (!inSection || parsed.kind != LineKind::Entry) {
+            continue;
+        }
+        place.lastLine = line;
+        if (!place.keyFound && sameName(parsed.name, key)) {
+            place.keyFound = true;
+            place.keyLine = line;
+            place.keyParsed = parsed;
+        }
+    }
+    return place;
+}
+
+std::string_view lineEndOf(std::string_view content)
+{
+    const auto newline = content.find('\n');
+    if (newline != std::string_view::npos && newline > 0 && content[newline - 1] == '\r') {
+        return "\r\n";
+    }
+    return "\n";
+}
+
+std::string_view unquote(std::string_view value)
+{
+    if (value.size() > 1 && value.front() == value.back() &&
+        (value.front() == '"' || value.front() == '\'')) {
+        return value.substr(1, value.size() - 2);
+    }
+    return value;
+}
+
+bool holdsLineBreakOrNul(std::string_view s)
+{
+    return s.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
+}
+
+// --- Files ---------------------------------------------------------------------------------
+
+std::string errnoText(int error)
+{
+    return std::strerror(error);
+}
+
+WriteResult failure(int error)
+{
+    return WriteResult{false, error, errnoText(error)};
+}
+
+std::string folderOf(const std::string& path)
+{
+    const auto slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    if (slash == 0) {
+        return "/";
+    }
+    return path.substr(0, slash);
+}
+
+std::string baseNameOf(const std::string& path)
+{
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Follows symbolic links to the file they name, which need not exist yet. Returns 0 or an
+// errno value.
+int resolveLinks(const std::string& path, std::string& target)
+{
+    target = path;
+    for (int depth = 0; depth < kMaxLinkDepth; ++depth) {
+        struct stat st {};
+        if (::lstat(target.c_str(), &st) != 0) {
+            return errno == ENOENT ? 0 : errno;
+        }
+        if (!S_ISLNK(st.st_mode)) {
+            return 0;
+        }
+        std::string link(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 255) + 1, '\0');
+        const ssize_t n = ::readlink(target.c_str(), link.data(), link.size());
+        if (n < 0) {
+            return errno;
+        }
+        if (static_cast<std::size_t>(n) >= link.size()) {
+            return ENAMETOOLONG;  // the link changed under us; give up rather than guess
+        }
+        link.resize(static_cast<std::size_t>(n));
+        target = (!link.empty() && link.front() == '/') ? link : folderOf(target) + "/" + link;
+    }
+    return ELOOP;
+}
+
+enum class ReadStatus { Read, Missing, Failed };
+
+// Reads the whole file. Anything but a regular file counts as unreadable, so that a folder,
+// a pipe or a device in the file's place is neither read nor replaced.
+ReadStatus readWholeFile(const std::string& path, std::string& content, int& error)
+{
+    content.clear();
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) {
+        error = errno;
+        return error == ENOENT ? ReadStatus::Missing : ReadStatus::Failed;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        error = errno;
+        ::close(fd);
+        return ReadStatus::Failed;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        error = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+        ::close(fd);
+        return ReadStatus::Failed;
+    }
+    try {
+        content.reserve(static_cast<std::size_t>(st.st_size));
+        char buffer[65536];
+        for (;;) {
+            const ssize_t n = ::read(fd, buffer, sizeof buffer);
+            if (n < 0) {
+                if (errno == EINTR) {
+                    continue;
+                }
+                error = errno;
+                ::close(fd);
+                return ReadStatus::Failed;
+            }
+            if (n == 0) {
+                break;
+            }
+            content.append(buffer, static_cast<std::size_t>(n));
+        }
+    } catch (const std::bad_alloc&) {
+        error = ENOMEM;
+        ::close(fd);
+        content.clear();
+        return ReadStatus::Failed;
+    }
+    ::close(fd);
+    return ReadStatus::Read;
+}
+
+int writeAll(int fd, std::string_view data)
+{
+    while (!data.empty()) {
+        const ssize_t n = ::write(fd, data.data(), data.size());
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return errno;
+        }
+        data.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return 0;
+}
+
+// Replaces `target` with `content` so that at every moment the file on disk is either the old
+// one or the new one, whole: write a temporary file beside it, flush it, rename it over.
+WriteResult replaceFile(const std::string& target, std::string_view content,
+                        const struct stat* old)
+{
+    const std::string folder = folderOf(target);
+    std::string temporary = folder + "/." + baseNameOf(target) + ".XXXXXX";
+    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd < 0) {
+        return failure(errno);
+    }
+    const auto abandon = [&](int error) {
+        ::close(fd);
+        ::unlink(temporary.c_str());
+        return failure(error);
+    };
+    // Keep the old file's permissions and owner; a new file gets the usual ones.
+    if (old != nullptr) {
+        ::fchmod(fd, old->st_mode & 07777);
+        if (::fchown(fd, old->st_uid, old->st_gid) != 0) {
+            // Only root may give a file away; the file then belongs to whoever writes it.
+        }
+    } else {
+        ::fchmod(fd, 0644);
+    }
+    if (const int error = writeAll(fd, content); error != 0) {
+        return abandon(error);
+    }
+    if (::fsync(fd) != 0) {
+        return abandon(errno);
+    }
+    if (::close(fd) != 0) {
+        const int error = errno;
+        ::unlink(temporary.c_str());
+        return failure(error);
+    }
+    if (::rename(temporary.c_str(), target.c_str()) != 0) {
+        const int error = errno;
+        ::unlink(temporary.c_str());
+        return failure(error);
+    }
+    // Make the rename itself durable. The new content is in place already, so a failure here
+    // is not a failed write.
+    const int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd >= 0) {
+        ::fsync(dirFd);
+        ::close(dirFd);
+    }
+    return WriteResult{true, 0, {}};
+}
+
+}  // namespace
+
+std::optional<std::string_view> lookupProfileValue(std::string_view content,
+                                                   std::string_view section,
+                                                   std::string_view key)
+{
+    const KeyPlace place = findKey(content, trim(section), trim(key));
+    if (!place.keyFound || !place.keyParsed.hasValue) {
+        return std::nullopt;
+    }
+    return unquote(place.keyParsed.value);
+}
+
+std::string updateProfileText(std::string_view content, std::string_view section,
+                              std::string_view key, std::string_view value)
+{
+    section = trim(section);
+    key = trim(key);
+    const std::string_view lineEnd = lineEndOf(content);
+    const KeyPlace place = findKey(content, section, key);
+    std::string result;
+    result.reserve(content.size() + section.size() + key.size() + value.size() + 8);
+
+    if (place.keyFound) {
+        // The key keeps its spelling from the file; blanks around it and the old value go.
+        result.append(content.substr(0, place.keyLine.begin));
+        result.append(place.keyParsed.name);
+        result.push_back('=');
+        result.append(value);
+        result.append(content.substr(place.keyLine.contentEnd));
+        return result;
+    }
+    if (place.sectionFound) {
+        const Line& after = place.lastLine;
+        result.append(content.substr(0, after.end));
+        if (after.contentEnd == after.end) {
+            // The section's last line is the file's unterminated last line.
+            result.append(lineEnd);
+            result.append(key);
+            result.push_back('=');
+            result.append(value);
+        } else {
+            result.append(key);
+            result.push_back('=');
+            result.append(value);
+            result.append(lineEnd);
+        }
+        result.append(content.substr(after.end));
+        return result;
+    }
+    result.append(content);
+    if (!content.empty() && content.back() != '\n') {
+        result.append(lineEnd);
+    }
+    result.push_back('[');
+    result.append(section);
+    result.push_back(']');
+    result.append(lineEnd);
+    result.append(key);
+    result.push_back('=');
+    result.append(value);
+    result.append(lineEnd);
+    return result;
+}
+
+std::string refusedProfileArguments(std::string_view section, std::string_view key,
+                                    std::string_view value)
+{
+    section = trim(section);
+    key = trim(key);
+    if (section.empty()) {
+        return "the section name is empty";
+    }
+    if (key.empty()) {
+        return "the key name is empty";
+    }
+    if (holdsLineBreakOrNul(section) || section.find(']') != std::string_view::npos) {
+        return "the section name holds a line break, NUL or ']'";
+    }
+    if (holdsLineBreakOrNul(key) || key.find('=') != std::string_view::npos ||
+        key.front() == '[' || key.front() == ';') {
+        return "the key name holds a line break, NUL or '=', or begins with '[' or ';'";
+    }
+    if (holdsLineBreakOrNul(value)) {
+        return "the value holds a line break or NUL";
+    }
+    return {};
+}
+
+std::string getPrivateProfileString(std::string_view section, std::string_view key,
+                                    std::string_view defaultValue, std::size_t size,
+                                    const std::string& path)
+{
+    std::string result;
+    try {
+        std::string content;
+        int error = 0;
+        std::string_view found = defaultValue;
+        if (readWholeFile(path, content, error) == ReadStatus::Read) {
+            if (const auto value = lookupProfileValue(content, section, key)) {
+                found = *value;
+            }
+        }
+        const std::size_t room = size == 0 ? 0 : size - 1;
+        result.assign(found.substr(0, room));
+    } catch (const std::bad_alloc&) {
+        result.assign(defaultValue.substr(0, size == 0 ? 0 : size - 1));
+    }
+    return result;
+}
+
+WriteResult writePrivateProfileString(std::string_view section, std::string_view key,
+                                      std::string_view value, const std::string& path)
+{
+    if (std::string refused = refusedProfileArguments(section, key, value); !refused.empty()) {
+        return WriteResult{false, 0, std::move(refused)};
+    }
+    std::string target;
+    if (const int error = resolveLinks(path, target); error != 0) {
+        return failure(error);
+    }
+    try {
+        std::string old;
+        int error = 0;
+        const ReadStatus status = readWholeFile(target, old, error);
+        if (status == ReadStatus::Failed) {
+            return failure(error);
+        }
+        struct stat oldStat {};
+        const bool exists = status == ReadStatus::Read && ::stat(target.c_str(), &oldStat) == 0;
+        const std::string updated = updateProfileText(old, section, key, value);
+        if (exists && updated == old) {
+            return WriteResult{true, 0, {}};
+        }
+        return replaceFile(target, updated, exists ? &oldStat : nullptr);
+    } catch (const std::bad_alloc&) {
+        return failure(ENOMEM);
+    }
+}
+
+}  // namespace platform
