@@ -497,7 +497,7 @@ TEST_F(ProfileFile, KillDuringWritesLeavesAWholeFile)
     }
 
     std::mt19937 random(12345);
-    for (int round = 0; round < 8; ++round) {
+    for (int round = 0; round < 20; ++round) {
         int fds[2];
         ASSERT_EQ(::pipe(fds), 0);
         const pid_t child = ::fork();
