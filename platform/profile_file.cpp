@@ -96,7 +96,11 @@ ParsedLine parseLine(std::string_view text)
 // Walks the lines of `content` one at a time without copying them.
 class LineReader {
 public:
-    explicit LineReader(std::string_view content) : m_content(content) {}
+    // A UTF-8 byte order mark, as Notepad writes it, is not part of the first line.
+    explicit LineReader(std::string_view content)
+        : m_content(content), m_pos(content.starts_with("\xEF\xBB\xBF") ? 3 : 0)
+    {
+    }
 
     bool next(Line& line)
     {
@@ -124,7 +128,7 @@ public:
 
 private:
     std::string_view m_content;
-    std::size_t m_pos = 0;
+    std::size_t m_pos;
 };
 
 // Where a key stands in the file: only the first section of the name is searched, and in it

@@ -6,6 +6,7 @@
 //     values are ignored; a value in matching double or single quotes reads without them;
 //   - CRLF and LF line ends are both read; lines whose first non-blank character is ';' are
 //     comments; a line without '=' names a key with no value, which reads as the default;
+//     a UTF-8 byte order mark at the start is skipped;
 //   - with duplicate sections only the first counts, and within it the first of duplicate keys;
 //   - the text is bytes in whatever code page the file was written in; nothing is decoded.
 //

@@ -108,6 +108,7 @@ TEST_F(ProfileFile, ReadsValuesAsWindowsDoes)
         {"Shift-JIS bytes come back raw", "[a]\nk=\x93\xfa\x96\x7b\n", "a", "k",
          "\x93\xfa\x96\x7b"},
         {"empty file", "", "a", "k", ""},
+        {"UTF-8 byte order mark", "\xEF\xBB\xBF[a]\r\nk=1\r\n", "a", "k", "1"},
     };
     for (const auto& c : cases) {
         writeFile(m_file, c.content);
@@ -166,6 +167,8 @@ TEST_F(ProfileFile, WritesChangeOnlyTheirOwnLine)
          "[a]\n[b\nk=1\n"},
         {"empty value", "[a]\nk=1\n", "a", "k", "", "[a]\nk=\n"},
         {"names are trimmed", "", " a ", " k ", "1", "[a]\nk=1\n"},
+        {"UTF-8 byte order mark stays", "\xEF\xBB\xBF[a]\n", "a", "k", "1",
+         "\xEF\xBB\xBF[a]\nk=1\n"},
         {"Shift-JIS comment and binary bytes survive",
          "; \x90\xdd\x92\xe8\r\n[a]\r\nz=\xff\xfe\x80\r\n", "a", "z", "0",
          "; \x90\xdd\x92\xe8\r\n[a]\r\nz=0\r\n"},
@@ -378,6 +381,25 @@ TEST_F(ProfileFile, WriteIntoARemovedFolderFails)
     EXPECT_FALSE(fs::exists(gone));
 }
 
+bool writeProcFile(const char* path, const std::string& text)
+{
+    std::ofstream out(path);
+    out << text;
+    out.flush();
+    return static_cast<bool>(out);
+}
+
+// In a new user namespace files can only be created once our own ids are mapped in it.
+bool mapOwnIds(uid_t uid, gid_t gid)
+{
+    const auto identity = [](unsigned id) {
+        return std::to_string(id) + " " + std::to_string(id) + " 1";
+    };
+    return writeProcFile("/proc/self/setgroups", "deny") &&
+           writeProcFile("/proc/self/uid_map", identity(uid)) &&
+           writeProcFile("/proc/self/gid_map", identity(gid));
+}
+
 // Runs `scenario` in a child with its own mount namespace and a fresh tmpfs of `size` at
 // `folder`. Returns the scenario's complaint ("" when it passed), or nothing when this machine
 // does not allow the mount.
@@ -391,8 +413,11 @@ std::optional<std::string> inPrivateTmpfs(const fs::path& folder, const char* si
     const pid_t child = ::fork();
     if (child == 0) {
         ::close(fds[0]);
-        const int flags = ::geteuid() == 0 ? CLONE_NEWNS : (CLONE_NEWUSER | CLONE_NEWNS);
-        if (::unshare(flags) != 0 ||
+        const uid_t uid = ::geteuid();
+        const gid_t gid = ::getegid();
+        const bool root = uid == 0;
+        if (::unshare(root ? CLONE_NEWNS : (CLONE_NEWUSER | CLONE_NEWNS)) != 0 ||
+            (!root && !mapOwnIds(uid, gid)) ||
             ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
             ::mount("tmpfs", folder.c_str(), "tmpfs", 0, (std::string("size=") + size).c_str()) !=
                 0) {
