@@ -1,5 +1,7 @@
+#include "app/fonts.h"
+#include "app/form1.h"
+
 #include <QApplication>
-#include <QWidget>
 
 #include <cstdio>
 #include <cstdlib>
@@ -27,7 +29,8 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Pendrel"));
     QApplication::setApplicationVersion(QStringLiteral(PENDREL_VERSION_TEXT));
-    QWidget window;
+    app::installFontSubstitutes();
+    app::Form1 window;
     window.show();
     return QApplication::exec();
 }

@@ -1,0 +1,20 @@
+#pragma once
+// The window's one typeface. Every label is set in "ＭＳ Ｐゴシック", 9.75 pt bold. Where that
+// face is missing (any system but Japanese Windows), the name is mapped to IPAPGothic, a
+// proportional Japanese Gothic face with the same role; fontconfig does not know the mapping.
+
+#include <QFont>
+
+namespace app {
+
+inline constexpr const char16_t* kLabelFamily = u"ＭＳ Ｐゴシック";
+inline constexpr const char* kSubstituteFamily = "IPAPGothic";
+
+// Registers the substitute face. Call once at start, after the application object exists;
+// calling it again does no harm.
+void installFontSubstitutes();
+
+// The labels' font: the family above, 9.75 pt, bold.
+QFont labelFont();
+
+}  // namespace app

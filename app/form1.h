@@ -1,0 +1,112 @@
+#pragma once
+// The program's one window and its elements, laid out in pixels at fixed positions. This file
+// builds the window only: it holds no behaviour beyond keeping the transmit switch exclusive.
+// The behaviour (start-up, the switch, the advance buttons, the timers' ticks) is attached from
+// outside through the public elements and the Option1Click signal.
+//
+// Element names follow the window's original element names; arrays are indexed by element
+// number. Each widget's objectName is its name, with "_<element number>" for array elements
+// (e.g. "Image17_3", "Command2_1"). Coordinates of the elements inside Picture1 are relative
+// to the panel's outer corner: the panel's interior starts at (2, 2).
+
+#include <QButtonGroup>
+#include <QFrame>
+#include <QLabel>
+#include <QPixmap>
+#include <QPushButton>
+#include <QTimer>
+#include <QWidget>
+
+#include <array>
+#include <cstdint>
+
+namespace app {
+
+// Makes the embedded pictures available under ":/pictures/" (e.g. ":/pictures/digit_large_8.bmp").
+// Form1 calls it itself; anything that reads the pictures without a window calls it first.
+void registerWindowPictures();
+
+class Form1 : public QWidget {
+    Q_OBJECT
+public:
+    explicit Form1(QWidget* parent = nullptr);
+    ~Form1() override;
+
+    // Client area in pixels; the window cannot be resized.
+    static constexpr int kClientWidth = 313;
+    static constexpr int kClientHeight = 153;
+
+    // Colours as 0x00BBGGRR, red in the lowest byte.
+    static constexpr std::uint32_t kWhite = 0xFFFFFF;
+    static constexpr std::uint32_t kDarkRed = 0x000080;
+    static constexpr std::uint32_t kNavy = 0x800000;
+    static constexpr std::uint32_t kLightBlue = 0xFFC0C0;
+
+    // The display panel and what it holds.
+    QFrame* Picture1 = nullptr;
+    QLabel* Label1 = nullptr;                    // "現在の時刻"
+    QLabel* Label2 = nullptr;                    // "送信する時刻"
+    QLabel* Label4 = nullptr;                    // "送信中", the transmitting indicator
+    std::array<QLabel*, 8> Image10{};            // PC date slots, small digits
+    std::array<QLabel*, 6> Image7{};             // PC time slots, large digits
+    std::array<QLabel*, 8> Image20{};            // transmitted date slots
+    std::array<QLabel*, 6> Image17{};            // transmitted time slots
+    std::array<QLabel*, 4> Image11{};            // colons; 0, 1 in the PC row, 2, 3 below
+    std::array<QLabel*, 7> Label5{};             // PC weekday, Sunday to Saturday
+    std::array<QLabel*, 7> Label6{};             // transmitted weekday
+
+    // Directly on the window.
+    QLabel* Label3 = nullptr;                    // "送信", over the background
+    std::array<QAbstractButton*, 2> Option1{};   // the transmit switch: 0 On, 1 Off
+    std::array<QPushButton*, 2> Command1{};      // day advance: 0 plus, 1 minus
+    std::array<QPushButton*, 2> Command2{};      // hour advance
+    std::array<QPushButton*, 2> Command3{};      // minute advance
+    QPushButton* Command4 = nullptr;             // help
+
+    // The digit pictures, never shown: element d holds digit d. Frame1 is hidden and lies
+    // below the client area.
+    QFrame* Frame1 = nullptr;
+    std::array<QLabel*, 10> Image5{};            // large digits, 11 x 18
+    std::array<QLabel*, 10> Image8{};            // small digits, 8 x 13
+
+    // Timers with their fixed intervals: Timer1 1 ms (off), timTokei 200 ms (on),
+    // timFlashIndicator 1000 ms (off). Only their on/off state changes at run time.
+    QTimer* Timer1 = nullptr;
+    QTimer* timTokei = nullptr;
+    QTimer* timFlashIndicator = nullptr;
+
+    // Makes a display slot show the picture held by a digit element (an element of Image5 for
+    // Image7/Image17, of Image8 for Image10/Image20). No decoding: the picture is shared.
+    static void showPicture(QLabel* slot, const QLabel* source);
+
+    // A label's text colour as 0x00BBGGRR. The value read back is the value set.
+    static void setTextColour(QLabel* label, std::uint32_t bgr);
+    static std::uint32_t textColour(const QLabel* label);
+
+    // Selects element `index` (0 On, 1 Off) of the transmit switch from code. If it was not
+    // selected, the other element is deselected and Option1Click(index) is emitted, exactly
+    // as for a user's click. Selecting the selected element does nothing.
+    void selectOption1(int index);
+    bool option1Selected(int index) const;
+
+signals:
+    // A click of the transmit switch that changed the selection, by the user (mouse, space
+    // bar, arrow keys) or through selectOption1. Emitted after the selection has changed, so
+    // option1Selected(1) tells whether the switch is now off.
+    void Option1Click(int index);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    void buildPanel();
+    void buildControls();
+    void buildDigitSources();
+    void buildTimers();
+    void setTabOrder();
+
+    QPixmap m_background;
+    QButtonGroup m_option1Group;
+};
+
+}  // namespace app
