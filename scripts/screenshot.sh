@@ -1,0 +1,48 @@
+#!/bin/sh
+# Takes a picture of the program's window: starts a private X server (Xvfb), runs the real
+# program in a scratch program folder (so the first-run message stays away and no settings file
+# of yours is touched), waits for the window and writes its client area as PNG.
+#   scripts/screenshot.sh OUT.png [PROGRAM]     PROGRAM defaults to build/pendrel
+set -eu
+
+out=${1:?usage: scripts/screenshot.sh OUT.png [PROGRAM]}
+here=$(cd "$(dirname "$0")/.." && pwd)
+program=${2:-$here/build/pendrel}
+[ -x "$program" ] || { echo "screenshot: no program at $program (build it first)" >&2; exit 1; }
+
+scratch=$(mktemp -d)
+xvfb_pid=
+app_pid=
+cleanup() {
+    [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null || true
+    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+    rm -rf "$scratch"
+}
+trap cleanup EXIT INT TERM
+
+# The program folder: a copy of the program with a settings file that has seen the first run,
+# plus whatever data files lie beside the original program.
+cp "$program" "$scratch/pendrel"
+for f in "$(dirname "$program")"/*.wav; do [ -e "$f" ] && cp "$f" "$scratch/"; done
+printf '[Show]\r\nMessage=1\r\n' > "$scratch/setting.ini"
+
+# Let the server pick a free display number and tell us which.
+exec 3>"$scratch/display"
+Xvfb -displayfd 3 -screen 0 640x480x24 -nolisten tcp >"$scratch/xvfb.log" 2>&1 &
+xvfb_pid=$!
+exec 3>&-
+tries=0
+while [ ! -s "$scratch/display" ]; do
+    tries=$((tries + 1)); [ $tries -gt 100 ] && { echo "screenshot: Xvfb did not start" >&2; exit 1; }
+    sleep 0.1
+done
+export DISPLAY=":$(cat "$scratch/display")"
+unset QT_QPA_PLATFORM QT_SCALE_FACTOR
+
+HOME="$scratch" XDG_RUNTIME_DIR="$scratch" "$scratch/pendrel" >"$scratch/app.log" 2>&1 &
+app_pid=$!
+window=$(xdotool search --sync --onlyvisible --name 'ペンドレル' | head -n 1)
+# Give the window time to paint (and the clock its first tick).
+sleep 1
+import -window "$window" "$out"
+echo "screenshot: wrote $out ($(identify -format '%wx%h' "$out"))"
