@@ -1,0 +1,85 @@
+#pragma once
+// Sound files decoded into the one sample format the output stream plays: interleaved 32-bit
+// float at a fixed rate and channel count. Any file libsndfile reads (WAV with 8/16/24/32-bit
+// integer or float samples, any rate, mono or stereo) is converted; a file that is missing,
+// unreadable or not a sound file decodes to nothing and never throws.
+
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+struct Pcm {
+    unsigned rate = 0;
+    unsigned channels = 0;
+    std::vector<float> samples;  // interleaved, -1.0 .. 1.0
+    std::size_t frames() const { return channels == 0 ? 0 : samples.size() / channels; }
+};
+
+// Reads the whole file and converts it to `rate` frames a second and `channels` channels
+// (mono is copied to every channel; more channels than wanted are mixed down by averaging).
+// nullopt, with the reason in *error if given, when the file cannot be read as sound.
+std::optional<Pcm> decodeSoundFile(const std::string& path, unsigned rate, unsigned channels,
+                                   std::string* error = nullptr);
+
+// Band-limited (windowed-sinc) rate conversion of interleaved samples. The result has
+// round(frames * toRate / fromRate) frames; the same rate returns the input unchanged.
+std::vector<float> resample(const std::vector<float>& samples, unsigned channels,
+                            unsigned fromRate, unsigned toRate);
+
+// Interleaved channel conversion: 1 -> n copies, n -> 1 averages, otherwise channel i of the
+// result is channel i of the input (or the average of all when the input has fewer).
+std::vector<float> convertChannels(const std::vector<float>& samples, unsigned fromChannels,
+                                   unsigned toChannels);
+
+// What identifies one version of a file on disk; a change of any field means the file was
+// replaced or rewritten.
+struct FileStamp {
+    std::uint64_t inode = 0;
+    std::int64_t size = 0;
+    std::int64_t mtimeNs = 0;
+    bool operator==(const FileStamp&) const = default;
+};
+
+// One stat call; nullopt when the file does not exist or is not a regular file.
+std::optional<FileStamp> stampOf(const std::string& path);
+
+// Decoded files by path, each kept until the file on disk changes. Thread-safe: lookups take a
+// short lock and never decode; load() decodes without holding the lock.
+class SoundCache {
+public:
+    SoundCache(unsigned rate, unsigned channels) : m_rate(rate), m_channels(channels) {}
+
+    struct Lookup {
+        bool fresh = false;               // the entry matches the file on disk now
+        std::shared_ptr<const Pcm> pcm;   // null: no entry, or the file is not playable
+    };
+
+    // Cheap: one stat and a map lookup. A missing file is fresh with no sound.
+    Lookup lookup(const std::string& path) const;
+
+    // Decodes the file if the cached entry is stale or absent; returns the sound (null when
+    // the file is missing or unplayable).
+    std::shared_ptr<const Pcm> load(const std::string& path);
+
+    unsigned rate() const { return m_rate; }
+    unsigned channels() const { return m_channels; }
+
+private:
+    struct Entry {
+        FileStamp stamp;
+        std::shared_ptr<const Pcm> pcm;
+    };
+    unsigned m_rate;
+    unsigned m_channels;
+    mutable std::mutex m_mutex;
+    std::map<std::string, Entry> m_entries;
+};
+
+}  // namespace platform

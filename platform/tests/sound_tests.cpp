@@ -1,0 +1,249 @@
+// Decoding and conversion of sound files, the cache that keeps them, and a sound output with no
+// server to talk to. Playback through a real server is tested by the end-to-end scripts.
+
+#include "platform/pulse_sound.h"
+#include "platform/sound_file.h"
+
+#include <gtest/gtest.h>
+#include <sndfile.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <numbers>
+#include <random>
+
+namespace fs = std::filesystem;
+using platform::decodeSoundFile;
+
+namespace {
+
+class TempDir {
+public:
+    TempDir()
+    {
+        char pattern[] = "/tmp/pendrel-sound-XXXXXX";
+        m_path = ::mkdtemp(pattern);
+    }
+    ~TempDir() { fs::remove_all(m_path); }
+    std::string file(const std::string& name) const { return (m_path / name).string(); }
+
+private:
+    fs::path m_path;
+};
+
+// Writes `seconds` of a sine of `frequency` Hz: amplitude 0.5 on the first channel, 0.25 on
+// the second (in phase), in the given libsndfile sub-format.
+void writeTone(const std::string& path, int subFormat, int channels, int rate, double frequency,
+               double seconds)
+{
+    SF_INFO info{};
+    info.samplerate = rate;
+    info.channels = channels;
+    info.format = SF_FORMAT_WAV | subFormat;
+    SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+    ASSERT_NE(f, nullptr) << sf_strerror(nullptr);
+    const auto frames = static_cast<std::size_t>(seconds * rate);
+    std::vector<double> data(frames * static_cast<std::size_t>(channels));
+    for (std::size_t n = 0; n < frames; ++n) {
+        const double s = std::sin(2 * std::numbers::pi * frequency * static_cast<double>(n) / rate);
+        for (int c = 0; c < channels; ++c)
+            data[n * static_cast<std::size_t>(channels) + static_cast<std::size_t>(c)] = (c == 0 ? 0.5 : 0.25) * s;
+    }
+    sf_writef_double(f, data.data(), static_cast<sf_count_t>(frames));
+    sf_close(f);
+}
+
+struct ToneFit {
+    double amplitude = 0;
+    double residualDb = 0;  // what is left after taking the tone out, relative to the tone
+};
+
+// Least-squares fit of a sine of known frequency to one channel, away from the ends where the
+// resampler's kernel runs out of input.
+ToneFit fitTone(const platform::Pcm& pcm, unsigned channel, double frequency)
+{
+    const std::size_t from = pcm.frames() / 10, to = pcm.frames() - pcm.frames() / 10;
+    double ss = 0, cc = 0, sc = 0, xs = 0, xc = 0;
+    for (std::size_t n = from; n < to; ++n) {
+        const double w = 2 * std::numbers::pi * frequency * static_cast<double>(n) / pcm.rate;
+        const double s = std::sin(w), c = std::cos(w), x = pcm.samples[n * pcm.channels + channel];
+        ss += s * s, cc += c * c, sc += s * c, xs += x * s, xc += x * c;
+    }
+    const double det = ss * cc - sc * sc;
+    const double a = (xs * cc - xc * sc) / det, b = (xc * ss - xs * sc) / det;
+    double residual = 0, tone = 0;
+    for (std::size_t n = from; n < to; ++n) {
+        const double w = 2 * std::numbers::pi * frequency * static_cast<double>(n) / pcm.rate;
+        const double model = a * std::sin(w) + b * std::cos(w);
+        const double e = pcm.samples[n * pcm.channels + channel] - model;
+        residual += e * e;
+        tone += model * model;
+    }
+    return {std::hypot(a, b), 10 * std::log10(residual / tone)};
+}
+
+struct FormatCase {
+    const char* name;
+    int subFormat;
+    double quantisationDb;  // the residual a clean conversion leaves at this word length
+    double amplitudeError;
+};
+
+const FormatCase kFormats[] = {
+    {"u8", SF_FORMAT_PCM_U8, -35, 0.01},      {"s16", SF_FORMAT_PCM_16, -60, 0.002},
+    {"s24", SF_FORMAT_PCM_24, -60, 0.002},    {"s32", SF_FORMAT_PCM_32, -60, 0.002},
+    {"float", SF_FORMAT_FLOAT, -60, 0.002},   {"double", SF_FORMAT_DOUBLE, -60, 0.002},
+};
+
+}  // namespace
+
+TEST(SoundFile, EveryCommonWavFormatPlaysAtTheStreamFormat)
+{
+    TempDir dir;
+    for (const auto& format : kFormats) {
+        for (const int channels : {1, 2}) {
+            for (const int rate : {44100, 48000, 96000}) {
+                for (const double frequency : {1000.0, 40000.0 / 3}) {
+                    SCOPED_TRACE(testing::Message() << format.name << " " << channels << " ch "
+                                                    << rate << " Hz, tone " << frequency);
+                    const std::string path = dir.file("tone.wav");
+                    writeTone(path, format.subFormat, channels, rate, frequency, 0.25);
+                    std::string error;
+                    const auto pcm = decodeSoundFile(path, 48000, 2, &error);
+                    ASSERT_TRUE(pcm) << error;
+                    EXPECT_EQ(pcm->rate, 48000u);
+                    EXPECT_EQ(pcm->channels, 2u);
+                    EXPECT_EQ(pcm->frames(), 12000u);
+                    const auto left = fitTone(*pcm, 0, frequency);
+                    const auto right = fitTone(*pcm, 1, frequency);
+                    EXPECT_NEAR(left.amplitude, 0.5, format.amplitudeError);
+                    EXPECT_NEAR(right.amplitude, channels == 1 ? 0.5 : 0.25, format.amplitudeError);
+                    EXPECT_LT(left.residualDb, format.quantisationDb);
+                }
+            }
+        }
+    }
+}
+
+TEST(SoundFile, ChannelsAreCopiedOrMixedDown)
+{
+    TempDir dir;
+    const std::string stereo = dir.file("stereo.wav");
+    writeTone(stereo, SF_FORMAT_PCM_16, 2, 48000, 1000, 0.1);
+    const auto mono = decodeSoundFile(stereo, 48000, 1);
+    ASSERT_TRUE(mono);
+    EXPECT_EQ(mono->channels, 1u);
+    EXPECT_NEAR(fitTone(*mono, 0, 1000).amplitude, 0.375, 0.002);
+
+    EXPECT_EQ(platform::convertChannels({0.1f, 0.2f}, 1, 2), (std::vector<float>{0.1f, 0.1f, 0.2f, 0.2f}));
+    EXPECT_EQ(platform::convertChannels({0.5f, 0.0f, 0.25f}, 3, 2), (std::vector<float>{0.5f, 0.0f}));
+}
+
+TEST(SoundFile, ResampledLengthFollowsTheRateRatio)
+{
+    const struct {
+        unsigned from, to;
+        std::size_t inFrames, outFrames;
+    } cases[] = {{44100, 48000, 44100, 48000}, {96000, 48000, 96000, 48000},
+                 {48000, 48000, 480, 480},     {22050, 48000, 441, 960},
+                 {44100, 48000, 0, 0}};
+    for (const auto& c : cases) {
+        const std::vector<float> in(c.inFrames * 2, 0.25f);
+        const auto out = platform::resample(in, 2, c.from, c.to);
+        EXPECT_EQ(out.size(), c.outFrames * 2) << c.from << " -> " << c.to;
+        // A constant level stays constant away from the ends.
+        if (out.size() > 400) {
+            EXPECT_NEAR(out[out.size() / 2], 0.25f, 1e-3);
+        }
+    }
+}
+
+TEST(SoundFile, FilesThatAreNotSoundGiveNothing)
+{
+    TempDir dir;
+    std::mt19937 random(5);
+    std::string noise(4096, '\0');
+    for (char& c : noise) c = static_cast<char>(random());
+    const std::string wavHeaderOnly = std::string("RIFF\x24\x00\x00\x00WAVEfmt ", 16);
+    const struct {
+        const char* name;
+        std::string content;
+        bool create;
+    } cases[] = {
+        {"missing.wav", "", false},
+        {"empty.wav", "", true},
+        {"text.wav", "[Show]\r\nMessage=1\r\n", true},
+        {"noise.wav", noise, true},
+        {"cut-header.wav", wavHeaderOnly, true},
+    };
+    for (const auto& c : cases) {
+        const std::string path = dir.file(c.name);
+        if (c.create) std::ofstream(path, std::ios::binary) << c.content;
+        std::string error;
+        EXPECT_FALSE(decodeSoundFile(path, 48000, 2, &error)) << c.name;
+        EXPECT_NE(error.find(c.name), std::string::npos) << error;
+    }
+    // A folder under a sound file's name is no sound either.
+    fs::create_directory(dir.file("folder.wav"));
+    EXPECT_FALSE(decodeSoundFile(dir.file("folder.wav"), 48000, 2));
+}
+
+TEST(SoundCache, KeepsADecodedFileUntilItChanges)
+{
+    TempDir dir;
+    const std::string path = dir.file("800ms.wav");
+    platform::SoundCache cache(48000, 2);
+
+    EXPECT_TRUE(cache.lookup(path).fresh);  // missing: nothing to decode, nothing to play
+    EXPECT_EQ(cache.lookup(path).pcm, nullptr);
+
+    writeTone(path, SF_FORMAT_PCM_16, 1, 48000, 1000, 0.1);
+    EXPECT_FALSE(cache.lookup(path).fresh);
+    const auto first = cache.load(path);
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(first->frames(), 4800u);
+    EXPECT_EQ(cache.lookup(path).pcm, first);
+    EXPECT_EQ(cache.load(path), first);
+
+    // Rewritten with other content (and another time stamp): read again.
+    writeTone(path, SF_FORMAT_PCM_16, 1, 48000, 1000, 0.2);
+    fs::last_write_time(path, fs::last_write_time(path) + std::chrono::seconds(2));
+    EXPECT_FALSE(cache.lookup(path).fresh);
+    const auto second = cache.load(path);
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(second->frames(), 9600u);
+
+    // Replaced by garbage: no sound, and that too is remembered until the file changes.
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << "not a sound";
+    EXPECT_EQ(cache.load(path), nullptr);
+    EXPECT_TRUE(cache.lookup(path).fresh);
+
+    fs::remove(path);
+    EXPECT_EQ(cache.load(path), nullptr);
+    EXPECT_EQ(cache.lookup(path).pcm, nullptr);
+}
+
+TEST(PulseSound, WithoutAServerEveryCallReturnsAndNothingPlays)
+{
+    TempDir dir;
+    const std::string good = dir.file("200ms.wav");
+    writeTone(good, SF_FORMAT_PCM_16, 1, 48000, 1000, 1.0);
+    platform::PulseSound::Options options;
+    options.server = "unix:" + dir.file("no-server-here");
+    options.bufferLength = std::chrono::milliseconds(20);
+    {
+        platform::PulseSound sound(options);
+        sound.preload(good);
+        for (int i = 0; i < 50; ++i) {
+            sound.play(good);
+            sound.play(dir.file("missing.wav"));
+        }
+        sound.stop();
+        EXPECT_FALSE(sound.isConnected());
+        EXPECT_EQ(sound.latency(), std::chrono::milliseconds(20));
+    }
+    // Destroyed while decoding and while retrying: both threads end cleanly.
+    platform::PulseSound another(options);
+    another.play(good);
+}
