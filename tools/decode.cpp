@@ -1,0 +1,217 @@
+// Decodes a recording made by pendrel-record: the pulses, their timing against the wall clock
+// and the JJY minutes they carry.
+//   pendrel-decode [--expect-shift SECONDS] [--min-minutes N] [--edges] REC.wav REC.log
+// --expect-shift: each decoded minute must equal the wall-clock (UTC) minute at which its
+// second-0 marker was heard, moved by SECONDS. Exit status 0 when at least N minutes (default
+// 1) decoded and every decoded minute met the expectation.
+
+#include "tools/jjy_decode.h"
+
+#include <sndfile.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Fit {
+    double a = 0;  // wall-clock seconds of sample 0
+    double b = 0;  // seconds per sample
+    double residualMedianMs = 0;  // |distance| of the logged points from the line
+    double residualMaxMs = 0;
+};
+
+// time = a + b * index. Each fragment's first frame was heard at its arrival time less the
+// stream latency logged with it; on a busy machine a few of those estimates are off by a
+// scheduling delay, so the fit is repeated without the points far from the line. A log without
+// latencies (arrival times only) is laid along its earliest arrivals instead, paired with the
+// index just past each fragment, since no frame can arrive before it was rendered.
+std::optional<Fit> fitTimeline(const std::string& logPath, double firstSecond)
+{
+    std::ifstream in(logPath);
+    std::vector<std::pair<double, double>> points;  // (index, seconds since firstSecond)
+    bool withLatency = true;
+    std::string line;
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        double t = 0;
+        long long first = 0, count = 0, latencyUs = 0;
+        if (!(fields >> t >> first >> count)) continue;
+        if (fields >> latencyUs) {
+            points.emplace_back(static_cast<double>(first), t - firstSecond - static_cast<double>(latencyUs) * 1e-6);
+        } else {
+            withLatency = false;
+            points.emplace_back(static_cast<double>(first + count), t - firstSecond);
+        }
+    }
+    if (points.size() < 10) return std::nullopt;
+    Fit fit;
+    std::vector<std::pair<double, double>> kept = points;
+    for (int round = 0; round < 6 && kept.size() >= 10; ++round) {
+        double sx = 0, sy = 0, sxx = 0, sxy = 0;
+        for (const auto& [x, y] : kept) {
+            sx += x;
+            sy += y;
+            sxx += x * x;
+            sxy += x * y;
+        }
+        const double n = static_cast<double>(kept.size());
+        fit.b = (n * sxy - sx * sy) / (n * sxx - sx * sx);
+        fit.a = (sy - fit.b * sx) / n;
+        std::vector<double> residuals;
+        for (const auto& [x, y] : kept) residuals.push_back(y - fit.a - fit.b * x);
+        std::sort(residuals.begin(), residuals.end());
+        const double median = residuals[residuals.size() / 2];
+        std::erase_if(kept, [&](const auto& p) {
+            const double r = p.second - fit.a - fit.b * p.first - median;
+            return withLatency ? std::abs(r) > 0.001 : r > 0.001;
+        });
+    }
+    if (!withLatency) {
+        double lowest = 1e9;
+        for (const auto& [x, y] : kept) lowest = std::min(lowest, y - fit.a - fit.b * x);
+        fit.a += lowest;
+    }
+    std::vector<double> residuals;
+    for (const auto& [x, y] : points) residuals.push_back(std::abs(y - fit.a - fit.b * x) * 1000);
+    std::sort(residuals.begin(), residuals.end());
+    fit.residualMedianMs = residuals[residuals.size() / 2];
+    fit.residualMaxMs = residuals.back();
+    fit.a += firstSecond;
+    return fit;
+}
+
+double percentile(std::vector<double> v, double p)
+{
+    if (v.empty()) return 0;
+    std::sort(v.begin(), v.end());
+    const auto i = static_cast<std::size_t>(std::ceil(p * static_cast<double>(v.size()))) - 1;
+    return v[std::min(i, v.size() - 1)];
+}
+
+std::string utcText(double seconds)
+{
+    const auto whole = static_cast<std::time_t>(std::floor(seconds));
+    std::tm tm{};
+    gmtime_r(&whole, &tm);
+    char buffer[64];
+    std::strftime(buffer, sizeof buffer, "%Y-%m-%d %H:%M:%S", &tm);
+    char frac[16];
+    std::snprintf(frac, sizeof frac, ".%03d", static_cast<int>((seconds - std::floor(seconds)) * 1000));
+    return std::string(buffer) + frac;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    std::optional<long long> shift;
+    int minMinutes = 1;
+    bool edges = false;
+    std::string wavPath, logPath;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--expect-shift" && i + 1 < argc) shift = std::stoll(argv[++i]);
+        else if (arg == "--min-minutes" && i + 1 < argc) minMinutes = std::stoi(argv[++i]);
+        else if (arg == "--edges") edges = true;
+        else if (wavPath.empty()) wavPath = arg;
+        else logPath = arg;
+    }
+    if (wavPath.empty() || logPath.empty()) {
+        std::fprintf(stderr, "usage: %s [--expect-shift S] [--min-minutes N] [--edges] REC.wav REC.log\n", argv[0]);
+        return 2;
+    }
+
+    SF_INFO info{};
+    SNDFILE* file = sf_open(wavPath.c_str(), SFM_READ, &info);
+    if (!file) {
+        std::fprintf(stderr, "pendrel-decode: %s: %s\n", wavPath.c_str(), sf_strerror(nullptr));
+        return 1;
+    }
+    std::vector<float> frames(static_cast<std::size_t>(info.frames) * static_cast<std::size_t>(info.channels));
+    sf_readf_float(file, frames.data(), info.frames);
+    sf_close(file);
+    std::vector<float> mono(static_cast<std::size_t>(info.frames));
+    for (std::size_t f = 0; f < mono.size(); ++f) mono[f] = frames[f * static_cast<std::size_t>(info.channels)];
+    const auto rate = static_cast<unsigned>(info.samplerate);
+
+    std::ifstream probe(logPath);
+    double firstSecond = 0;
+    probe >> firstSecond;
+    const auto fit = fitTimeline(logPath, std::floor(firstSecond));
+    if (!fit) {
+        std::fprintf(stderr, "pendrel-decode: %s holds too few fragments\n", logPath.c_str());
+        return 1;
+    }
+    std::printf("recording %.1f s, rate %.2f Hz (nominal %u), fit residual median %.3f ms, max %.3f ms\n",
+                static_cast<double>(mono.size()) / rate, 1 / fit->b, rate, fit->residualMedianMs,
+                fit->residualMaxMs);
+
+    const auto pulses = tools::findPulses(mono, rate);
+    auto timeOf = [&](std::size_t sample) { return fit->a + fit->b * static_cast<double>(sample); };
+
+    // Timing against the wall clock's second boundaries.
+    std::vector<double> offsets, absOffsets, widthErrors;
+    long long missing = 0, extra = 0;
+    long long previousSecond = 0;
+    for (std::size_t i = 0; i < pulses.size(); ++i) {
+        const double t = timeOf(pulses[i].start);
+        const auto second = std::llround(t);
+        const double offsetMs = (t - static_cast<double>(second)) * 1000;
+        const double widthMs = static_cast<double>(pulses[i].width) * fit->b * 1000;
+        const double nominal = tools::symbolOf(widthMs) == 0 ? 200 : tools::symbolOf(widthMs) == 1 ? 500 : 800;
+        offsets.push_back(offsetMs);
+        absOffsets.push_back(std::abs(offsetMs));
+        widthErrors.push_back(std::abs(widthMs - nominal));
+        if (i > 0) {
+            if (second == previousSecond) ++extra;
+            else missing += std::max(0LL, second - previousSecond - 1);
+        }
+        previousSecond = second;
+        if (edges)
+            std::printf("edge %s offset %+.3f ms width %.1f ms\n", utcText(t).c_str(), offsetMs, widthMs);
+    }
+    std::printf("pulses %zu missing %lld extra %lld\n", pulses.size(), missing, extra);
+    if (!pulses.empty()) {
+        std::printf("rising edge offset ms: median %+.3f, median |.| %.3f, p99 |.| %.3f, max |.| %.3f\n",
+                    percentile(offsets, 0.5), percentile(absOffsets, 0.5), percentile(absOffsets, 0.99),
+                    percentile(absOffsets, 1.0));
+        std::printf("width error ms: median %.3f, max %.3f\n", percentile(widthErrors, 0.5),
+                    percentile(widthErrors, 1.0));
+    }
+
+    int decoded = 0;
+    bool allRight = true;
+    for (const auto& m : tools::decodeMinutes(pulses, fit->b)) {
+        const double heard = timeOf(pulses[m.firstPulse].start);
+        if (!m.valid) {
+            std::printf("minute at %s: not decoded (%s)\n", utcText(heard).c_str(), m.problem.c_str());
+            allRight = false;
+            continue;
+        }
+        ++decoded;
+        std::string verdict;
+        if (shift) {
+            const auto expected = static_cast<std::time_t>(std::llround(heard) + *shift);
+            std::tm tm{};
+            gmtime_r(&expected, &tm);
+            char text[32];
+            std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", &tm);
+            const bool right = m.text() == text && tm.tm_sec == 0;
+            allRight = allRight && right;
+            verdict = right ? " ok" : std::string(" WRONG, expected ") + text;
+        }
+        std::printf("minute %s (weekday %d, day %d) heard at %s%s\n", m.text().c_str(), m.weekday,
+                    m.dayOfYear, utcText(heard).c_str(), verdict.c_str());
+    }
+    std::printf("minutes decoded %d\n", decoded);
+    return decoded >= minMinutes && allRight ? 0 : 1;
+}

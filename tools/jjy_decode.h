@@ -1,0 +1,47 @@
+#pragma once
+// Reads the JJY time code back out of a recording of the sound output: the envelope of the
+// tone gives one pulse a second, its width the symbol (200 ms marker, 500 ms one, 800 ms
+// zero), and the two markers back to back at the end and start of a minute the frame sync.
+// Written from the published layout of the signal, independently of the encoder, so that it
+// can check it.
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tools {
+
+struct Pulse {
+    std::size_t start = 0;  // first sample of the pulse (the tone's rising zero crossing)
+    std::size_t width = 0;  // samples at the high level
+};
+
+// Pulses in a mono recording. The high level is taken from the loudest sample; a pulse is a
+// stretch above half of it, ended by at least 1 ms below. Stretches shorter than 50 ms are
+// ignored as clicks.
+std::vector<Pulse> findPulses(const std::vector<float>& samples, unsigned rate);
+
+// 0 marker, 1 one, 2 zero, by the nearest of the three widths.
+int symbolOf(double widthMs);
+
+struct Minute {
+    std::size_t firstPulse = 0;  // index into the pulses: the second-0 marker
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0;
+    int weekday = 0;             // 0 Sunday .. 6 Saturday, as sent
+    int dayOfYear = 0;
+    bool valid = false;          // markers in place, parities right, fields in range
+    std::string problem;         // why not valid
+    std::string text() const;    // "YYYY-MM-DD hh:mm"
+};
+
+// Every minute that starts with two back-to-back markers, a second apart (within 100 ms), and
+// that the recording holds to its end. A minute whose sixty pulses do not each fall on their
+// second (within 100 ms) comes back not valid. secondsPerSample converts sample positions to
+// seconds.
+std::vector<Minute> decodeMinutes(const std::vector<Pulse>& pulses, double secondsPerSample);
+
+// The sixty symbols of one minute, decoded.
+Minute decodeFrame(const std::vector<int>& symbols);
+
+}  // namespace tools

@@ -1,0 +1,65 @@
+// A stand-in transmitter for checking the sound path without the window: the same clock (run
+// ahead by the output latency), the same frame and the same sound output as the program, on a
+// plain 1 ms polling loop. It starts at the next minute and plays whole minutes.
+//   pendrel-sound-driver [--advance DAYS HOURS MINUTES] [--no-lead] [--seconds N] FOLDER
+
+#include "platform/pulse_sound.h"
+#include "runtime/clock.h"
+#include "runtime/datetime.h"
+#include "timecode/timecode.h"
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <thread>
+
+int main(int argc, char** argv)
+{
+    std::int16_t advDate = 0, advHour = 0, advMin = 0;
+    bool lead = true;
+    double seconds = 130;
+    std::string folder;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--advance" && i + 3 < argc) {
+            advDate = static_cast<std::int16_t>(std::stoi(argv[++i]));
+            advHour = static_cast<std::int16_t>(std::stoi(argv[++i]));
+            advMin = static_cast<std::int16_t>(std::stoi(argv[++i]));
+        } else if (arg == "--no-lead") {
+            lead = false;
+        } else if (arg == "--seconds" && i + 1 < argc) {
+            seconds = std::stod(argv[++i]);
+        } else {
+            folder = arg;
+        }
+    }
+    if (folder.empty()) {
+        std::fprintf(stderr, "usage: %s [--advance D H M] [--no-lead] [--seconds N] FOLDER\n", argv[0]);
+        return 2;
+    }
+    const std::string files[3] = {folder + "/200ms.wav", folder + "/500ms.wav", folder + "/800ms.wav"};
+    platform::PulseSound sound;
+    for (const auto& f : files) sound.preload(f);
+
+    runtime::SystemClock clock;
+    timecode::Frame code{};
+    bool started = false;
+    int lastSec = -1;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (std::chrono::steady_clock::now() < end) {
+        if (lead) clock.setLead(sound.latency());
+        const runtime::DateTime now = runtime::toDateTime(clock.now());
+        if (now.second != lastSec) {
+            lastSec = now.second;
+            if (now.second == 0) {
+                code = timecode::timecode(runtime::transmittedTime(now, advDate, advHour, advMin));
+                started = true;
+            }
+            if (started) sound.play(files[code[static_cast<std::size_t>(now.second)]]);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    std::fprintf(stderr, "latency %lld us, connected %d\n",
+                 static_cast<long long>(sound.latency().count()), sound.isConnected() ? 1 : 0);
+    return 0;
+}

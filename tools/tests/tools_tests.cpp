@@ -1,0 +1,190 @@
+// The pulse files as the build writes them, and the decoder that the end-to-end test relies on,
+// checked against frames worked out by hand and against the program's own encoder.
+
+#include "timecode/timecode.h"
+#include "tools/jjy_decode.h"
+#include "tools/pulse_tone.h"
+
+#include <gtest/gtest.h>
+#include <sndfile.h>
+
+#include <cmath>
+#include <cstdio>
+
+namespace {
+
+std::vector<std::int16_t> readShorts(const std::string& path, SF_INFO& info)
+{
+    SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
+    if (!f) return {};
+    std::vector<std::int16_t> samples(static_cast<std::size_t>(info.frames * info.channels));
+    sf_readf_short(f, samples.data(), info.frames);
+    sf_close(f);
+    return samples;
+}
+
+// Amplitude of the best-fitting sine of the given frequency over samples [from, to).
+double amplitude(const std::vector<std::int16_t>& s, std::size_t from, std::size_t to, double frequency)
+{
+    double ss = 0, cc = 0, sc = 0, xs = 0, xc = 0;
+    for (std::size_t n = from; n < to; ++n) {
+        const double w = 2 * M_PI * frequency * static_cast<double>(n) / 48000;
+        const double si = std::sin(w), co = std::cos(w), x = s[n];
+        ss += si * si, cc += co * co, sc += si * co, xs += x * si, xc += x * co;
+    }
+    const double det = ss * cc - sc * sc;
+    return std::hypot((xs * cc - xc * sc) / det, (xc * ss - xs * sc) / det);
+}
+
+int peak(const std::vector<std::int16_t>& s, std::size_t from, std::size_t to)
+{
+    int p = 0;
+    for (std::size_t n = from; n < to; ++n) p = std::max(p, std::abs(static_cast<int>(s[n])));
+    return p;
+}
+
+// Checks one second of pulse samples: length, start, levels, the change of level, frequency.
+void checkPulse(const std::vector<std::int16_t>& s, int highMs, int carrierKHz)
+{
+    ASSERT_EQ(s.size(), 48000u);
+    const auto edge = static_cast<std::size_t>(highMs) * 48;
+    EXPECT_EQ(s[0], 0);
+    EXPECT_GT(s[1], 10000) << "starts at a rising zero crossing";
+    const double f = carrierKHz * 1000.0 / 3;
+    EXPECT_NEAR(amplitude(s, 0, edge, f), 32021, 2) << "-0.2 dBFS";
+    EXPECT_NEAR(amplitude(s, edge, s.size(), f), 3202, 2) << "a tenth of the high level";
+    EXPECT_LE(peak(s, 0, s.size()), 32021) << "never clipped";
+    EXPECT_GT(peak(s, edge - 4, edge), 15000) << "high up to the last sample of the pulse";
+    EXPECT_LT(peak(s, edge, edge + 4), 3300) << "low from the first sample after it";
+    int rising = 0;
+    for (std::size_t n = 1; n < s.size(); ++n) rising += s[n - 1] <= 0 && s[n] > 0;
+    EXPECT_NEAR(rising, carrierKHz * 1000 / 3, 1) << "tone frequency";
+}
+
+// Seconds 0..59 of a frame written as six rows of ten digits.
+std::vector<int> symbols(const std::string& rows)
+{
+    std::vector<int> out;
+    for (char c : rows)
+        if (c >= '0' && c <= '2') out.push_back(c - '0');
+    return out;
+}
+
+// A recording of the previous minute's last marker and then the frame, one pulse a second,
+// starting `lead` samples in, optionally without the pulse at second `drop` of the frame.
+std::vector<float> recording(const std::vector<int>& frame, std::size_t lead, int drop = 60)
+{
+    static const std::vector<std::int16_t> files[3] = {
+        tools::pulseSamples(200, 40), tools::pulseSamples(500, 40), tools::pulseSamples(800, 40)};
+    std::vector<int> sequence{0};
+    sequence.insert(sequence.end(), frame.begin(), frame.end());
+    std::vector<float> out(lead + sequence.size() * 48000 + 4800, 0.0f);
+    for (std::size_t i = 0; i < sequence.size(); ++i) {
+        if (static_cast<int>(i) - 1 == drop) continue;
+        const auto& file = files[sequence[i]];
+        for (std::size_t n = 0; n < file.size(); ++n)
+            out[lead + i * 48000 + n] = static_cast<float>(file[n]) / 32768.0f;
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST(PulseFiles, TheBuildPutsThreeCorrectFilesBesideTheProgram)
+{
+    for (const int ms : {200, 500, 800}) {
+        SCOPED_TRACE(ms);
+        SF_INFO info{};
+        const auto s = readShorts(std::string(PENDREL_PROGRAM_DIR) + "/" + std::to_string(ms) + "ms.wav", info);
+        EXPECT_EQ(info.samplerate, 48000);
+        EXPECT_EQ(info.channels, 1);
+        EXPECT_EQ(info.format, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+        checkPulse(s, ms, PENDREL_CARRIER_KHZ);
+    }
+}
+
+TEST(PulseFiles, BothCarriersHaveTheirTone)
+{
+    for (const int carrier : {40, 60})
+        for (const int ms : {200, 500, 800}) {
+            SCOPED_TRACE(testing::Message() << carrier << " kHz, " << ms << " ms");
+            checkPulse(tools::pulseSamples(ms, carrier), ms, carrier);
+        }
+}
+
+TEST(JjyDecoder, FindsEachPulseToTheSample)
+{
+    const auto frame = symbols("0121212220 2221222110 2211221120 2121221120 2221221210 2112222220");
+    const auto pulses = tools::findPulses(recording(frame, 1234), 48000);
+    ASSERT_EQ(pulses.size(), 61u);
+    for (std::size_t i = 0; i < pulses.size(); ++i) {
+        const int kind = i == 0 ? 0 : frame[i - 1];
+        EXPECT_EQ(pulses[i].start, 1234 + i * 48000) << i;
+        EXPECT_NEAR(static_cast<double>(pulses[i].width), (kind == 0 ? 200 : kind == 1 ? 500 : 800) * 48, 1) << i;
+    }
+}
+
+TEST(JjyDecoder, DecodesFramesWorkedOutByHand)
+{
+    const struct {
+        const char* frame;
+        const char* text;
+        int weekday;
+    } cases[] = {
+        {"0121212220 2221222110 2211221120 2121221120 2221221210 2112222220", "2025-12-31 13:58", 3},
+        {"0222222220 2222222220 2222222220 2221222220 2222222220 1122222220", "2000-01-01 00:00", 6},
+        {"0222222220 2222222220 2211221120 2112222220 2221221220 2122222220", "2024-12-31 00:00", 2},
+        {"0212221110 2221221220 2222221120 2121222220 2221221220 2122222220", "2024-03-05 14:27", 2},
+    };
+    for (const auto& c : cases) {
+        const auto minutes = tools::decodeMinutes(tools::findPulses(recording(symbols(c.frame), 500), 48000), 1.0 / 48000);
+        ASSERT_EQ(minutes.size(), 1u) << c.text;
+        EXPECT_TRUE(minutes[0].valid) << c.text << ": " << minutes[0].problem;
+        EXPECT_EQ(minutes[0].text(), c.text);
+        EXPECT_EQ(minutes[0].weekday, c.weekday);
+        EXPECT_EQ(minutes[0].firstPulse, 1u);
+    }
+}
+
+TEST(JjyDecoder, RefusesBrokenMinutes)
+{
+    const auto good = symbols("0121212220 2221222110 2211221120 2121221120 2221221210 2112222220");
+    auto parity = good;
+    parity[37] = 2;  // minute parity flipped
+    auto weekday = good;
+    weekday[52] = 2;  // Tuesday on a Wednesday
+    auto marker = good;
+    marker[29] = 2;
+    const struct {
+        const char* name;
+        std::vector<int> frame;
+        int drop;
+        const char* problem;
+    } cases[] = {
+        {"parity", parity, 60, "parity"},
+        {"weekday", weekday, 60, "weekday does not match the date"},
+        {"marker", marker, 60, "marker out of place at second 29"},
+        {"missing pulse", good, 30, "pulses missing or out of step"},
+    };
+    for (const auto& c : cases) {
+        const auto minutes = tools::decodeMinutes(tools::findPulses(recording(c.frame, 0, c.drop), 48000), 1.0 / 48000);
+        ASSERT_EQ(minutes.size(), 1u) << c.name;
+        EXPECT_FALSE(minutes[0].valid) << c.name;
+        EXPECT_EQ(minutes[0].problem, c.problem) << c.name;
+    }
+}
+
+TEST(JjyDecoder, ReadsBackWhatTheProgramEncodes)
+{
+    // Every 7 hours 13 minutes across 2024 (a leap year) and into 2025.
+    runtime::DateTime t{2024, 1, 1, 0, 0, 0};
+    for (int i = 0; i < 1500; ++i, t = runtime::addMinutes(t, 433)) {
+        const auto frame = timecode::timecode(t);
+        const auto m = tools::decodeFrame(std::vector<int>(frame.begin(), frame.end()));
+        ASSERT_TRUE(m.valid) << runtime::format(t, "yyyy/mm/dd hh:mm") << ": " << m.problem;
+        char text[32];
+        std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d", t.year, t.month, t.day, t.hour, t.minute);
+        EXPECT_EQ(m.text(), text);
+        EXPECT_EQ(m.weekday, runtime::weekdayNumber(t) - 1);
+    }
+}
