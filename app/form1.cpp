@@ -1,6 +1,7 @@
 #include "form1.h"
 
 #include "fonts.h"
+#include "mod_ini_edit.h"
 #include "window_widgets.h"
 
 #include <QIcon>
@@ -104,7 +105,10 @@ std::uint32_t initialWeekdayColour(int element)
 
 }  // namespace
 
-Form1::Form1(QWidget* parent) : QWidget(parent)
+Form1::Form1(Form1Services services, QWidget* parent)
+    : QWidget(parent),
+      m_services(std::move(services)),
+      m_transmission(*m_services.clock, *this, *m_services.sound, programFolder(), m_advances)
 {
     registerWindowPictures();
     installFontSubstitutes();
@@ -124,6 +128,17 @@ Form1::Form1(QWidget* parent) : QWidget(parent)
     buildTimers();
     setTabOrder();
     Picture1->setFocus();
+
+    connect(this, &Form1::Option1Click, this, &Form1::Option1_Click);
+    for (int i = 0; i < 2; ++i) {
+        connect(Command1[i], &QPushButton::clicked, this, [this, i] { Command1_Click(i); });
+        connect(Command2[i], &QPushButton::clicked, this, [this, i] { Command2_Click(i); });
+        connect(Command3[i], &QPushButton::clicked, this, [this, i] { Command3_Click(i); });
+    }
+    connect(Command4, &QPushButton::clicked, this, &Form1::Command4_Click);
+    connect(Timer1, &QTimer::timeout, this, &Form1::Timer1_Timer);
+    connect(timTokei, &QTimer::timeout, this, &Form1::timTokei_Timer);
+    connect(timFlashIndicator, &QTimer::timeout, this, &Form1::timFlashIndicator_Timer);
 }
 
 Form1::~Form1() = default;

@@ -1,13 +1,21 @@
 #pragma once
-// The program's one window and its elements, laid out in pixels at fixed positions. This file
-// builds the window only: it holds no behaviour beyond keeping the transmit switch exclusive.
-// The behaviour (start-up, the switch, the advance buttons, the timers' ticks) is attached from
-// outside through the public elements and the Option1Click signal.
+// The program's one window: its elements, laid out in pixels at fixed positions, and its
+// behaviour: start-up, the transmit switch, the advance buttons, help, the timers' ticks, the
+// read-outs and closing. All state of the program lives here for its whole life.
+//
+// Everything runs on the event thread. While the minute-start wait runs (after switching on,
+// and at every second 59) the window processes its events between 1 ms polls, so every handler
+// here may run nested inside that wait.
 //
 // Element names follow the window's original element names; arrays are indexed by element
 // number. Each widget's objectName is its name, with "_<element number>" for array elements
 // (e.g. "Image17_3", "Command2_1"). Coordinates of the elements inside Picture1 are relative
 // to the panel's outer corner: the panel's interior starts at (2, 2).
+
+#include "platform/sound_output.h"
+#include "runtime/clock.h"
+#include "transmit/host.h"
+#include "transmit/transmission.h"
 
 #include <QButtonGroup>
 #include <QFrame>
@@ -19,6 +27,10 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
+#include <string>
+
+class QUrl;
 
 namespace app {
 
@@ -26,10 +38,21 @@ namespace app {
 // Form1 calls it itself; anything that reads the pictures without a window calls it first.
 void registerWindowPictures();
 
-class Form1 : public QWidget {
+// What the window needs from outside. The program passes the system clock, the sound server
+// and the real sleep; tests pass a fake clock, a recording sound output and a sleep that moves
+// the fake clock.
+struct Form1Services {
+    const runtime::Clock* clock = nullptr;
+    platform::SoundOutput* sound = nullptr;
+    std::function<void()> sleep1ms;
+    // Opens a page in the user's browser; false when nothing could open it.
+    std::function<bool(const QUrl&)> openUrl;
+};
+
+class Form1 : public QWidget, private transmit::Host {
     Q_OBJECT
 public:
-    explicit Form1(QWidget* parent = nullptr);
+    explicit Form1(Form1Services services, QWidget* parent = nullptr);
     ~Form1() override;
 
     // Client area in pixels; the window cannot be resized.
@@ -89,6 +112,38 @@ public:
     void selectOption1(int index);
     bool option1Selected(int index) const;
 
+    // Start-up: shows the window, the first-run message on a first start, restores the
+    // advances and, when transmission was on, switches it on again, which waits for the next
+    // minute start before returning. Returns early when the window was closed meanwhile.
+    void Form_Load();
+    // True once the window was closed; the program then ends at once.
+    bool closed() const { return m_closed; }
+
+    // The handlers of the window's events, public so tests can drive them directly.
+    void Option1_Click(int index);
+    void Command1_Click(int index);
+    void Command2_Click(int index);
+    void Command3_Click(int index);
+    void Command4_Click();
+    void Timer1_Timer();
+    void timTokei_Timer();
+    void timFlashIndicator_Timer();
+
+    // Brings every display up to date: the weekday rows, then the clocks, then the dates.
+    void refresh() override;
+    void tokei();
+    void tokei2();
+    void hiduke();
+    void hiduke2();
+    void youbi();
+    void youbi2();
+
+    const transmit::Advances& advances() const { return m_advances; }
+    const transmit::Transmission& transmission() const { return m_transmission; }
+
+    // Full path of the manual page beside the program.
+    static std::string manualPath();
+
 signals:
     // A click of the transmit switch that changed the selection, by the user (mouse, space
     // bar, arrow keys) or through selectOption1. Emitted after the selection has changed, so
@@ -97,8 +152,22 @@ signals:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
 private:
+    // transmit::Host
+    void setTimerEnabled(transmit::TimerId timer, bool on) override;
+    std::uint32_t indicatorColour() const override;
+    void setIndicatorColour(std::uint32_t colour) override;
+    void sleepAndProcessEvents() override;
+
+    runtime::DateTime pcTime() const;
+    runtime::DateTime transmitted() const;
+    std::int16_t loadAdvance(const char* key, const QString& what);
+    void stepAdvance(std::int16_t& value, const char* key, const QString& what, int index);
+    void storeSetting(const char* section, const char* key, const std::string& value);
+    void showMessage(int icon, const QString& text);
+
     void buildPanel();
     void buildControls();
     void buildDigitSources();
@@ -107,6 +176,13 @@ private:
 
     QPixmap m_background;
     QButtonGroup m_option1Group;
+
+    Form1Services m_services;
+    // The shift of the transmitted time: advDate days, advHour hours, advMin minutes.
+    transmit::Advances m_advances;
+    // code, lastSec and stopFlag, with the minute-start wait and the second ticker.
+    transmit::Transmission m_transmission;
+    bool m_closed = false;
 };
 
 }  // namespace app

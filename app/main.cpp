@@ -1,10 +1,18 @@
 #include "app/fonts.h"
 #include "app/form1.h"
+#include "app/mod_ini_edit.h"
+#include "platform/pulse_sound.h"
+#include "runtime/clock.h"
 
 #include <QApplication>
+#include <QDesktopServices>
+#include <QTimer>
+#include <QUrl>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <thread>
 
 namespace {
 
@@ -30,7 +38,31 @@ int main(int argc, char** argv)
     QApplication::setApplicationName(QStringLiteral("Pendrel"));
     QApplication::setApplicationVersion(QStringLiteral(PENDREL_VERSION_TEXT));
     app::installFontSubstitutes();
-    app::Form1 window;
-    window.show();
+    app::setProgramFolder(QCoreApplication::applicationDirPath().toStdString());
+
+    // The sound server delays every pulse by its output latency. The program's clock runs ahead
+    // of the PC clock by just that much, so each pulse is heard on the PC clock's second
+    // boundary (and the read-outs move with the sound).
+    runtime::SystemClock clock;
+    platform::PulseSound sound;
+    for (const char* name : {"/200ms.wav", "/500ms.wav", "/800ms.wav"})
+        sound.preload(app::programFolder() + name);
+    const auto followLatency = [&] { clock.setLead(sound.latency()); };
+    followLatency();
+    QTimer latencyWatch;
+    latencyWatch.setInterval(500);
+    QObject::connect(&latencyWatch, &QTimer::timeout, followLatency);
+    latencyWatch.start();
+
+    app::Form1Services services;
+    services.clock = &clock;
+    services.sound = &sound;
+    services.sleep1ms = [] { std::this_thread::sleep_for(std::chrono::milliseconds(1)); };
+    services.openUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
+
+    app::Form1 window(std::move(services));
+    window.Form_Load();
+    if (window.closed())
+        return 0;
     return QApplication::exec();
 }

@@ -3,6 +3,7 @@
 
 #include "app/fonts.h"
 #include "app/form1.h"
+#include "app/tests/test_bench.h"
 
 #include <QApplication>
 #include <QFontDatabase>
@@ -126,7 +127,8 @@ std::vector<Placement> expectedPlacements()
 
 TEST(Window, TitleSizeAndFrame)
 {
-    app::Form1 w;
+    testbench::Bench bench;
+    app::Form1& w = bench.form;
     EXPECT_EQ(w.windowTitle(), QStringLiteral("電波時計用ペンドレル"));
     EXPECT_EQ(w.size(), QSize(313, 153));
     EXPECT_EQ(w.minimumSize(), w.maximumSize()) << "the window must not be resizable";
@@ -140,7 +142,8 @@ TEST(Window, TitleSizeAndFrame)
 
 TEST(Window, EveryElementInItsPlace)
 {
-    app::Form1 w;
+    testbench::Bench bench;
+    app::Form1& w = bench.form;
     const auto placements = expectedPlacements();
     ASSERT_EQ(placements.size(), 81u);  // 84 elements less the three timers
     for (const Placement& p : placements) {
@@ -155,7 +158,8 @@ TEST(Window, EveryElementInItsPlace)
 
 TEST(Window, SlotsOfAFieldTouchAndWeekdaysOverlapByOnePixel)
 {
-    app::Form1 w;
+    testbench::Bench bench;
+    app::Form1& w = bench.form;
     for (int k : {0, 2, 4}) {
         EXPECT_EQ(w.Image7[k]->geometry().right() + 1, w.Image7[k + 1]->x()) << k;
         EXPECT_EQ(w.Image17[k]->geometry().right() + 1, w.Image17[k + 1]->x()) << k;
@@ -176,7 +180,8 @@ TEST(Window, SlotsOfAFieldTouchAndWeekdaysOverlapByOnePixel)
 
 TEST(Window, TimersAtCreation)
 {
-    app::Form1 w;
+    testbench::Bench bench;
+    app::Form1& w = bench.form;
     struct Expected {
         QTimer* timer;
         const char* name;
@@ -197,7 +202,8 @@ TEST(Window, TimersAtCreation)
 
 TEST(Window, LabelsCaptionsColoursAndFont)
 {
-    app::Form1 w;
+    testbench::Bench bench;
+    app::Form1& w = bench.form;
     struct Expected {
         QLabel* label;
         const char16_t* caption;
@@ -241,7 +247,8 @@ TEST(Window, LabelsCaptionsColoursAndFont)
 
 TEST(Window, TextColourReadsBackWhatWasSet)
 {
-    app::Form1 w;
+    testbench::Bench bench;
+    app::Form1& w = bench.form;
     for (std::uint32_t colour : {0x000080u, 0x0000FFu, 0x800000u, 0xFFC0C0u, 0x123456u, 0u}) {
         app::Form1::setTextColour(w.Label4, colour);
         EXPECT_EQ(app::Form1::textColour(w.Label4), colour);
@@ -250,7 +257,8 @@ TEST(Window, TextColourReadsBackWhatWasSet)
 
 TEST(Window, GrabShowsTheWindowAtCreation)
 {
-    app::Form1 w;
+    testbench::Bench bench;
+    app::Form1& w = bench.form;
     const QImage grab = grabWindow(w);
     ASSERT_EQ(grab.size(), QSize(313, 153));
 
@@ -321,7 +329,8 @@ TEST(Window, GrabShowsTheWindowAtCreation)
 
 TEST(Window, ButtonsShowTheirPictures)
 {
-    app::Form1 w;
+    testbench::Bench bench;
+    app::Form1& w = bench.form;
     const QImage grab = grabWindow(w);
     const QImage plus = loadPicture("plus.bmp");
     const QImage minus = loadPicture("minus.bmp");
@@ -350,7 +359,8 @@ TEST(Window, ButtonsShowTheirPictures)
 
 TEST(Window, TransmitSwitchSelectsOneAndReportsEachChange)
 {
-    app::Form1 w;
+    testbench::Bench bench;
+    app::Form1& w = bench.form;
     w.show();
     std::vector<std::pair<int, bool>> clicks;  // element, whether Off was selected then
     QObject::connect(&w, &app::Form1::Option1Click, &w, [&](int index) {
@@ -397,7 +407,8 @@ std::vector<std::string> tabWalk(int presses)
 
 TEST(Window, TabMovesThroughPanelSwitchAndButtons)
 {
-    app::Form1 w;
+    testbench::Bench bench;
+    app::Form1& w = bench.form;
     w.show();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
     EXPECT_EQ(QApplication::focusWidget(), w.Picture1);
@@ -412,7 +423,8 @@ TEST(Window, TabMovesThroughPanelSwitchAndButtons)
 
 TEST(Window, ButtonsCarryDistinctAccessibleNames)
 {
-    app::Form1 w;
+    testbench::Bench bench;
+    app::Form1& w = bench.form;
     std::vector<QAbstractButton*> buttons{w.Option1[0], w.Option1[1], w.Command4};
     for (auto* pair : {&w.Command1, &w.Command2, &w.Command3})
         buttons.insert(buttons.end(), pair->begin(), pair->end());
@@ -428,7 +440,8 @@ TEST(Window, ButtonsCarryDistinctAccessibleNames)
 
 TEST(Window, SlotsTakeTheDigitPictures)
 {
-    app::Form1 w;
+    testbench::Bench bench;
+    app::Form1& w = bench.form;
     for (int d = 0; d < 10; ++d) {
         app::Form1::showPicture(w.Image7[d % 6], w.Image5[d]);
         app::Form1::showPicture(w.Image20[d % 8], w.Image8[d]);
@@ -442,7 +455,8 @@ TEST(Window, SlotsTakeTheDigitPictures)
 // pictures are enlarged pixel for pixel, without smoothing.
 TEST(ScaledWindow, DigitsStayCrispAtTwiceTheDensity)
 {
-    app::Form1 w;
+    testbench::Bench bench;
+    app::Form1& w = bench.form;
     w.show();
     if (w.devicePixelRatioF() != 2.0)
         GTEST_SKIP() << "run with QT_SCALE_FACTOR=2";

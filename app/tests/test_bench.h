@@ -1,0 +1,68 @@
+#pragma once
+// A window wired to a fake clock, a recording sound output and a sleep that moves the clock,
+// so tests drive minutes, midnights and leap days without waiting.
+
+#include "app/form1.h"
+#include "platform/sound_output.h"
+#include "runtime/clock.h"
+
+#include <QUrl>
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace testbench {
+
+struct Play {
+    runtime::LocalTime at;
+    std::string path;
+};
+
+class RecordingSound final : public platform::SoundOutput {
+public:
+    explicit RecordingSound(const runtime::Clock& clock) : m_clock(clock) {}
+    void play(const std::string& path) override { plays.push_back({m_clock.now(), path}); }
+    std::vector<Play> plays;
+
+private:
+    const runtime::Clock& m_clock;
+};
+
+struct Bench {
+    explicit Bench(runtime::DateTime start = {2024, 1, 5, 9, 5, 7}) : clock(start) {}
+
+    runtime::FakeClock clock;
+    RecordingSound sound{clock};
+    // How far one 1 ms sleep of the minute-start wait moves the clock, and what else happens
+    // then (a click, a close).
+    std::chrono::microseconds sleepStep{1000};
+    std::function<void()> duringSleep;
+    std::vector<QUrl> opened;
+    bool browserAvailable = true;
+    int sleeps = 0;
+
+    app::Form1 form{services()};
+
+private:
+    app::Form1Services services()
+    {
+        app::Form1Services s;
+        s.clock = &clock;
+        s.sound = &sound;
+        s.sleep1ms = [this] {
+            ++sleeps;
+            clock.advance(sleepStep);
+            if (duringSleep)
+                duringSleep();
+        };
+        s.openUrl = [this](const QUrl& url) {
+            opened.push_back(url);
+            return browserAvailable;
+        };
+        return s;
+    }
+};
+
+}  // namespace testbench
