@@ -32,8 +32,9 @@ std::vector<Pulse> findPulses(const std::vector<float>& samples, unsigned rate)
             if (std::abs(samples[k]) >= high) lastHigh = k;
             ++k;
         }
-        // A pulse still high where the recording ends has no width yet.
-        const bool cut = k >= size && size - lastHigh <= quiet;
+        // A pulse already high where the recording starts, or still high where it ends, has no
+        // edge or no width of its own.
+        const bool cut = start < quiet || (k >= size && size - lastHigh <= quiet);
         if (!cut && lastHigh + 1 - start >= shortest) pulses.push_back({start, lastHigh + 1 - start});
         n = k;
     }

@@ -19,7 +19,7 @@ struct Pulse {
 
 // Pulses in a mono recording. The high level is taken from the loudest sample; a pulse is a
 // stretch above half of it, ended by at least 1 ms below. Stretches shorter than 50 ms are
-// ignored as clicks.
+// ignored as clicks, and so are pulses cut off by either end of the recording.
 std::vector<Pulse> findPulses(const std::vector<float>& samples, unsigned rate);
 
 // 0 marker, 1 one, 2 zero, by the nearest of the three widths.

@@ -124,6 +124,18 @@ TEST(JjyDecoder, FindsEachPulseToTheSample)
     }
 }
 
+TEST(JjyDecoder, IgnoresPulsesCutByTheEndsOfTheRecording)
+{
+    const auto frame = symbols("0121212220 2221222110 2211221120 2121221120 2221221210 2112222220");
+    const auto whole = recording(frame, 0);
+    // From the middle of the first pulse to the middle of the ninth (second 7, a zero).
+    const std::vector<float> cut(whole.begin() + 4800, whole.begin() + 8 * 48000 + 20000);
+    const auto pulses = tools::findPulses(cut, 48000);
+    ASSERT_EQ(pulses.size(), 7u);
+    EXPECT_EQ(pulses.front().start, 48000u - 4800);
+    EXPECT_EQ(pulses.back().width, 800u * 48);  // second 6 of the frame: a zero
+}
+
 TEST(JjyDecoder, DecodesFramesWorkedOutByHand)
 {
     const struct {
@@ -167,7 +179,7 @@ TEST(JjyDecoder, RefusesBrokenMinutes)
         {"missing pulse", good, 30, "pulses missing or out of step"},
     };
     for (const auto& c : cases) {
-        const auto minutes = tools::decodeMinutes(tools::findPulses(recording(c.frame, 0, c.drop), 48000), 1.0 / 48000);
+        const auto minutes = tools::decodeMinutes(tools::findPulses(recording(c.frame, 300, c.drop), 48000), 1.0 / 48000);
         ASSERT_EQ(minutes.size(), 1u) << c.name;
         EXPECT_FALSE(minutes[0].valid) << c.name;
         EXPECT_EQ(minutes[0].problem, c.problem) << c.name;
