@@ -1,0 +1,434 @@
+// The window as a whole, on the offscreen platform with a fake clock and a temporary program
+// folder: start-up, the transmit switch, the advances, help, closing and the read-outs.
+
+#include "app/form1.h"
+#include "app/mod_ini_edit.h"
+#include "app/tests/test_bench.h"
+#include "timecode/timecode.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QMessageBox>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+using runtime::DateTime;
+using namespace std::chrono_literals;
+
+namespace {
+
+// Answers every message box as soon as it is shown and keeps what it said.
+class MessageCatcher {
+public:
+    struct Message {
+        QMessageBox::Icon icon;
+        QString title;
+        QString text;
+    };
+
+    MessageCatcher()
+    {
+        m_timer.setInterval(0);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            for (QWidget* w : QApplication::topLevelWidgets()) {
+                auto* box = qobject_cast<QMessageBox*>(w);
+                if (box == nullptr || !box->isVisible())
+                    continue;
+                seen.push_back({box->icon(), box->windowTitle(), box->text()});
+                box->accept();
+            }
+        });
+        m_timer.start();
+    }
+    std::vector<Message> seen;
+
+private:
+    QTimer m_timer;
+};
+
+class Behaviour : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_dir.isValid());
+        folder = m_dir.path().toStdString();
+        app::setProgramFolder(folder);
+    }
+    void TearDown() override
+    {
+        bench.reset();
+        app::setProgramFolder("");
+    }
+
+    void writeSettings(const std::string& text)
+    {
+        QFile f(QString::fromStdString(app::settingsPath()));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(text.data(), qint64(text.size()));
+    }
+    std::string settings() const
+    {
+        QFile f(QString::fromStdString(app::settingsPath()));
+        if (!f.open(QIODevice::ReadOnly))
+            return "<none>";
+        return f.readAll().toStdString();
+    }
+
+    app::Form1& start(const DateTime& now)
+    {
+        bench.emplace(now);
+        return bench->form;
+    }
+
+    // Digits shown by a row of slots, read back from the pictures they show.
+    template <std::size_t N>
+    std::string shown(const std::array<QLabel*, N>& row, const std::array<QLabel*, 10>& digits)
+    {
+        std::string s;
+        for (QLabel* slot : row) {
+            char c = '?';
+            for (int d = 0; d < 10; ++d)
+                if (slot->pixmap().cacheKey() == digits[std::size_t(d)]->pixmap().cacheKey())
+                    c = char('0' + d);
+            s += c;
+        }
+        return s;
+    }
+    std::string pcClock() { return shown(bench->form.Image7, bench->form.Image5); }
+    std::string sentClock() { return shown(bench->form.Image17, bench->form.Image5); }
+    std::string pcDate() { return shown(bench->form.Image10, bench->form.Image8); }
+    std::string sentDate() { return shown(bench->form.Image20, bench->form.Image8); }
+
+    // Which weekday a row marks: the light-blue label, or 1 when the Sunday label is bright.
+    static int marked(const std::array<QLabel*, 7>& row)
+    {
+        int found = 0;
+        for (int i = 0; i < 7; ++i) {
+            const auto c = app::Form1::textColour(row[std::size_t(i)]);
+            if ((i == 0 && c == 0x0000FF) || (i > 0 && c == 0xFFC0C0))
+                found = found == 0 ? i + 1 : -1;
+        }
+        return found;
+    }
+
+    MessageCatcher messages;
+    std::string folder;
+    std::optional<testbench::Bench> bench;
+
+private:
+    QTemporaryDir m_dir;
+};
+
+const char* const kFirstRun =
+    "電波時計用ペンドレルをインストールしていただきありがとうございます。\r\n"
+    "このソフトの操作方法や原理、アンテナの作り方などは ？ ボタンを押していただくと、"
+    "オンライン上の情報をご覧いただけますので、まずはご一読ください。";
+
+TEST_F(Behaviour, FirstAndSecondStart)
+{
+    app::Form1& w = start({2024, 1, 5, 9, 5, 7});
+    w.Form_Load();
+    ASSERT_EQ(messages.seen.size(), 1u);
+    EXPECT_EQ(messages.seen[0].icon, QMessageBox::Information);
+    EXPECT_EQ(messages.seen[0].text, QString::fromUtf8(kFirstRun));
+    EXPECT_TRUE(messages.seen[0].title.isEmpty()) << "the box shows the application's name";
+    EXPECT_TRUE(w.isVisible());
+    EXPECT_EQ(settings(), "[Show]\nMessage=1\n");
+    EXPECT_EQ(w.advances(), transmit::Advances{});
+    EXPECT_TRUE(w.option1Selected(1));
+    EXPECT_TRUE(w.timTokei->isActive());
+    EXPECT_FALSE(w.Timer1->isActive());
+
+    start({2024, 1, 5, 9, 5, 7}).Form_Load();
+    EXPECT_EQ(messages.seen.size(), 1u) << "no message on the second start";
+}
+
+TEST_F(Behaviour, StoredAdvancesFollowTheNumberRules)
+{
+    writeSettings("[Show]\nMessage=0\n[Advance]\nDate=-3\nHour=2.5\nMin=&H10\n[Transmit]\nState=yes\n");
+    app::Form1& w = start({2024, 1, 5, 9, 5, 7});
+    w.Form_Load();
+    EXPECT_TRUE(messages.seen.empty()) << "any Message value but empty counts as shown";
+    EXPECT_EQ(w.advances(), (transmit::Advances{-3, 2, 16}));
+    EXPECT_TRUE(w.option1Selected(1)) << "only the exact text 1 switches transmission on";
+    EXPECT_EQ(w.transmission().stopFlag(), 0);
+}
+
+TEST_F(Behaviour, StoredAdvanceOutOfRangeStartsAtZeroAndKeepsTheFile)
+{
+    const std::string file = "[Show]\nMessage=1\n[Advance]\nDate=40000\nHour=3.5\n";
+    writeSettings(file);
+    app::Form1& w = start({2024, 1, 5, 9, 5, 7});
+    w.Form_Load();
+    ASSERT_EQ(messages.seen.size(), 1u);
+    EXPECT_EQ(messages.seen[0].icon, QMessageBox::Warning);
+    EXPECT_TRUE(messages.seen[0].text.contains(QStringLiteral("Date")));
+    EXPECT_TRUE(messages.seen[0].text.contains(QStringLiteral("40000")));
+    EXPECT_EQ(w.advances(), (transmit::Advances{0, 4, 0}));
+    EXPECT_EQ(settings(), file);
+}
+
+TEST_F(Behaviour, StoredStateOnWaitsForTheMinuteThenTransmits)
+{
+    writeSettings("[Show]\nMessage=1\n[Advance]\nMin=20\n[Transmit]\nState=1\n");
+    app::Form1& w = start({2024, 3, 10, 23, 44, 30});
+    bool flashedWhileWaiting = false;
+    bench->duringSleep = [&] {
+        if (bench->sleeps == 100)
+            flashedWhileWaiting = w.isVisible() && w.timFlashIndicator->isActive() &&
+                                  w.timTokei->isActive() && !w.Timer1->isActive();
+    };
+    w.Form_Load();
+    EXPECT_TRUE(flashedWhileWaiting);
+    EXPECT_GE(bench->sleeps, 29000) << "start-up waited for the minute start";
+    EXPECT_EQ(runtime::toDateTime(bench->clock.now()).second, 0);
+    EXPECT_EQ(w.transmission().code(), timecode::timecode({2024, 3, 11, 0, 5, 0}));
+    EXPECT_TRUE(w.Timer1->isActive());
+    EXPECT_FALSE(w.timTokei->isActive());
+    EXPECT_FALSE(w.timFlashIndicator->isActive());
+    EXPECT_EQ(app::Form1::textColour(w.Label4), 0x0000FFu);
+    EXPECT_TRUE(w.option1Selected(0));
+
+    // The first tick plays the marker and shows the new minute.
+    w.Timer1_Timer();
+    ASSERT_EQ(bench->sound.plays.size(), 1u);
+    EXPECT_EQ(bench->sound.plays[0].path, folder + "/200ms.wav");
+    EXPECT_EQ(pcClock(), "234500");
+    EXPECT_EQ(sentClock(), "000500");
+    EXPECT_EQ(sentDate(), "20240311");
+}
+
+TEST_F(Behaviour, SwitchingOffDuringTheWait)
+{
+    writeSettings("[Show]\nMessage=1\n[Transmit]\nState=1\n");
+    app::Form1& w = start({2024, 1, 5, 9, 5, 30});
+    bench->duringSleep = [&] {
+        if (bench->sleeps == 50)
+            w.selectOption1(1);
+    };
+    w.Form_Load();
+    EXPECT_LT(bench->sleeps, 60);
+    EXPECT_EQ(w.transmission().code(), timecode::Frame{}) << "no frame was built";
+    EXPECT_FALSE(w.Timer1->isActive());
+    EXPECT_TRUE(w.timTokei->isActive());
+    EXPECT_FALSE(w.timFlashIndicator->isActive());
+    EXPECT_EQ(app::Form1::textColour(w.Label4), 0x000080u);
+    EXPECT_EQ(w.transmission().stopFlag(), -1);
+    EXPECT_EQ(settings(), "[Show]\nMessage=1\n[Transmit]\nState=0\n");
+}
+
+TEST_F(Behaviour, ClosingInsideTheWaitEndsAtOnceAndWritesNothing)
+{
+    const std::string file = "[Show]\nMessage=1\n[Advance]\nDate=2\n[Transmit]\nState=1\n";
+    writeSettings(file);
+    app::Form1& w = start({2024, 1, 5, 9, 5, 30});
+    bench->duringSleep = [&] {
+        if (bench->sleeps == 10)
+            w.close();
+    };
+    w.Form_Load();
+    EXPECT_TRUE(w.closed());
+    EXPECT_LT(bench->sleeps, 20);
+    EXPECT_FALSE(w.Timer1->isActive());
+    EXPECT_FALSE(w.timTokei->isActive());
+    EXPECT_EQ(w.transmission().code(), timecode::Frame{});
+    EXPECT_EQ(settings(), file);
+}
+
+TEST_F(Behaviour, AdvanceButtonsStoreAndShowAtTheNextRefresh)
+{
+    writeSettings("[Show]\nMessage=1\n");
+    app::Form1& w = start({2024, 2, 28, 1, 10, 0});
+    w.Form_Load();
+    w.Command1[1]->click();
+    EXPECT_EQ(w.advances().advDate, -1);
+    EXPECT_EQ(settings(), "[Show]\nMessage=1\n[Advance]\nDate=-1\n");
+    w.Command1[0]->click();
+    w.Command1[0]->click();
+    w.Command2[1]->click();
+    w.Command2[1]->click();
+    w.Command3[0]->click();
+    EXPECT_EQ(w.advances(), (transmit::Advances{1, -2, 1}));
+    EXPECT_EQ(settings(), "[Show]\nMessage=1\n[Advance]\nDate=1\nHour=-2\nMin=1\n");
+
+    w.timTokei_Timer();
+    EXPECT_EQ(pcDate(), "20240228");
+    EXPECT_EQ(pcClock(), "011000");
+    EXPECT_EQ(sentDate(), "20240228");  // a day on is 29 February, two hours back the 28th
+    EXPECT_EQ(sentClock(), "231100");
+}
+
+TEST_F(Behaviour, AdvanceAtTheEndOfItsRangeStaysAndWritesNothing)
+{
+    const std::string file = "[Show]\nMessage=1\n[Advance]\nMin=32767\nHour=-32768\n";
+    writeSettings(file);
+    app::Form1& w = start({2024, 1, 5, 9, 5, 7});
+    w.Form_Load();
+    w.Command3[0]->click();
+    w.Command2[1]->click();
+    ASSERT_EQ(messages.seen.size(), 2u);
+    EXPECT_EQ(messages.seen[0].icon, QMessageBox::Warning);
+    EXPECT_TRUE(messages.seen[0].text.contains(QStringLiteral("分")));
+    EXPECT_TRUE(messages.seen[0].text.contains(QStringLiteral("32767")));
+    EXPECT_TRUE(messages.seen[1].text.contains(QStringLiteral("時間")));
+    EXPECT_EQ(w.advances(), (transmit::Advances{0, -32768, 32767}));
+    EXPECT_EQ(settings(), file);
+    w.Command3[1]->click();  // the other direction still works
+    EXPECT_EQ(w.advances().advMin, 32766);
+}
+
+TEST_F(Behaviour, FailedWriteIsToldOnceAndTheValueStaysInEffect)
+{
+    writeSettings("[Show]\nMessage=1\n");
+    app::Form1& w = start({2024, 1, 5, 9, 5, 7});
+    w.Form_Load();
+    // The settings path now lies under a regular file, which stops even root from writing.
+    app::setProgramFolder(app::settingsPath());
+    w.Command2[0]->click();
+    ASSERT_EQ(messages.seen.size(), 1u);
+    EXPECT_TRUE(messages.seen[0].text.contains(QString::fromStdString(app::settingsPath())));
+    EXPECT_TRUE(messages.seen[0].text.contains(QStringLiteral("理由")));
+    EXPECT_EQ(w.advances().advHour, 1);
+    w.timTokei_Timer();
+    EXPECT_EQ(sentClock(), "100507");
+}
+
+TEST_F(Behaviour, HelpOpensTheManualBesideTheProgram)
+{
+    writeSettings("[Show]\nMessage=1\n");
+    app::Form1& w = start({2024, 1, 5, 9, 5, 7});
+    w.Form_Load();
+    w.Command4->click();
+    EXPECT_TRUE(bench->opened.empty());
+    ASSERT_EQ(messages.seen.size(), 1u) << "a missing manual is told, not ignored";
+
+    QFile page(QString::fromStdString(folder + "/Pendrel.htm"));
+    ASSERT_TRUE(page.open(QIODevice::WriteOnly));
+    page.close();
+    w.Command4->click();
+    ASSERT_EQ(bench->opened.size(), 1u);
+    EXPECT_TRUE(bench->opened[0].isLocalFile());
+    EXPECT_TRUE(bench->opened[0].toString().endsWith(QStringLiteral("/Pendrel.htm")));
+    EXPECT_EQ(messages.seen.size(), 1u);
+
+    bench->browserAvailable = false;
+    w.Command4->click();
+    ASSERT_EQ(messages.seen.size(), 2u);
+    EXPECT_TRUE(messages.seen[1].text.contains(QString::fromStdString(folder + "/Pendrel.htm")));
+}
+
+TEST_F(Behaviour, ReadoutsShowThePcAndTheTransmittedTime)
+{
+    writeSettings("[Show]\nMessage=1\n");
+    struct Case {
+        DateTime now;
+        transmit::Advances adv;
+        const char *pcClock, *pcDate, *sentClock, *sentDate;
+        int pcWeekday, sentWeekday;
+    } cases[] = {
+        {{2024, 1, 5, 9, 5, 7}, {}, "090507", "20240105", "090507", "20240105", 6, 6},
+        {{2024, 1, 5, 13, 0, 0}, {}, "130000", "20240105", "130000", "20240105", 6, 6},
+        {{2024, 2, 28, 0, 0, 0}, {1, 0, 0}, "000000", "20240228", "000000", "20240229", 4, 5},
+        {{2023, 2, 28, 0, 0, 0}, {1, 0, 0}, "000000", "20230228", "000000", "20230301", 3, 4},
+        {{2025, 1, 1, 0, 30, 15}, {0, -1, 0}, "003015", "20250101", "233015", "20241231", 4, 3},
+        {{2026, 12, 5, 23, 30, 0}, {0, 1, 0}, "233000", "20261205", "003000", "20261206", 7, 1},
+        {{2026, 12, 6, 0, 10, 0}, {0, 0, -20}, "001000", "20261206", "235000", "20261205", 1, 7},
+        {{2024, 1, 5, 22, 30, 0}, {0, 0, 90}, "223000", "20240105", "000000", "20240106", 6, 7},
+        {{2024, 1, 5, 12, 0, 0}, {7, 0, 0}, "120000", "20240105", "120000", "20240112", 6, 6},
+    };
+    for (const auto& c : cases) {
+        writeSettings("[Show]\nMessage=1\n[Advance]\nDate=" + std::to_string(c.adv.advDate) +
+                      "\nHour=" + std::to_string(c.adv.advHour) +
+                      "\nMin=" + std::to_string(c.adv.advMin) + "\n");
+        app::Form1& w = start(c.now);
+        w.Form_Load();
+        w.timTokei_Timer();
+        SCOPED_TRACE(runtime::format(c.now, "yyyy/mm/dd hh:mm:ss"));
+        EXPECT_EQ(pcClock(), c.pcClock);
+        EXPECT_EQ(pcDate(), c.pcDate);
+        EXPECT_EQ(sentClock(), c.sentClock);
+        EXPECT_EQ(sentDate(), c.sentDate);
+        EXPECT_EQ(marked(w.Label5), c.pcWeekday);
+        EXPECT_EQ(marked(w.Label6), c.sentWeekday);
+    }
+}
+
+TEST_F(Behaviour, IndicatorFlashesBetweenDarkRedAndRed)
+{
+    writeSettings("[Show]\nMessage=1\n");
+    app::Form1& w = start({2024, 1, 5, 9, 5, 7});
+    app::Form1::setTextColour(w.Label4, 0x00FF00);
+    w.timFlashIndicator_Timer();
+    EXPECT_EQ(app::Form1::textColour(w.Label4), 0x0000FFu);
+    w.timFlashIndicator_Timer();
+    EXPECT_EQ(app::Form1::textColour(w.Label4), 0x000080u);
+    w.timFlashIndicator_Timer();
+    EXPECT_EQ(app::Form1::textColour(w.Label4), 0x0000FFu);
+}
+
+// A whole day across a year end with advances, through the window's own timers' handlers: the
+// pulses recorded minute by minute are the frames pendrel-frame prints for the transmitted time.
+TEST_F(Behaviour, DayAcrossTheYearEndSendsWhatTheFrameToolPrints)
+{
+    writeSettings("[Show]\nMessage=1\n[Advance]\nDate=0\nHour=9\nMin=-3\n[Transmit]\nState=1\n");
+    const DateTime first{2025, 12, 31, 12, 0, 30};
+    app::Form1& w = start(first);
+    bench->sleepStep = 3ms;
+    w.Form_Load();
+    const auto end = runtime::toLocalTime({2026, 1, 1, 12, 0, 59}) + 500ms;
+    while (bench->clock.now() < end) {
+        bench->clock.advance(40ms);
+        w.Timer1_Timer();
+    }
+
+    // The pulses by PC minute, as digits.
+    std::map<std::string, std::string> sent;
+    for (const auto& play : bench->sound.plays) {
+        const DateTime at = runtime::toDateTime(play.at);
+        std::string& minute = sent[runtime::format(at, "yyyy/mm/dd hh:mm")];
+        minute.resize(60, '-');
+        const char kind = play.path.ends_with("/200ms.wav")   ? '0'
+                          : play.path.ends_with("/500ms.wav") ? '1'
+                                                              : '2';
+        ASSERT_EQ(minute[std::size_t(at.second)], '-') << "second played twice";
+        minute[std::size_t(at.second)] = kind;
+    }
+    ASSERT_EQ(sent.size(), 24u * 60u);
+
+    QStringList expectedMinutes;
+    for (const auto& [pcMinute, digits] : sent) {
+        const DateTime pc = *runtime::parseDateTime(pcMinute + ":00");
+        const DateTime t = runtime::transmittedTime(pc, 0, 9, -3);
+        expectedMinutes << QString::fromStdString(runtime::format(t, "yyyy/mm/dd hh:mm"))
+                               .replace(QLatin1Char('/'), QLatin1Char('-'));
+    }
+    QProcess tool;
+    tool.start(QStringLiteral(PENDREL_FRAME_TOOL), {});
+    ASSERT_TRUE(tool.waitForStarted());
+    tool.write((expectedMinutes.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8());
+    tool.closeWriteChannel();
+    ASSERT_TRUE(tool.waitForFinished(30000));
+    const QStringList frames = QString::fromUtf8(tool.readAllStandardOutput()).split(
+        QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_EQ(frames.size(), expectedMinutes.size());
+
+    int i = 0;
+    for (const auto& [pcMinute, digits] : sent) {
+        ASSERT_EQ(digits, frames[i].toStdString())
+            << "PC minute " << pcMinute << ", sent " << expectedMinutes[i].toStdString();
+        ++i;
+    }
+    EXPECT_EQ(expectedMinutes.first(), QStringLiteral("2025-12-31 20:58"));
+    EXPECT_TRUE(expectedMinutes.contains(QStringLiteral("2026-01-01 00:00")));
+}
+
+}  // namespace
