@@ -1,6 +1,10 @@
 #include "platform/pulse_sound.h"
 
+#include <pthread.h>
 #include <pulse/pulseaudio.h>
+#include <sched.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -64,6 +68,7 @@ struct PulseSound::Impl {
     pa_stream* stream = nullptr;
     pa_time_event* retry = nullptr;
     bool shuttingDown = false;
+    bool priorityRaised = false;
     std::shared_ptr<const Pcm> current;
     std::int64_t position = 0;  // next frame of `current` to write; negative: silence first
 
@@ -161,11 +166,27 @@ struct PulseSound::Impl {
         d->connectContext();
     }
 
+    // The stream holds only a few tens of milliseconds: on a machine busy drawing the window,
+    // the thread that refills it must not wait behind other threads for a time slice. Real-time
+    // scheduling (or else a higher priority) needs rights the user may not have; without them
+    // the thread runs as it is.
+    static void raisePriority()
+    {
+        sched_param param{};
+        param.sched_priority = std::max(sched_get_priority_min(SCHED_FIFO), 5);
+        if (pthread_setschedparam(pthread_self(), SCHED_FIFO, &param) == 0) return;
+        setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), -11);
+    }
+
     static void onContextState(pa_context* c, void* self)
     {
         auto* d = static_cast<Impl*>(self);
         switch (pa_context_get_state(c)) {
         case PA_CONTEXT_READY:
+            if (!d->priorityRaised) {
+                raisePriority();
+                d->priorityRaised = true;
+            }
             if (!d->stream) d->openStream();
             break;
         case PA_CONTEXT_FAILED:

@@ -36,6 +36,7 @@ cleanup() {
     [ -n "$recorder_pid" ] && kill "$recorder_pid" 2>/dev/null
     wait 2>/dev/null
     stop_sound_server
+    [ -n "${PENDREL_KEEP:-}" ] && { echo "kept $work"; return; }
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -97,6 +98,8 @@ echo "clock offset $offset s, advances $adv_date d $adv_hour h $adv_min min"
 status=$?
 if [ "$status" -ne 0 ]; then
     echo "FAIL: no whole minute decoded to the transmitted time"
+    echo "--- every pulse heard"
+    "$decode" --edges --min-minutes 0 "$work/rec.wav" "$work/rec.log" | grep '^edge'
     echo "--- transmitter output"; cat "$work/transmitter.out"
     echo "--- recorder output"; cat "$work/record.err"
 fi
