@@ -2,7 +2,8 @@
 #
 # The program keeps its settings file in its own folder, so it must be installed where the user
 # can write: unless a prefix is given, that is ~/.local. The layout under the prefix:
-#   lib/pendrel/           the program folder: pendrel, pendrel-frame, the three sound files and
+#   lib/pendrel/           the program folder: pendrel, pendrel-frame, pendrel-make-sounds (to
+#                          make the 60 kHz sound set), the three sound files and
 #                          the manual page (and later the user's setting.ini, which we never
 #                          install, so installing again leaves it alone)
 #   bin/pendrel            a symbolic link to the program
@@ -27,7 +28,7 @@ set(_pendrel_desktop_dir ${PROJECT_SOURCE_DIR}/app/desktop)
 set(_pendrel_stage ${CMAKE_BINARY_DIR}/install-stage)
 
 # The program folder.
-install(TARGETS pendrel pendrel-frame RUNTIME DESTINATION ${PENDREL_INSTALL_DIR})
+install(TARGETS pendrel pendrel-frame pendrel-make-sounds RUNTIME DESTINATION ${PENDREL_INSTALL_DIR})
 install(FILES ${PENDREL_PROGRAM_DIR}/200ms.wav ${PENDREL_PROGRAM_DIR}/500ms.wav
               ${PENDREL_PROGRAM_DIR}/800ms.wav ${PENDREL_PROGRAM_DIR}/Pendrel.htm
         DESTINATION ${PENDREL_INSTALL_DIR})

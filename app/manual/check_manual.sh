@@ -24,7 +24,7 @@ for target in $(grep -o 'href="#[^"]*"' "$page" | sed 's/^href="#//; s/"$//' | s
 done
 
 for text in '送信' '送信中' '現在の時刻' '送信する時刻' 'On' 'Off' '＋' '－' '？' \
-            'pendrel-make-pulse-sounds --carrier 60 --out' 'pendrel-make-pulse-sounds --carrier 40 --out' \
+            'pendrel-make-sounds --carrier 60' 'pendrel-make-sounds --carrier 40' \
             '200ms.wav' 'setting.ini' 'Bluetooth' 'HDMI' 'USB' '強制受信'; do
   grep -qF -- "$text" "$page" || bad "does not mention \"$text\""
 done
