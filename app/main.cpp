@@ -44,7 +44,11 @@ int main(int argc, char** argv)
     // of the PC clock by just that much, so each pulse is heard on the PC clock's second
     // boundary (and the read-outs move with the sound).
     runtime::SystemClock clock;
-    platform::PulseSound sound;
+    // A 40 ms buffer rides out a busy machine without a gap in the signal; the delay it adds
+    // is taken up by the clock's lead like the rest of the server's latency.
+    platform::PulseSound::Options soundOptions;
+    soundOptions.bufferLength = std::chrono::milliseconds(40);
+    platform::PulseSound sound(soundOptions);
     for (const char* name : {"/200ms.wav", "/500ms.wav", "/800ms.wav"})
         sound.preload(app::programFolder() + name);
     const auto followLatency = [&] { clock.setLead(sound.latency()); };
