@@ -52,14 +52,14 @@ struct PulseSound::Impl {
         : options(std::move(o)), cache(options.rate, options.channels),
           latencyUs(options.bufferLength.count())
     {
-        spec.format = PA_SAMPLE_FLOAT32NE;
-        spec.rate = options.rate;
-        spec.channels = static_cast<std::uint8_t>(options.channels);
+        sampleFormat.format = PA_SAMPLE_FLOAT32NE;
+        sampleFormat.rate = options.rate;
+        sampleFormat.channels = static_cast<std::uint8_t>(options.channels);
     }
 
     Options options;
     SoundCache cache;
-    pa_sample_spec spec{};
+    pa_sample_spec sampleFormat{};
 
     // Owned by the main loop: touched only with its lock held or from its own callbacks.
     pa_threaded_mainloop* loop = nullptr;
@@ -97,8 +97,8 @@ struct PulseSound::Impl {
     void openStream()
     {
         pa_channel_map map;
-        pa_channel_map_init_auto(&map, spec.channels, PA_CHANNEL_MAP_DEFAULT);
-        stream = pa_stream_new(context, "JJY pulses", &spec, &map);
+        pa_channel_map_init_auto(&map, sampleFormat.channels, PA_CHANNEL_MAP_DEFAULT);
+        stream = pa_stream_new(context, "JJY pulses", &sampleFormat, &map);
         if (!stream) return scheduleRetry();
         pa_stream_set_state_callback(stream, &Impl::onStreamState, this);
         pa_stream_set_write_callback(stream, &Impl::onWritable, this);
@@ -106,7 +106,7 @@ struct PulseSound::Impl {
         pa_buffer_attr attr;
         attr.maxlength = static_cast<std::uint32_t>(-1);
         attr.tlength = static_cast<std::uint32_t>(
-            pa_usec_to_bytes(static_cast<pa_usec_t>(options.bufferLength.count()), &spec));
+            pa_usec_to_bytes(static_cast<pa_usec_t>(options.bufferLength.count()), &sampleFormat));
         attr.prebuf = static_cast<std::uint32_t>(-1);
         attr.minreq = static_cast<std::uint32_t>(-1);
         attr.fragsize = static_cast<std::uint32_t>(-1);
@@ -237,7 +237,7 @@ struct PulseSound::Impl {
     // Writes `bytes` of the stream: the rest of the current sound, silence around it.
     void write(std::size_t bytes)
     {
-        const std::size_t frameBytes = sizeof(float) * spec.channels;
+        const std::size_t frameBytes = sizeof(float) * sampleFormat.channels;
         bytes -= bytes % frameBytes;
         while (bytes > 0) {
             void* data = nullptr;
@@ -256,7 +256,7 @@ struct PulseSound::Impl {
 
     void fill(float* out, std::size_t frames)
     {
-        const std::size_t ch = spec.channels;
+        const std::size_t ch = sampleFormat.channels;
         std::size_t done = 0;
         while (done < frames) {
             const std::size_t left = frames - done;
@@ -305,7 +305,7 @@ struct PulseSound::Impl {
             latencyUs = roundUpToStep(outputUs + elapsedUs + kMarginUs);
 
         const std::int64_t padUs = latencyUs.load() - elapsedUs - outputUs;
-        const std::int64_t padFrames = padUs * static_cast<std::int64_t>(spec.rate) / 1'000'000;
+        const std::int64_t padFrames = padUs * static_cast<std::int64_t>(sampleFormat.rate) / 1'000'000;
         if (padFrames >= 0) {
             position = -padFrames;
         } else if (-padFrames < static_cast<std::int64_t>(pcm->frames())) {
@@ -317,8 +317,8 @@ struct PulseSound::Impl {
         // Write the silence and the sound's first moments now rather than at the next request,
         // which may be several milliseconds away.
         const std::size_t frames = static_cast<std::size_t>(std::max<std::int64_t>(-position, 0)) +
-                                   spec.rate / 200;
-        write(std::max(frames * sizeof(float) * spec.channels, pa_stream_writable_size(stream)));
+                                   sampleFormat.rate / 200;
+        write(std::max(frames * sizeof(float) * sampleFormat.channels, pa_stream_writable_size(stream)));
     }
 
     // ---- worker side ----------------------------------------------------------------------

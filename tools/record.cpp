@@ -28,7 +28,7 @@ struct Recorder {
     long long frames = 0;
     int exitCode = 0;
     bool quitting = false;
-    pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, 48000, 1};
+    pa_sample_spec sampleFormat{PA_SAMPLE_FLOAT32NE, 48000, 1};
 
     void quit(int code)
     {
@@ -65,7 +65,7 @@ struct Recorder {
             }
             std::fprintf(r->log, "%lld.%09ld %lld %lld %lld\n", static_cast<long long>(now.tv_sec),
                          now.tv_nsec, r->frames, static_cast<long long>(n), latencyUs);
-            latencyUs -= static_cast<long long>(pa_bytes_to_usec(bytes, &r->spec));
+            latencyUs -= static_cast<long long>(pa_bytes_to_usec(bytes, &r->sampleFormat));
             r->frames += n;
             pa_stream_drop(s);
         }
@@ -86,12 +86,12 @@ struct Recorder {
         auto* r = static_cast<Recorder*>(self);
         switch (pa_context_get_state(c)) {
         case PA_CONTEXT_READY: {
-            r->stream = pa_stream_new(c, "pendrel-record", &r->spec, nullptr);
+            r->stream = pa_stream_new(c, "pendrel-record", &r->sampleFormat, nullptr);
             pa_stream_set_read_callback(r->stream, &onRead, r);
             pa_stream_set_state_callback(r->stream, &onStreamState, r);
             pa_buffer_attr attr{};
             attr.maxlength = static_cast<std::uint32_t>(-1);
-            attr.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(5000, &r->spec));
+            attr.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(5000, &r->sampleFormat));
             const auto flags = static_cast<pa_stream_flags_t>(
                 PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE);
             if (pa_stream_connect_record(r->stream, r->device.c_str(), &attr, flags) < 0)
@@ -140,7 +140,7 @@ int main(int argc, char** argv)
         return 2;
     }
     SF_INFO info{};
-    info.samplerate = static_cast<int>(r.spec.rate);
+    info.samplerate = static_cast<int>(r.sampleFormat.rate);
     info.channels = 1;
     info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
     r.wav = sf_open(wavPath.c_str(), SFM_WRITE, &info);
