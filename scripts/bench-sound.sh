@@ -8,21 +8,23 @@
 #   the program's CPU use while transmitting (% of one core) and its peak resident memory
 # Targets: median |offset| <= 1 ms, p99 <= 2 ms, max <= 5 ms; no missing or extra pulse;
 # widths within +-5 ms.
-#   scripts/bench-sound.sh [--build DIR] [--seconds N] [--driver]
+#   scripts/bench-sound.sh [--build DIR] [--seconds N] [--driver] [--edges]
 # --driver measures the stand-in transmitter (tools/pendrel-sound-driver) instead of the
-# program. Needs the build's pendrel, pulse sounds and tools (cmake --build DIR).
+# program; --edges lists every pulse's edges. Needs the build's pendrel, pulse sounds and tools (cmake --build DIR).
 set -u
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build"
 seconds=190
 use_driver=
+edges=
 while [ $# -gt 0 ]; do
     case "$1" in
         --build) build=$(cd "$2" && pwd); shift 2 ;;
         --seconds) seconds=$2; shift 2 ;;
         --driver) use_driver=1; shift ;;
-        *) echo "usage: $0 [--build DIR] [--seconds N] [--driver]" >&2; exit 2 ;;
+        --edges) edges=--edges; shift ;;
+        *) echo "usage: $0 [--build DIR] [--seconds N] [--driver] [--edges]" >&2; exit 2 ;;
     esac
 done
 [ "$seconds" -lt 180 ] && seconds=180
@@ -95,7 +97,7 @@ transmitter_pid=
 
 hz=$(getconf CLK_TCK)
 echo "Pendrel sound benchmark: $name, ${seconds} s against a null sink (48 kHz, norewinds)"
-"$decode" "$work/rec.wav" "$work/rec.log"
+"$decode" $edges "$work/rec.wav" "$work/rec.log"
 awk -v a="$ticks0" -v b="$ticks1" -v t0="$t0" -v t1="$t1" -v hz="$hz" -v kb="${peak_kb:-0}" 'BEGIN {
     printf "CPU while transmitting: %.2f %% of one core\n", (b - a) / hz / (t1 - t0) * 100
     printf "peak resident memory: %.1f MiB\n", kb / 1024
