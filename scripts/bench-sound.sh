@@ -59,9 +59,6 @@ done
 now=$(date +%s)
 offset=$(( (113 - now % 60) % 60 ))
 
-"$record" "$work/rec.wav" "$work/rec.log" 2>"$work/record.err" &
-recorder_pid=$!
-
 if [ -n "$use_driver" ]; then
     LD_PRELOAD="$faketime_lib" FAKETIME="+$offset" FAKETIME_DONT_FAKE_MONOTONIC=1 \
         "$build/tools/pendrel-sound-driver" --seconds $((seconds + 30)) "$build" \
@@ -80,7 +77,12 @@ else
 fi
 
 cpu_ticks() { awk '{print $14 + $15}' "/proc/$transmitter_pid/stat" 2>/dev/null || echo 0; }
-sleep 8  # until the first minute has started
+# The recording starts once the first minute has: the very first pulse after switching on
+# waits for the minute-start gate by design, a few milliseconds into second 00, and is not
+# what this measures.
+sleep 8
+"$record" "$work/rec.wav" "$work/rec.log" 2>"$work/record.err" &
+recorder_pid=$!
 ticks0=$(cpu_ticks)
 t0=$(date +%s.%N)
 sleep "$seconds"

@@ -29,16 +29,20 @@ struct Fit {
     double residualMaxMs = 0;
 };
 
-// time = a + b * index. Each fragment's first frame was heard at its arrival time less the
-// stream latency logged with it; on a busy machine a few of those estimates are off by a
-// scheduling delay, so the fit is repeated without the points far from the line. A log without
-// latencies (arrival times only) is laid along its earliest arrivals instead, paired with the
-// index just past each fragment, since no frame can arrive before it was rendered.
-std::optional<Fit> fitTimeline(const std::string& logPath, double firstSecond)
-{
-    std::ifstream in(logPath);
-    std::vector<std::pair<double, double>> points;  // (index, seconds since firstSecond)
+using Points = std::vector<std::pair<double, double>>;  // (index, seconds since firstSecond)
+
+struct Timeline {
+    Points points;
     bool withLatency = true;
+};
+
+// Each fragment's first frame was heard at its arrival time less the stream latency logged
+// with it. A log without latencies (arrival times only) pairs each arrival with the index just
+// past its fragment, since no frame can arrive before it was rendered.
+Timeline readTimeline(const std::string& logPath, double firstSecond)
+{
+    Timeline timeline;
+    std::ifstream in(logPath);
     std::string line;
     while (std::getline(in, line)) {
         std::istringstream fields(line);
@@ -46,26 +50,36 @@ std::optional<Fit> fitTimeline(const std::string& logPath, double firstSecond)
         long long first = 0, count = 0, latencyUs = 0;
         if (!(fields >> t >> first >> count)) continue;
         if (fields >> latencyUs) {
-            points.emplace_back(static_cast<double>(first), t - firstSecond - static_cast<double>(latencyUs) * 1e-6);
+            timeline.points.emplace_back(static_cast<double>(first),
+                                         t - firstSecond - static_cast<double>(latencyUs) * 1e-6);
         } else {
-            withLatency = false;
-            points.emplace_back(static_cast<double>(first + count), t - firstSecond);
+            timeline.withLatency = false;
+            timeline.points.emplace_back(static_cast<double>(first + count), t - firstSecond);
         }
     }
+    return timeline;
+}
+
+// time = a + b * index through the points. On a busy machine a few of the points are off by a
+// scheduling delay, so the fit is repeated without the points far from the line; without
+// latencies the line is laid along the earliest arrivals.
+std::optional<Fit> fitLine(const Points& points, bool withLatency)
+{
     if (points.size() < 10) return std::nullopt;
     Fit fit;
-    std::vector<std::pair<double, double>> kept = points;
+    Points kept = points;
     for (int round = 0; round < 6 && kept.size() >= 10; ++round) {
         double sx = 0, sy = 0, sxx = 0, sxy = 0;
+        const double x0 = kept.front().first;  // centred, for a well-conditioned sum
         for (const auto& [x, y] : kept) {
-            sx += x;
+            sx += x - x0;
             sy += y;
-            sxx += x * x;
-            sxy += x * y;
+            sxx += (x - x0) * (x - x0);
+            sxy += (x - x0) * y;
         }
         const double n = static_cast<double>(kept.size());
         fit.b = (n * sxy - sx * sy) / (n * sxx - sx * sx);
-        fit.a = (sy - fit.b * sx) / n;
+        fit.a = (sy - fit.b * sx) / n - fit.b * x0;
         std::vector<double> residuals;
         for (const auto& [x, y] : kept) residuals.push_back(y - fit.a - fit.b * x);
         std::sort(residuals.begin(), residuals.end());
@@ -85,8 +99,22 @@ std::optional<Fit> fitTimeline(const std::string& logPath, double firstSecond)
     std::sort(residuals.begin(), residuals.end());
     fit.residualMedianMs = residuals[residuals.size() / 2];
     fit.residualMaxMs = residuals.back();
-    fit.a += firstSecond;
     return fit;
+}
+
+// The sink's rate wanders a little against the wall clock over minutes, so each moment is
+// placed by a line through the points of the few seconds around it rather than by one line
+// through the whole recording.
+double localTime(const Timeline& timeline, const Fit& global, double index, double halfWidth)
+{
+    const auto& pts = timeline.points;
+    const auto lo = std::lower_bound(pts.begin(), pts.end(), index - halfWidth,
+                                     [](const auto& p, double x) { return p.first < x; });
+    const auto hi = std::upper_bound(pts.begin(), pts.end(), index + halfWidth,
+                                     [](double x, const auto& p) { return x < p.first; });
+    const auto local = fitLine(Points(lo, hi), timeline.withLatency);
+    const Fit& f = local ? *local : global;
+    return f.a + f.b * index;
 }
 
 double percentile(std::vector<double> v, double p)
@@ -146,7 +174,9 @@ int main(int argc, char** argv)
     std::ifstream probe(logPath);
     double firstSecond = 0;
     probe >> firstSecond;
-    const auto fit = fitTimeline(logPath, std::floor(firstSecond));
+    const double baseSecond = std::floor(firstSecond);
+    const Timeline timeline = readTimeline(logPath, baseSecond);
+    const auto fit = fitLine(timeline.points, timeline.withLatency);
     if (!fit) {
         std::fprintf(stderr, "pendrel-decode: %s holds too few fragments\n", logPath.c_str());
         return 1;
@@ -156,7 +186,10 @@ int main(int argc, char** argv)
                 fit->residualMaxMs);
 
     const auto pulses = tools::findPulses(mono, rate);
-    auto timeOf = [&](std::size_t sample) { return fit->a + fit->b * static_cast<double>(sample); };
+    const double window = 3.0 * rate;  // samples either side of a moment for its local line
+    auto timeOf = [&](std::size_t sample) {
+        return baseSecond + localTime(timeline, *fit, static_cast<double>(sample), window);
+    };
 
     // Timing against the wall clock's second boundaries.
     std::vector<double> offsets, absOffsets, widthErrors;
