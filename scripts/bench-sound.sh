@@ -100,6 +100,8 @@ transmitter_pid=
 hz=$(getconf CLK_TCK)
 echo "Pendrel sound benchmark: $name, ${seconds} s against a null sink (48 kHz, norewinds)"
 "$decode" $edges "$work/rec.wav" "$work/rec.log"
+# A hole that the recording itself had is not the program's.
+cat "$work/record.err"
 awk -v a="$ticks0" -v b="$ticks1" -v t0="$t0" -v t1="$t1" -v hz="$hz" -v kb="${peak_kb:-0}" 'BEGIN {
     printf "CPU while transmitting: %.2f %% of one core\n", (b - a) / hz / (t1 - t0) * 100
     printf "peak resident memory: %.1f MiB\n", kb / 1024

@@ -26,6 +26,7 @@ struct Recorder {
     SNDFILE* wav = nullptr;
     FILE* log = nullptr;
     long long frames = 0;
+    long long holeFrames = 0;  // frames the server could not deliver, recorded as silence
     int exitCode = 0;
     bool quitting = false;
     pa_sample_spec sampleFormat{PA_SAMPLE_FLOAT32NE, 48000, 1};
@@ -58,6 +59,7 @@ struct Recorder {
             if (data) {
                 sf_writef_float(r->wav, static_cast<const float*>(data), n);
             } else {  // a hole in the recording: keep the timeline with silence
+                r->holeFrames += n;
                 for (sf_count_t i = 0; i < n; ++i) {
                     const float zero = 0;
                     sf_writef_float(r->wav, &zero, 1);
@@ -171,6 +173,9 @@ int main(int argc, char** argv)
     pa_context_disconnect(r.context);
     sf_close(r.wav);
     std::fclose(r.log);
+    if (r.holeFrames > 0)
+        std::fprintf(stderr, "pendrel-record: %lld frames were holes in the recording (silence)\n",
+                     r.holeFrames);
     pa_signal_done();
     pa_mainloop_free(r.loop);
     return r.exitCode;
