@@ -49,11 +49,7 @@ trap 'exit 1' INT TERM
 
 start_sound_server
 export TZ=UTC
-faketime_lib=
-for f in /usr/lib/*/faketime/libfaketime.so.1 /usr/lib/faketime/libfaketime.so.1; do
-    [ -e "$f" ] && faketime_lib=$f && break
-done
-[ -n "$faketime_lib" ] || { echo "libfaketime is not installed (package faketime)" >&2; exit 1; }
+find_faketime
 
 # Whole-second clock offset so that a minute starts about 7 s after launch.
 now=$(date +%s)

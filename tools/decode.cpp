@@ -223,8 +223,22 @@ int main(int argc, char** argv)
 
     int decoded = 0;
     bool allRight = true;
-    for (const auto& m : tools::decodeMinutes(pulses, fit->b)) {
-        const double heard = timeOf(pulses[m.firstPulse].start);
+    // For reading the time code, a pulse interrupted by a dropout of under 30 ms is taken as
+    // one pulse. The figures above count such a dropout as it is (an extra pulse, a width
+    // error); this only keeps one dropout from hiding whether the minute carried the right time.
+    std::vector<tools::Pulse> bridged;
+    const auto maxGap = static_cast<std::size_t>(0.030 / fit->b);
+    for (const auto& p : pulses) {
+        if (!bridged.empty() && p.start - (bridged.back().start + bridged.back().width) < maxGap)
+            bridged.back().width = p.start + p.width - bridged.back().start;
+        else
+            bridged.push_back(p);
+    }
+    if (bridged.size() != pulses.size())
+        std::printf("dropouts bridged for decoding: %zu\n", pulses.size() - bridged.size());
+
+    for (const auto& m : tools::decodeMinutes(bridged, fit->b)) {
+        const double heard = timeOf(bridged[m.firstPulse].start);
         if (!m.valid) {
             std::printf("minute at %s: not decoded (%s)\n", utcText(heard).c_str(), m.problem.c_str());
             allRight = false;

@@ -45,14 +45,7 @@ trap 'exit 1' INT TERM
 start_sound_server
 export TZ=UTC
 
-faketime_lib=
-for f in /usr/lib/*/faketime/libfaketime.so.1 /usr/lib/faketime/libfaketime.so.1; do
-    [ -e "$f" ] && faketime_lib=$f && break
-done
-if [ -z "$faketime_lib" ]; then
-    echo "FAIL: libfaketime is not installed (package faketime)"
-    exit 1
-fi
+find_faketime
 
 # Advances of the transmitted time, and a clock offset (whole seconds, a few days and hours
 # away) that puts the faked clock at second 55 of a minute now. The first minute only ends

@@ -36,14 +36,7 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 1' INT TERM
 
-faketime_lib=
-for f in /usr/lib/*/faketime/libfaketime.so.1 /usr/lib/faketime/libfaketime.so.1; do
-    [ -e "$f" ] && faketime_lib=$f && break
-done
-if [ -z "$faketime_lib" ]; then
-    echo "FAIL: libfaketime is not installed (package faketime)"
-    exit 1
-fi
+find_faketime
 
 start_sound_server
 export TZ=UTC

@@ -46,3 +46,14 @@ stop_sound_server() {
         server_pid=
     fi
 }
+
+# Sets faketime_lib to the path of libfaketime (package faketime), which the scripts preload
+# themselves: the faketime command forks and would not pass a kill on to the program.
+find_faketime() {
+    faketime_lib=
+    for f in /usr/lib/*/faketime/libfaketime.so.1 /usr/lib/faketime/libfaketime.so.1; do
+        [ -e "$f" ] && faketime_lib=$f && return 0
+    done
+    echo "FAIL: libfaketime is not installed (package faketime)" >&2
+    exit 1
+}
