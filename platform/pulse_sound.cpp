@@ -110,9 +110,13 @@ struct PulseSound::Impl {
         attr.prebuf = static_cast<std::uint32_t>(-1);
         attr.minreq = static_cast<std::uint32_t>(-1);
         attr.fragsize = static_cast<std::uint32_t>(-1);
+        // The buffer is ours in full: with PA_STREAM_ADJUST_LATENCY the server would split it
+        // with the device and leave the stream so little that a request answered some 40 ms
+        // late (which happens now and then on a loaded machine) ran it dry, a hole of silence
+        // in the middle of a pulse. The device's own latency comes on top, and every play is
+        // placed by the stream's measured latency anyway.
         const auto flags = static_cast<pa_stream_flags_t>(
-            PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE |
-            PA_STREAM_ADJUST_LATENCY);
+            PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE);
         if (pa_stream_connect_playback(stream, nullptr, &attr, flags, nullptr, nullptr) < 0)
             scheduleRetry();
     }
