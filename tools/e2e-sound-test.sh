@@ -31,15 +31,7 @@ work=$(mktemp -d /tmp/pendrel-e2e.XXXXXX)
 transmitter_pid= recorder_pid=
 . "$here/sound-server.sh"
 
-cleanup() {
-    [ -n "$transmitter_pid" ] && kill "$transmitter_pid" 2>/dev/null
-    [ -n "$recorder_pid" ] && kill "$recorder_pid" 2>/dev/null
-    wait 2>/dev/null
-    stop_sound_server
-    [ -n "${PENDREL_KEEP:-}" ] && { echo "kept $work"; return; }
-    rm -rf "$work"
-}
-trap cleanup EXIT
+trap end_sound_run EXIT
 trap 'exit 1' INT TERM
 
 start_sound_server

@@ -26,14 +26,7 @@ work=$(mktemp -d /tmp/pendrel-restart.XXXXXX)
 transmitter_pid= recorder_pid=
 . "$here/sound-server.sh"
 
-cleanup() {
-    [ -n "$transmitter_pid" ] && kill "$transmitter_pid" 2>/dev/null
-    [ -n "$recorder_pid" ] && kill "$recorder_pid" 2>/dev/null
-    wait 2>/dev/null
-    stop_sound_server
-    rm -rf "$work"
-}
-trap cleanup EXIT
+trap end_sound_run EXIT
 trap 'exit 1' INT TERM
 
 find_faketime

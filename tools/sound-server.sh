@@ -57,3 +57,14 @@ find_faketime() {
     echo "FAIL: libfaketime is not installed (package faketime)" >&2
     exit 1
 }
+
+# Ends what a sound script started: the transmitter, the recorder and the server, by their
+# pids, then removes the script's work folder (kept, and named, when PENDREL_KEEP is set).
+end_sound_run() {
+    [ -n "${transmitter_pid:-}" ] && kill "$transmitter_pid" 2>/dev/null
+    [ -n "${recorder_pid:-}" ] && kill "$recorder_pid" 2>/dev/null
+    wait 2>/dev/null
+    stop_sound_server
+    [ -n "${PENDREL_KEEP:-}" ] && { echo "kept $work"; return; }
+    rm -rf "$work"
+}
