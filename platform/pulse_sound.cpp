@@ -394,7 +394,7 @@ PulseSound::~PulseSound()
     pa_threaded_mainloop_free(d.loop);
 }
 
-void PulseSound::play(const std::string& path)
+void PulseSound::play(const std::string& path, std::chrono::microseconds /*late*/)
 {
     Impl& d = *m_impl;
     const auto calledAt = SteadyClock::now();

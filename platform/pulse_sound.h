@@ -44,9 +44,9 @@ public:
     PulseSound& operator=(const PulseSound&) = delete;
 
     // Starts the file from its beginning, replacing whatever plays.
-    void play(const std::string& path) override;
+    void play(const std::string& path, std::chrono::microseconds late) override;
     // Decodes the file on the worker thread so that a later play() starts it at once.
-    void preload(const std::string& path);
+    void preload(const std::string& path) override;
     // Silence from now on.
     void stop();
 

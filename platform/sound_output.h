@@ -1,16 +1,58 @@
 #pragma once
-// Asynchronous playback of a sound file by name: the call returns at once and the sound plays on.
-// A new play replaces the one that is playing. Failures (no sound server, a missing or unreadable
-// file) are never reported to the caller and never delay it.
+// The sound output the transmission plays its pulses through. Every call returns at once on the
+// caller's thread; the sound plays on by itself and a new play replaces the sound before it at
+// an exact sample position. Failures (no sound server, no device, a missing or unplayable file)
+// never reach the caller as errors and never delay it: they show in status().
 
+#include <chrono>
 #include <string>
+#include <vector>
 
 namespace platform {
+
+// One sound file as the output last found it.
+struct SoundFileState {
+    std::string path;
+    bool playable = false;
+    std::string reason;  // why not, in a few plain words; empty when playable
+    bool operator==(const SoundFileState&) const = default;
+};
+
+// Whether the output's sound gets out, as far as the output can tell.
+struct SoundStatus {
+    std::string server;           // the kind of server spoken to ("PipeWire", "PulseAudio")
+    bool serverReachable = false; // a sound server answers
+    bool streamRunning = false;   // our playback stream is connected and being played
+    std::string device;           // description of the device the stream plays on; empty: none
+    std::vector<SoundFileState> files;  // every file preloaded or played, first seen first
+    bool operator==(const SoundStatus&) const = default;
+};
 
 class SoundOutput {
 public:
     virtual ~SoundOutput() = default;
-    virtual void play(const std::string& path) = 0;
+
+    // Starts the file so that its first sample is heard at the moment the caller's clock passed
+    // a second boundary `late` ago, plus lead(): the caller reads a clock that runs lead() ahead
+    // of the wall clock, so a sound for the boundary it has just seen is heard on the wall
+    // clock's boundary. A sound asked for too late to be heard whole starts with its first
+    // moments left out, so that the rest is still on time.
+    virtual void play(const std::string& path, std::chrono::microseconds late) = 0;
+
+    // Decodes the file ahead of its first play. The default does nothing.
+    virtual void preload(const std::string& /*path*/) {}
+
+    // How far ahead of the wall clock the caller's clock must run. Fixed for the object's life,
+    // so a clock that follows it never steps.
+    virtual std::chrono::microseconds lead() const { return {}; }
+
+    // While not transmitting the output may rest (its stream corked or closed, the device free
+    // to suspend); switched on again, it is ready before the first pulse can be due. The default
+    // does nothing.
+    virtual void setTransmitting(bool /*on*/) {}
+
+    // A snapshot, cheap enough to take every second.
+    virtual SoundStatus status() const { return {}; }
 };
 
 }  // namespace platform

@@ -48,14 +48,17 @@ int main(int argc, char** argv)
     const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
     while (std::chrono::steady_clock::now() < end) {
         if (lead) clock.setLead(sound.latency());
-        const runtime::DateTime now = runtime::toDateTime(clock.now());
+        const runtime::LocalTime reading = clock.now();
+        const runtime::DateTime now = runtime::toDateTime(reading);
         if (now.second != lastSec) {
             lastSec = now.second;
             if (now.second == 0) {
                 code = timecode::timecode(runtime::transmittedTime(now, advDate, advHour, advMin));
                 started = true;
             }
-            if (started) sound.play(files[code[static_cast<std::size_t>(now.second)]]);
+            if (started)
+                sound.play(files[code[static_cast<std::size_t>(now.second)]],
+                           reading - std::chrono::floor<std::chrono::seconds>(reading));
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }

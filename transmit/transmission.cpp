@@ -2,6 +2,7 @@
 
 #include "runtime/text.h"
 
+#include <chrono>
 #include <stdexcept>
 #include <string_view>
 #include <utility>
@@ -101,7 +102,8 @@ void Transmission::timer1Tick()
         return;
 
     // The second played is that of this reading, which may already be the next one.
-    const std::string second = runtime::timeOfDayText(runtime::toDateTime(m_clock.now()));
+    const runtime::LocalTime reading = m_clock.now();
+    const std::string second = runtime::timeOfDayText(runtime::toDateTime(reading));
     m_lastSec = std::string(lastTwo(second));
 
     const std::int32_t index = runtime::toInt32(runtime::leadingNumber(m_lastSec));
@@ -110,7 +112,8 @@ void Transmission::timer1Tick()
 
     const std::string file = pulseFile(m_code[static_cast<std::size_t>(index)]);
     if (!file.empty())
-        m_sound.play(file);
+        // However late this tick noticed the second, its pulse belongs on the boundary.
+        m_sound.play(file, reading - std::chrono::floor<std::chrono::seconds>(reading));
 
     m_host.refresh();
 

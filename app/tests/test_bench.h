@@ -18,12 +18,16 @@ namespace testbench {
 struct Play {
     runtime::LocalTime at;
     std::string path;
+    std::chrono::microseconds late{};  // how long after its second boundary it was asked for
 };
 
 class RecordingSound final : public platform::SoundOutput {
 public:
     explicit RecordingSound(const runtime::Clock& clock) : m_clock(clock) {}
-    void play(const std::string& path) override { plays.push_back({m_clock.now(), path}); }
+    void play(const std::string& path, std::chrono::microseconds late) override
+    {
+        plays.push_back({m_clock.now(), path, late});
+    }
     std::vector<Play> plays;
 
 private:

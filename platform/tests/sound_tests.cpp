@@ -236,8 +236,8 @@ TEST(PulseSound, WithoutAServerEveryCallReturnsAndNothingPlays)
         platform::PulseSound sound(options);
         sound.preload(good);
         for (int i = 0; i < 50; ++i) {
-            sound.play(good);
-            sound.play(dir.file("missing.wav"));
+            sound.play(good, {});
+            sound.play(dir.file("missing.wav"), {});
         }
         sound.stop();
         EXPECT_FALSE(sound.isConnected());
@@ -245,5 +245,5 @@ TEST(PulseSound, WithoutAServerEveryCallReturnsAndNothingPlays)
     }
     // Destroyed while decoding and while retrying: both threads end cleanly.
     platform::PulseSound another(options);
-    another.play(good);
+    another.play(good, {});
 }

@@ -94,12 +94,14 @@ public:
     FakeSound(runtime::FakeClock& clock, std::vector<std::string>& log) : m_clock(clock), m_log(log)
     {
     }
-    void play(const std::string& path) override
+    void play(const std::string& path, std::chrono::microseconds late) override
     {
         plays.push_back({m_clock.now(), path});
+        lates.push_back(late);
         m_log.push_back("play " + path);
     }
     std::vector<Play> plays;
+    std::vector<std::chrono::microseconds> lates;
 
 private:
     runtime::FakeClock& m_clock;
