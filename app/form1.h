@@ -183,8 +183,6 @@ private:
     // code, lastSec and stopFlag, with the minute-start wait and the second ticker.
     transmit::Transmission m_transmission;
     bool m_closed = false;
-    // How many Timer1 ticks are running, nested in one another through the minute-start wait.
-    int m_timer1Depth = 0;
 };
 
 }  // namespace app

@@ -91,8 +91,10 @@ void Form1::Option1_Click(int /*index*/)
         timFlashIndicator->stop();
         setTextColour(Label4, transmit::kDarkRed);
         m_transmission.setStopFlag(-1);
+        m_services.sound->setTransmitting(false);
     } else {
         storeSetting("Transmit", "State", "1");
+        m_services.sound->setTransmitting(true);
         m_transmission.setStopFlag(0);
         m_transmission.startminute();
     }
@@ -153,14 +155,12 @@ void Form1::Command4_Click()
 
 void Form1::Timer1_Timer()
 {
-    ++m_timer1Depth;
     try {
         m_transmission.timer1Tick();
     } catch (const std::exception&) {
         // A seconds text outside 00..59 is refused before anything is played; a real clock
         // never gives one, and the next tick carries on.
     }
-    --m_timer1Depth;
 }
 
 void Form1::timTokei_Timer()
@@ -287,12 +287,6 @@ void Form1::sleepAndProcessEvents()
 {
     m_services.sleep1ms();
     QCoreApplication::processEvents(QEventLoop::AllEvents);
-    // Qt never delivers Timer1's tick again while its own handler runs, and the wait for the
-    // next minute runs inside the tick of second 59. Tick here instead, as a nested tick: the
-    // marker of second 00 then leaves on the second itself, not when the start gate opens a
-    // few milliseconds later. The tick that follows the gate finds second 00 handled.
-    if (m_timer1Depth > 0 && Timer1->isActive())
-        Timer1_Timer();
 }
 
 // --- Messages and settings --------------------------------------------------------------------

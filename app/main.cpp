@@ -1,17 +1,17 @@
 #include "app/fonts.h"
 #include "app/form1.h"
 #include "app/mod_ini_edit.h"
-#include "platform/pulse_sound.h"
+#include "platform/pipewire_sound.h"
 #include "runtime/clock.h"
 
 #include <QApplication>
 #include <QDesktopServices>
-#include <QTimer>
 #include <QUrl>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <thread>
 
 namespace {
@@ -40,27 +40,18 @@ int main(int argc, char** argv)
     app::installFontSubstitutes();
     app::setProgramFolder(QCoreApplication::applicationDirPath().toStdString());
 
-    // The sound server delays every pulse by its output latency. The program's clock runs ahead
-    // of the PC clock by just that much, so each pulse is heard on the PC clock's second
-    // boundary (and the read-outs move with the sound).
+    // Every pulse is placed on its sample in one continuous stream, heard exactly lead() after
+    // the boundary the ticker saw; the program's clock runs that much ahead of the PC clock, so
+    // each pulse is heard on the PC clock's second boundary. The lead never changes.
     runtime::SystemClock clock;
-    // A 40 ms buffer rides out a busy machine without a gap in the signal; the delay it adds
-    // is taken up by the clock's lead like the rest of the server's latency.
-    platform::PulseSound::Options soundOptions;
-    soundOptions.bufferLength = std::chrono::milliseconds(40);
-    platform::PulseSound sound(soundOptions);
+    const std::unique_ptr<platform::TimelineSound> sound = platform::openSystemSound();
     for (const char* name : {"/200ms.wav", "/500ms.wav", "/800ms.wav"})
-        sound.preload(app::programFolder() + name);
-    const auto followLatency = [&] { clock.setLead(sound.latency()); };
-    followLatency();
-    QTimer latencyWatch;
-    latencyWatch.setInterval(500);
-    QObject::connect(&latencyWatch, &QTimer::timeout, followLatency);
-    latencyWatch.start();
+        sound->preload(app::programFolder() + name);
+    clock.setLead(sound->lead());
 
     app::Form1Services services;
     services.clock = &clock;
-    services.sound = &sound;
+    services.sound = sound.get();
     services.sleep1ms = [] { std::this_thread::sleep_for(std::chrono::milliseconds(1)); };
     services.openUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
 

@@ -8,57 +8,31 @@
 
 #include <algorithm>
 #include <atomic>
-#include <condition_variable>
 #include <cstring>
-#include <deque>
-#include <mutex>
-#include <thread>
 
 namespace platform {
 
 namespace {
 
-using SteadyClock = std::chrono::steady_clock;
-
 constexpr pa_usec_t kRetryUs = 500'000;
-// Head-room above the reported output delay: the server's estimate wobbles by a fraction of
-// a millisecond between timing updates.
-constexpr std::int64_t kMarginUs = 2'000;
-// Granularity of latency(), so that tiny changes do not move the caller's clock.
-constexpr std::int64_t kStepUs = 500;
-
-std::int64_t roundUpToStep(std::int64_t us)
-{
-    return (us + kStepUs - 1) / kStepUs * kStepUs;
-}
-
-std::int64_t sinceUs(SteadyClock::time_point from)
-{
-    return std::chrono::duration_cast<std::chrono::microseconds>(SteadyClock::now() - from)
-        .count();
-}
+// The server asks for more whenever this much has been played: small, so the stream stays
+// nearly full and a stall of the program finds the most there is to play on.
+constexpr pa_usec_t kRefillUs = 10'000;
+// PulseAudio's own stand-in when it has no real device.
+constexpr const char* kNullSinkName = "auto_null";
 
 }  // namespace
 
 struct PulseSound::Impl {
-    struct Job {
-        std::string path;
-        bool play = false;
-        std::uint64_t serial = 0;
-        SteadyClock::time_point calledAt;
-    };
-
-    explicit Impl(Options o)
-        : options(std::move(o)), cache(options.rate, options.channels),
-          latencyUs(options.bufferLength.count())
+    Impl(PulseSound& o, Options opts) : owner(o), options(std::move(opts))
     {
         sampleFormat.format = PA_SAMPLE_FLOAT32NE;
-        sampleFormat.rate = options.rate;
-        sampleFormat.channels = static_cast<std::uint8_t>(options.channels);
+        sampleFormat.rate = options.format.rate;
+        sampleFormat.channels = static_cast<std::uint8_t>(options.format.channels);
     }
 
+    PulseSound& owner;
     Options options;
-    SoundCache cache;
     pa_sample_spec sampleFormat{};
 
     // Owned by the main loop: touched only with its lock held or from its own callbacks.
@@ -69,20 +43,15 @@ struct PulseSound::Impl {
     pa_time_event* retry = nullptr;
     bool shuttingDown = false;
     bool priorityRaised = false;
-    std::shared_ptr<const Pcm> current;
-    std::int64_t position = 0;  // next frame of `current` to write; negative: silence first
+    bool transmitting = false;
+    std::string device;
 
-    std::atomic<std::uint64_t> latestSerial{0};
-    std::atomic<std::int64_t> latencyUs;
-    std::atomic<bool> connected{false};
-
-    std::mutex workMutex;
-    std::condition_variable workReady;
-    std::deque<Job> jobs;
-    bool workerStop = false;
-    std::thread worker;
-
-    // ---- main loop side -------------------------------------------------------------------
+    void publish()
+    {
+        const bool reachable = context && pa_context_get_state(context) == PA_CONTEXT_READY;
+        const bool running = stream && pa_stream_get_state(stream) == PA_STREAM_READY;
+        owner.setServerState(reachable, running, running ? device : std::string());
+    }
 
     void connectContext()
     {
@@ -96,52 +65,64 @@ struct PulseSound::Impl {
 
     void openStream()
     {
+        // A new stream starts a new timeline: its frame 0 is the first frame written.
+        owner.m_clock.reset();
+        owner.m_timeline.restart();
         pa_channel_map map;
         pa_channel_map_init_auto(&map, sampleFormat.channels, PA_CHANNEL_MAP_DEFAULT);
-        stream = pa_stream_new(context, "JJY pulses", &sampleFormat, &map);
+        pa_proplist* props = pa_proplist_new();
+        pa_proplist_sets(props, PA_PROP_MEDIA_ROLE, "music");
+        stream = pa_stream_new_with_proplist(context, "JJY time signal", &sampleFormat, &map, props);
+        pa_proplist_free(props);
         if (!stream) return scheduleRetry();
         pa_stream_set_state_callback(stream, &Impl::onStreamState, this);
         pa_stream_set_write_callback(stream, &Impl::onWritable, this);
+        pa_stream_set_moved_callback(stream, &Impl::onMoved, this);
 
         pa_buffer_attr attr;
         attr.maxlength = static_cast<std::uint32_t>(-1);
         attr.tlength = static_cast<std::uint32_t>(
-            pa_usec_to_bytes(static_cast<pa_usec_t>(options.bufferLength.count()), &sampleFormat));
+            pa_usec_to_bytes(static_cast<pa_usec_t>(options.buffer.count()), &sampleFormat));
         attr.prebuf = static_cast<std::uint32_t>(-1);
-        attr.minreq = static_cast<std::uint32_t>(-1);
+        attr.minreq = static_cast<std::uint32_t>(pa_usec_to_bytes(kRefillUs, &sampleFormat));
         attr.fragsize = static_cast<std::uint32_t>(-1);
         // The buffer is ours in full: with PA_STREAM_ADJUST_LATENCY the server would split it
-        // with the device and leave the stream so little that a request answered some 40 ms
-        // late (which happens now and then on a loaded machine) ran it dry, a hole of silence
-        // in the middle of a pulse. The device's own latency comes on top, and every play is
-        // placed by the stream's measured latency anyway.
+        // with the device and leave the stream too little to ride out a late refill. Timing
+        // reports are not forced monotonic, so none is held back to fit the last one.
         const auto flags = static_cast<pa_stream_flags_t>(
-            PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE);
+            PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_NOT_MONOTONIC);
         if (pa_stream_connect_playback(stream, nullptr, &attr, flags, nullptr, nullptr) < 0)
             scheduleRetry();
     }
 
+    void closeStream()
+    {
+        if (!stream) return;
+        pa_stream_set_state_callback(stream, nullptr, nullptr);
+        pa_stream_set_write_callback(stream, nullptr, nullptr);
+        pa_stream_set_moved_callback(stream, nullptr, nullptr);
+        pa_stream_disconnect(stream);
+        pa_stream_unref(stream);
+        stream = nullptr;
+        owner.m_clock.reset();
+        publish();
+    }
+
     void closeAll()
     {
-        connected = false;
-        if (stream) {
-            pa_stream_set_state_callback(stream, nullptr, nullptr);
-            pa_stream_set_write_callback(stream, nullptr, nullptr);
-            pa_stream_disconnect(stream);
-            pa_stream_unref(stream);
-            stream = nullptr;
-        }
+        closeStream();
         if (context) {
             pa_context_set_state_callback(context, nullptr, nullptr);
             pa_context_disconnect(context);
             pa_context_unref(context);
             context = nullptr;
         }
+        publish();
     }
 
     void scheduleRetry()
     {
-        connected = false;
+        publish();
         if (retry || shuttingDown) return;
         timeval tv;
         pa_timeval_add(pa_gettimeofday(&tv), kRetryUs);
@@ -156,24 +137,17 @@ struct PulseSound::Impl {
         if (d->shuttingDown) return;
         // A stream lost while its server stays up gets a new stream; anything else starts over.
         if (d->context && pa_context_get_state(d->context) == PA_CONTEXT_READY) {
-            if (d->stream) {
-                pa_stream_set_state_callback(d->stream, nullptr, nullptr);
-                pa_stream_set_write_callback(d->stream, nullptr, nullptr);
-                pa_stream_disconnect(d->stream);
-                pa_stream_unref(d->stream);
-                d->stream = nullptr;
-            }
-            d->openStream();
+            d->closeStream();
+            if (d->transmitting) d->openStream();
             return;
         }
         d->closeAll();
         d->connectContext();
     }
 
-    // The stream holds only a few tens of milliseconds: on a machine busy drawing the window,
-    // the thread that refills it must not wait behind other threads for a time slice. Real-time
-    // scheduling (or else a higher priority) needs rights the user may not have; without them
-    // the thread runs as it is.
+    // The server's refill requests must not wait behind other threads for a time slice.
+    // Real-time scheduling (or else a higher priority) needs rights the user may not have;
+    // without them the thread runs as it is.
     static void raisePriority()
     {
         sched_param param{};
@@ -191,7 +165,8 @@ struct PulseSound::Impl {
                 raisePriority();
                 d->priorityRaised = true;
             }
-            if (!d->stream) d->openStream();
+            if (!d->stream && d->transmitting) d->openStream();
+            d->publish();
             break;
         case PA_CONTEXT_FAILED:
         case PA_CONTEXT_TERMINATED:
@@ -207,12 +182,11 @@ struct PulseSound::Impl {
         auto* d = static_cast<Impl*>(self);
         switch (pa_stream_get_state(s)) {
         case PA_STREAM_READY:
-            d->latencyUs = d->options.bufferLength.count();
-            d->connected = true;
+            d->lookUpDevice();
+            d->publish();
             break;
         case PA_STREAM_FAILED:
         case PA_STREAM_TERMINATED:
-            d->current.reset();
             d->scheduleRetry();
             break;
         default:
@@ -220,25 +194,46 @@ struct PulseSound::Impl {
         }
     }
 
+    static void onMoved(pa_stream*, void* self)
+    {
+        static_cast<Impl*>(self)->lookUpDevice();
+    }
+
+    void lookUpDevice()
+    {
+        if (!stream) return;
+        pa_operation* op = pa_context_get_sink_info_by_index(
+            context, pa_stream_get_device_index(stream), &Impl::onSinkInfo, this);
+        if (op) pa_operation_unref(op);
+    }
+
+    static void onSinkInfo(pa_context*, const pa_sink_info* info, int eol, void* self)
+    {
+        auto* d = static_cast<Impl*>(self);
+        if (eol || !info) return;
+        const bool none = info->name && std::strcmp(info->name, kNullSinkName) == 0;
+        d->device = none ? std::string() : std::string(info->description ? info->description : "");
+        d->publish();
+    }
+
     static void onWritable(pa_stream*, std::size_t bytes, void* self)
     {
         auto* d = static_cast<Impl*>(self);
         d->write(bytes);
-        d->watchLatency();
+        d->observe();
     }
 
-    // Just after a refill the delay is at its largest; keeping the promise above it means a
-    // play is never placed later than it should be.
-    void watchLatency()
+    // The frame heard now, as the server's latest timing report (interpolated) has it.
+    void observe()
     {
         pa_usec_t usec = 0;
-        int negative = 0;
-        if (pa_stream_get_latency(stream, &usec, &negative) != 0 || negative) return;
-        const auto us = static_cast<std::int64_t>(usec);
-        if (us + kMarginUs > latencyUs.load()) latencyUs = roundUpToStep(us + kMarginUs);
+        if (pa_stream_get_time(stream, &usec) != 0) return;
+        const std::int64_t now = wallNs();
+        const auto frame = static_cast<std::int64_t>(
+            static_cast<double>(usec) * sampleFormat.rate / 1e6);
+        owner.m_clock.observe(frame, now);
     }
 
-    // Writes `bytes` of the stream: the rest of the current sound, silence around it.
     void write(std::size_t bytes)
     {
         const std::size_t frameBytes = sizeof(float) * sampleFormat.channels;
@@ -252,117 +247,22 @@ struct PulseSound::Impl {
                 pa_stream_cancel_write(stream);
                 return;
             }
-            fill(static_cast<float*>(data), chunk / frameBytes);
+            owner.m_timeline.render(static_cast<float*>(data), chunk / frameBytes);
             if (pa_stream_write(stream, data, chunk, nullptr, 0, PA_SEEK_RELATIVE) < 0) return;
             bytes -= chunk;
         }
     }
 
-    void fill(float* out, std::size_t frames)
-    {
-        const std::size_t ch = sampleFormat.channels;
-        std::size_t done = 0;
-        while (done < frames) {
-            const std::size_t left = frames - done;
-            if (!current) {
-                std::memset(out + done * ch, 0, left * ch * sizeof(float));
-                return;
-            }
-            if (position < 0) {
-                const auto n = std::min<std::size_t>(left, static_cast<std::size_t>(-position));
-                std::memset(out + done * ch, 0, n * ch * sizeof(float));
-                done += n;
-                position += static_cast<std::int64_t>(n);
-                continue;
-            }
-            const std::size_t total = current->frames();
-            const auto pos = static_cast<std::size_t>(position);
-            if (pos >= total) {
-                current.reset();
-                continue;
-            }
-            const std::size_t n = std::min(left, total - pos);
-            std::memcpy(out + done * ch, current->samples.data() + pos * ch, n * ch * sizeof(float));
-            done += n;
-            position += static_cast<std::int64_t>(n);
-        }
-    }
-
-    // Replaces the sound with `pcm` (null: silence), placed in the stream so that its first
-    // sample is heard latency() after calledAt. Main loop lock held.
-    void start(std::shared_ptr<const Pcm> pcm, SteadyClock::time_point calledAt,
-               std::uint64_t serial)
-    {
-        if (serial != latestSerial.load()) return;  // a newer play has taken over
-        current.reset();
-        if (!pcm || !stream || pa_stream_get_state(stream) != PA_STREAM_READY) return;
-
-        pa_usec_t usec = 0;
-        int negative = 0;
-        std::int64_t outputUs = latencyUs.load();
-        if (pa_stream_get_latency(stream, &usec, &negative) == 0)
-            outputUs = negative ? -static_cast<std::int64_t>(usec) : static_cast<std::int64_t>(usec);
-        const std::int64_t elapsedUs = sinceUs(calledAt);
-        // A direct play that finds the server slower than promised raises the promise, so the
-        // caller's clock lead follows; a late start from the worker says nothing about that.
-        if (elapsedUs < 1000 && outputUs + elapsedUs > latencyUs.load())
-            latencyUs = roundUpToStep(outputUs + elapsedUs + kMarginUs);
-
-        const std::int64_t padUs = latencyUs.load() - elapsedUs - outputUs;
-        const std::int64_t padFrames = padUs * static_cast<std::int64_t>(sampleFormat.rate) / 1'000'000;
-        if (padFrames >= 0) {
-            position = -padFrames;
-        } else if (-padFrames < static_cast<std::int64_t>(pcm->frames())) {
-            position = -padFrames;  // started late: skip what should already have been heard
-        } else {
-            return;
-        }
-        current = std::move(pcm);
-        // Write the silence and the sound's first moments now rather than at the next request,
-        // which may be several milliseconds away.
-        const std::size_t frames = static_cast<std::size_t>(std::max<std::int64_t>(-position, 0)) +
-                                   sampleFormat.rate / 200;
-        write(std::max(frames * sizeof(float) * sampleFormat.channels, pa_stream_writable_size(stream)));
-    }
-
-    // ---- worker side ----------------------------------------------------------------------
-
-    void enqueue(Job job)
-    {
-        {
-            std::lock_guard lock(workMutex);
-            jobs.push_back(std::move(job));
-        }
-        workReady.notify_one();
-    }
-
-    void work()
-    {
-        for (;;) {
-            Job job;
-            {
-                std::unique_lock lock(workMutex);
-                workReady.wait(lock, [&] { return workerStop || !jobs.empty(); });
-                if (workerStop) return;
-                job = std::move(jobs.front());
-                jobs.pop_front();
-            }
-            auto pcm = cache.load(job.path);
-            if (job.play && job.serial == latestSerial.load()) {
-                pa_threaded_mainloop_lock(loop);
-                start(std::move(pcm), job.calledAt, job.serial);
-                pa_threaded_mainloop_unlock(loop);
-            }
-        }
-    }
+    static std::int64_t wallNs() { return TimelineSound::wallNs(); }
 };
 
 PulseSound::PulseSound() : PulseSound(Options{}) {}
 
-PulseSound::PulseSound(Options options) : m_impl(std::make_unique<Impl>(std::move(options)))
+PulseSound::PulseSound(Options options)
+    : TimelineSound(options.format), m_impl(std::make_unique<Impl>(*this, std::move(options)))
 {
+    setServerName("PulseAudio");
     Impl& d = *m_impl;
-    d.worker = std::thread([&d] { d.work(); });
     d.loop = pa_threaded_mainloop_new();
     if (!d.loop) return;  // out of memory: every call then plays nothing
     d.api = pa_threaded_mainloop_get_api(d.loop);
@@ -374,13 +274,8 @@ PulseSound::PulseSound(Options options) : m_impl(std::make_unique<Impl>(std::mov
 
 PulseSound::~PulseSound()
 {
+    stopWorker();
     Impl& d = *m_impl;
-    {
-        std::lock_guard lock(d.workMutex);
-        d.workerStop = true;
-    }
-    d.workReady.notify_one();
-    d.worker.join();
     if (!d.loop) return;
     pa_threaded_mainloop_lock(d.loop);
     d.shuttingDown = true;
@@ -394,42 +289,90 @@ PulseSound::~PulseSound()
     pa_threaded_mainloop_free(d.loop);
 }
 
-void PulseSound::play(const std::string& path, std::chrono::microseconds /*late*/)
+// Off, the stream is closed so the device can rest; on, a new one opens at once. It plays
+// within a few tens of milliseconds, well inside the lead the first pulse is placed with.
+void PulseSound::setTransmitting(bool on)
 {
     Impl& d = *m_impl;
-    const auto calledAt = SteadyClock::now();
-    const std::uint64_t serial = ++d.latestSerial;
-    const auto found = d.cache.lookup(path);
-    if (!found.fresh) d.enqueue({path, true, serial, calledAt});
     if (!d.loop) return;
     pa_threaded_mainloop_lock(d.loop);
-    d.start(found.pcm, calledAt, serial);  // a stale entry stops the old sound until decoded
+    if (on != d.transmitting) {
+        d.transmitting = on;
+        if (!on) {
+            m_timeline.clear();
+            d.closeStream();
+        } else if (d.context && pa_context_get_state(d.context) == PA_CONTEXT_READY && !d.stream) {
+            d.openStream();
+        }
+    }
     pa_threaded_mainloop_unlock(d.loop);
 }
 
-void PulseSound::preload(const std::string& path)
+namespace {
+
+struct Probe {
+    pa_mainloop* loop = nullptr;
+    std::string name;
+    bool done = false;
+    bool ok = false;
+};
+
+void onProbeInfo(pa_context*, const pa_server_info* info, void* userdata)
 {
-    if (!m_impl->cache.lookup(path).fresh) m_impl->enqueue({path, false, 0, {}});
+    auto* p = static_cast<Probe*>(userdata);
+    if (info && info->server_name) p->name = info->server_name;
+    p->ok = info != nullptr;
+    p->done = true;
 }
 
-void PulseSound::stop()
+void onProbeState(pa_context* c, void* userdata)
 {
-    Impl& d = *m_impl;
-    const std::uint64_t serial = ++d.latestSerial;
-    if (!d.loop) return;
-    pa_threaded_mainloop_lock(d.loop);
-    d.start(nullptr, SteadyClock::now(), serial);
-    pa_threaded_mainloop_unlock(d.loop);
+    auto* p = static_cast<Probe*>(userdata);
+    switch (pa_context_get_state(c)) {
+    case PA_CONTEXT_READY:
+        if (pa_operation* op = pa_context_get_server_info(c, &onProbeInfo, p))
+            pa_operation_unref(op);
+        break;
+    case PA_CONTEXT_FAILED:
+    case PA_CONTEXT_TERMINATED:
+        p->done = true;
+        break;
+    default:
+        break;
+    }
 }
 
-std::chrono::microseconds PulseSound::latency() const
-{
-    return std::chrono::microseconds(m_impl->latencyUs.load());
-}
+}  // namespace
 
-bool PulseSound::isConnected() const
+std::unique_ptr<PulseServerInfo> probePulseServer(const std::string& server,
+                                                  std::chrono::milliseconds timeout)
 {
-    return m_impl->connected.load();
+    Probe p;
+    p.loop = pa_mainloop_new();
+    if (!p.loop) return nullptr;
+    pa_context* c = pa_context_new(pa_mainloop_get_api(p.loop), "Pendrel");
+    if (c) {
+        pa_context_set_state_callback(c, &onProbeState, &p);
+        if (pa_context_connect(c, server.empty() ? nullptr : server.c_str(),
+                               PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0) {
+            const auto end = std::chrono::steady_clock::now() + timeout;
+            while (!p.done) {
+                const auto left = std::chrono::duration_cast<std::chrono::microseconds>(
+                    end - std::chrono::steady_clock::now());
+                if (left.count() <= 0 || pa_mainloop_prepare(p.loop, static_cast<int>(left.count())) < 0
+                    || pa_mainloop_poll(p.loop) < 0 || pa_mainloop_dispatch(p.loop) < 0)
+                    break;
+            }
+        }
+        pa_context_set_state_callback(c, nullptr, nullptr);
+        pa_context_disconnect(c);
+        pa_context_unref(c);
+    }
+    pa_mainloop_free(p.loop);
+    if (!p.ok) return nullptr;
+    auto info = std::make_unique<PulseServerInfo>();
+    info->name = p.name;
+    return info;
 }
 
 }  // namespace platform

@@ -1,9 +1,9 @@
 // A stand-in transmitter for checking the sound path without the window: the same clock (run
-// ahead by the output latency), the same frame and the same sound output as the program, on a
+// ahead by the sound output's lead), the same frame and the same sound output as the program, on a
 // plain 1 ms polling loop. It starts at the next minute and plays whole minutes.
 //   pendrel-sound-driver [--advance DAYS HOURS MINUTES] [--no-lead] [--seconds N] FOLDER
 
-#include "platform/pulse_sound.h"
+#include "platform/pipewire_sound.h"
 #include "runtime/clock.h"
 #include "runtime/datetime.h"
 #include "timecode/timecode.h"
@@ -38,16 +38,18 @@ int main(int argc, char** argv)
         return 2;
     }
     const std::string files[3] = {folder + "/200ms.wav", folder + "/500ms.wav", folder + "/800ms.wav"};
-    platform::PulseSound sound;
+    const auto output = platform::openSystemSound();
+    platform::TimelineSound& sound = *output;
     for (const auto& f : files) sound.preload(f);
+    sound.setTransmitting(true);
 
     runtime::SystemClock clock;
+    if (lead) clock.setLead(sound.lead());
     timecode::Frame code{};
     bool started = false;
     int lastSec = -1;
     const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
     while (std::chrono::steady_clock::now() < end) {
-        if (lead) clock.setLead(sound.latency());
         const runtime::LocalTime reading = clock.now();
         const runtime::DateTime now = runtime::toDateTime(reading);
         if (now.second != lastSec) {
@@ -62,7 +64,9 @@ int main(int argc, char** argv)
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    std::fprintf(stderr, "latency %lld us, connected %d\n",
-                 static_cast<long long>(sound.latency().count()), sound.isConnected() ? 1 : 0);
+    const platform::SoundStatus status = sound.status();
+    std::fprintf(stderr, "%s: lead %lld us, stream running %d, device \"%s\"\n",
+                 status.server.c_str(), static_cast<long long>(sound.lead().count()),
+                 status.streamRunning ? 1 : 0, status.device.c_str());
     return 0;
 }

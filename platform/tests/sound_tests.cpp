@@ -231,19 +231,137 @@ TEST(PulseSound, WithoutAServerEveryCallReturnsAndNothingPlays)
     writeTone(good, SF_FORMAT_PCM_16, 1, 48000, 1000, 1.0);
     platform::PulseSound::Options options;
     options.server = "unix:" + dir.file("no-server-here");
-    options.bufferLength = std::chrono::milliseconds(20);
     {
         platform::PulseSound sound(options);
         sound.preload(good);
+        sound.setTransmitting(true);
         for (int i = 0; i < 50; ++i) {
             sound.play(good, {});
             sound.play(dir.file("missing.wav"), {});
         }
-        sound.stop();
-        EXPECT_FALSE(sound.isConnected());
-        EXPECT_EQ(sound.latency(), std::chrono::milliseconds(20));
+        sound.setTransmitting(false);
+        const platform::SoundStatus status = sound.status();
+        EXPECT_FALSE(status.serverReachable);
+        EXPECT_FALSE(status.streamRunning);
+        EXPECT_EQ(sound.lead(), std::chrono::milliseconds(300));
+        ASSERT_EQ(status.files.size(), 2u);
+        EXPECT_EQ(status.files[1].path, dir.file("missing.wav"));
+        EXPECT_FALSE(status.files[1].playable);
     }
     // Destroyed while decoding and while retrying: both threads end cleanly.
     platform::PulseSound another(options);
+    another.setTransmitting(true);
     another.play(good, {});
+    EXPECT_FALSE(platform::probePulseServer(options.server, std::chrono::milliseconds(200)));
+}
+
+namespace {
+
+// A sound of `frames` frames, every sample of frame n being `level + n`, so a rendered frame
+// tells which sound it came from and where in it.
+std::shared_ptr<const platform::Pcm> ramp(float level, std::size_t frames)
+{
+    auto pcm = std::make_shared<platform::Pcm>();
+    pcm->rate = 1000;
+    pcm->channels = 1;
+    for (std::size_t n = 0; n < frames; ++n) pcm->samples.push_back(level + static_cast<float>(n));
+    return pcm;
+}
+
+std::vector<float> renderAll(platform::SoundTimeline& timeline, std::size_t frames,
+                             std::size_t chunk)
+{
+    std::vector<float> out(frames);
+    for (std::size_t done = 0; done < frames; done += chunk)
+        timeline.render(out.data() + done, std::min(chunk, frames - done));
+    return out;
+}
+
+}  // namespace
+
+// The stream as the server pulls it, in chunks that do not line up with the sounds.
+TEST(SoundTimeline, EachSoundReplacesTheOneBeforeOnItsFrameAndNoSilenceComesBetween)
+{
+    const struct {
+        const char* name;
+        std::int64_t secondStart;   // where the second sound is placed
+        std::size_t renderedFirst;  // frames already handed to the server when it is placed
+        std::vector<float> expected;
+    } cases[] = {
+        // The first sound's tail plays on up to the frame the next one belongs on.
+        {"on time", 6, 0, {100, 101, 102, 103, 104, 105, 200, 201, 202, 203, 204, 205}},
+        // Placed before the first one ended: replaced exactly there.
+        {"early", 3, 0, {100, 101, 102, 200, 201, 202, 203, 204, 205, 206, 207, 208}},
+        // Placed after its frame was written: the rest of it, still on its own timeline.
+        {"late", 2, 5, {100, 101, 102, 103, 104, 203, 204, 205, 206, 207, 208, 209}},
+        // Past the end of the first sound, with nothing placed: silence until the next.
+        {"gap", 10, 0, {100, 101, 102, 103, 104, 105, 106, 107, 0, 0, 200, 201}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        platform::SoundTimeline timeline(1);
+        timeline.schedule(0, ramp(100, 8));
+        std::vector<float> out(12);
+        timeline.render(out.data(), c.renderedFirst);
+        timeline.schedule(c.secondStart, ramp(200, 20));
+        const auto rest = renderAll(timeline, 12 - c.renderedFirst, 5);
+        std::copy(rest.begin(), rest.end(), out.begin() + static_cast<long>(c.renderedFirst));
+        EXPECT_EQ(out, c.expected);
+        EXPECT_EQ(timeline.written(), 12);
+    }
+}
+
+TEST(SoundTimeline, ASoundDecodedLateNeverRemovesTheOneAfterIt)
+{
+    platform::SoundTimeline timeline(1);
+    timeline.schedule(4, ramp(300, 10));
+    timeline.schedule(0, ramp(100, 10));  // for an earlier second, placed after it
+    EXPECT_EQ(renderAll(timeline, 7, 3), (std::vector<float>{100, 101, 102, 103, 300, 301, 302}));
+
+    // A missing file places silence: the sound before it stops on that frame.
+    timeline.schedule(9, nullptr);
+    EXPECT_EQ(renderAll(timeline, 4, 4), (std::vector<float>{303, 304, 0, 0}));
+
+    // Off: nothing more plays; a new stream counts from frame 0 again.
+    timeline.schedule(20, ramp(400, 5));
+    timeline.clear();
+    EXPECT_EQ(renderAll(timeline, 12, 12), std::vector<float>(12, 0));
+    timeline.restart();
+    timeline.schedule(1, ramp(500, 2));
+    EXPECT_EQ(renderAll(timeline, 4, 4), (std::vector<float>{0, 500, 501, 0}));
+}
+
+// Reports of which frame is heard when, with the jitter a server's timing has: the frames
+// handed out must stay within a fraction of a millisecond of the truth.
+TEST(StreamClock, FollowsTheStreamThroughJitterAndStartsOverWhenTheStreamMoves)
+{
+    constexpr unsigned kRate = 48000;
+    constexpr std::int64_t kStartNs = 1'700'000'000'000'000'000;
+    // The truth: frame 0 was heard 12.5 ms after kStartNs.
+    auto truth = [](std::int64_t wallNs, double shiftMs) {
+        return static_cast<double>(wallNs - kStartNs) * 1e-9 * kRate - (12.5 + shiftMs) * 48;
+    };
+    std::mt19937 random(7);
+    std::uniform_real_distribution<double> jitterMs(-0.4, 0.4);
+    platform::StreamClock clock(kRate);
+    EXPECT_FALSE(clock.known());
+
+    double shiftMs = 0;
+    double worstMs = 0;
+    for (int report = 0; report < 2000; ++report) {
+        const std::int64_t wall = kStartNs + report * 10'000'000LL;  // every 10 ms
+        if (report == 1000) shiftMs = 30;  // the stream ran dry: 30 ms later from here on
+        const double noisy = truth(wall, shiftMs) + jitterMs(random) * 48;
+        clock.observe(static_cast<std::int64_t>(std::llround(noisy)), wall);
+        // A lone wild report (a late reply) must not move it.
+        if (report == 500) clock.observe(static_cast<std::int64_t>(truth(wall, 0) + 20 * 48), wall);
+        const bool settled = report > 50 && !(report >= 1000 && report < 1060);
+        const std::int64_t ahead = wall + 300'000'000;
+        const double errorMs = (static_cast<double>(clock.frameAt(ahead)) - truth(ahead, shiftMs)) / 48;
+        if (settled) worstMs = std::max(worstMs, std::abs(errorMs));
+    }
+    EXPECT_TRUE(clock.known());
+    EXPECT_LT(worstMs, 0.2);
+    clock.reset();
+    EXPECT_FALSE(clock.known());
 }

@@ -1,0 +1,137 @@
+#include "platform/timeline_sound.h"
+
+#include <algorithm>
+#include <ctime>
+
+namespace platform {
+
+std::int64_t TimelineSound::wallNs()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_REALTIME, &ts);
+    return static_cast<std::int64_t>(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
+}
+
+TimelineSound::TimelineSound(Format format)
+    : m_format(format),
+      m_timeline(format.channels),
+      m_clock(format.rate),
+      m_cache(format.rate, format.channels)
+{
+    m_worker = std::thread([this] { work(); });
+}
+
+TimelineSound::~TimelineSound()
+{
+    stopWorker();
+}
+
+void TimelineSound::stopWorker()
+{
+    {
+        std::lock_guard lock(m_workMutex);
+        if (m_workerStop) return;
+        m_workerStop = true;
+    }
+    m_workReady.notify_one();
+    if (m_worker.joinable()) m_worker.join();
+}
+
+void TimelineSound::play(const std::string& path, std::chrono::microseconds late)
+{
+    const std::int64_t heardAtNs =
+        wallNs() - std::chrono::duration_cast<std::chrono::nanoseconds>(late).count() +
+        std::chrono::duration_cast<std::chrono::nanoseconds>(m_format.lead).count();
+    remember(path);
+    const auto found = m_cache.lookup(path);
+    if (found.fresh)
+        place(found.pcm, heardAtNs);
+    else
+        enqueue({path, true, heardAtNs});
+}
+
+void TimelineSound::preload(const std::string& path)
+{
+    remember(path);
+    if (!m_cache.lookup(path).fresh) enqueue({path, false, 0});
+}
+
+// A missing or unplayable file places silence: that second's pulse is not heard, and the sound
+// before it does not run on into it.
+void TimelineSound::place(std::shared_ptr<const Pcm> pcm, std::int64_t heardAtNs)
+{
+    if (!m_clock.known()) return;  // no stream playing: nothing to place it in
+    m_timeline.schedule(m_clock.frameAt(heardAtNs), std::move(pcm));
+}
+
+void TimelineSound::remember(const std::string& path)
+{
+    std::lock_guard lock(m_stateMutex);
+    if (std::find(m_paths.begin(), m_paths.end(), path) == m_paths.end()) m_paths.push_back(path);
+}
+
+SoundStatus TimelineSound::status() const
+{
+    SoundStatus s;
+    std::vector<std::string> paths;
+    {
+        std::lock_guard lock(m_stateMutex);
+        s = m_server;
+        paths = m_paths;
+    }
+    for (const auto& path : paths) {
+        const auto found = m_cache.lookup(path);
+        SoundFileState file;
+        file.path = path;
+        file.playable = found.pcm != nullptr;
+        if (!stampOf(path))
+            file.reason = "missing";
+        else if (!found.fresh)
+            file.reason = "not read yet";
+        else if (!found.pcm)
+            file.reason = "not a sound file that can be played";
+        s.files.push_back(std::move(file));
+    }
+    return s;
+}
+
+void TimelineSound::setServerState(bool reachable, bool running, std::string device)
+{
+    std::lock_guard lock(m_stateMutex);
+    m_server.serverReachable = reachable;
+    m_server.streamRunning = running;
+    m_server.device = std::move(device);
+}
+
+void TimelineSound::setServerName(std::string name)
+{
+    std::lock_guard lock(m_stateMutex);
+    m_server.server = std::move(name);
+}
+
+void TimelineSound::enqueue(Job job)
+{
+    {
+        std::lock_guard lock(m_workMutex);
+        m_jobs.push_back(std::move(job));
+    }
+    m_workReady.notify_one();
+}
+
+void TimelineSound::work()
+{
+    for (;;) {
+        Job job;
+        {
+            std::unique_lock lock(m_workMutex);
+            m_workReady.wait(lock, [&] { return m_workerStop || !m_jobs.empty(); });
+            if (m_workerStop) return;
+            job = std::move(m_jobs.front());
+            m_jobs.pop_front();
+        }
+        auto pcm = m_cache.load(job.path);
+        if (job.play) place(std::move(pcm), job.heardAtNs);
+    }
+}
+
+}  // namespace platform

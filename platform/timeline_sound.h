@@ -1,0 +1,85 @@
+#pragma once
+// What every real sound output shares: decoded files kept by path, one continuous timeline
+// the server's callback pulls from, and the wall-clock map that places each play exactly.
+// A server's own class (PulseSound, PipeWireSound) opens the stream, feeds the map with the
+// server's timing reports and renders the timeline when asked.
+//
+// play() returns within microseconds: a stat, a cache lookup and a short lock. A file not yet
+// decoded (or changed on disk) is decoded on a worker thread and then placed where it belonged,
+// so it starts with its first moments left out if decoding took longer than the lead.
+
+#include "platform/sound_file.h"
+#include "platform/sound_output.h"
+#include "platform/sound_timeline.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace platform {
+
+class TimelineSound : public SoundOutput {
+public:
+    struct Format {
+        unsigned rate = 48000;
+        unsigned channels = 2;
+        // How far ahead of the wall clock the caller's clock runs: the time a play may take to
+        // reach the stream (a busy window thread, a stalled program) plus what the stream holds.
+        std::chrono::microseconds lead{300'000};
+    };
+
+    ~TimelineSound() override;
+
+    void play(const std::string& path, std::chrono::microseconds late) override;
+    void preload(const std::string& path) override;
+    std::chrono::microseconds lead() const override { return m_format.lead; }
+    SoundStatus status() const override;
+
+    // The wall clock as the outputs use it: CLOCK_REALTIME in nanoseconds.
+    static std::int64_t wallNs();
+
+protected:
+    explicit TimelineSound(Format format);
+    // Derived classes call this first in their destructor, before their server threads stop.
+    void stopWorker();
+
+    // What the server side knows; the server's class keeps it up to date.
+    void setServerState(bool reachable, bool running, std::string device);
+    void setServerName(std::string name);
+
+    const Format m_format;
+    SoundTimeline m_timeline;
+    StreamClock m_clock;
+
+private:
+    struct Job {
+        std::string path;
+        bool play = false;
+        std::int64_t heardAtNs = 0;
+    };
+
+    void place(std::shared_ptr<const Pcm> pcm, std::int64_t heardAtNs);
+    void remember(const std::string& path);
+    void enqueue(Job job);
+    void work();
+
+    SoundCache m_cache;
+
+    mutable std::mutex m_stateMutex;
+    SoundStatus m_server;              // everything but the files
+    std::vector<std::string> m_paths;  // every file preloaded or played, first seen first
+
+    std::mutex m_workMutex;
+    std::condition_variable m_workReady;
+    std::deque<Job> m_jobs;
+    bool m_workerStop = false;
+    std::thread m_worker;
+};
+
+}  // namespace platform
