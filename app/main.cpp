@@ -30,6 +30,8 @@ bool displayAvailable()
 
 int main(int argc, char** argv)
 {
+    if (platform::runSoundRelayIfAsked(argc, argv))
+        return 0;
     if (!displayAvailable()) {
         std::fprintf(stderr, "pendrel: no display to open the window on (DISPLAY is not set)\n");
         return 1;

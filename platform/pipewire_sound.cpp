@@ -8,13 +8,27 @@
 #include <spa/pod/builder.h>
 #include <spa/utils/json.h>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/mman.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <map>
+#include <mutex>
+#include <thread>
+
+extern char** environ;
 
 namespace platform {
 
@@ -22,6 +36,14 @@ namespace {
 
 constexpr std::uint64_t kRetryNs = 500'000'000;
 constexpr const char* kSinkClass = "Audio/Sink";
+constexpr const char* kRelayArgument = "--sound-relay";
+// The descriptors the relay finds its shared block and its line to the program on.
+constexpr int kRelayBlockFd = 3;
+constexpr int kRelayLifeFd = 4;
+// What the program keeps written ahead of the graph: a stall of the program this much shorter
+// than it leaves no hole. Refilled every kFeedInterval.
+constexpr double kFillSeconds = 0.150;
+constexpr auto kFeedInterval = std::chrono::milliseconds(10);
 
 std::int64_t monotonicNs()
 {
@@ -62,26 +84,59 @@ void initPipeWire()
 
 }  // namespace
 
-struct PipeWireSound::Impl {
-    Impl(PipeWireSound& o, Options opts) : owner(o), options(std::move(opts)) {}
 
-    PipeWireSound& owner;
-    Options options;
+// The block the program and its sound relay share. The program writes the timeline into the
+// ring ahead of what the relay has handed to the graph; the relay writes back where the graph
+// is and when the next frame will be heard. Positions count frames of one continuous stream.
+struct RelayBlock {
+    std::uint32_t rate = 0;
+    std::uint32_t channels = 0;
+    std::uint32_t ringFrames = 0;
+    // program -> relay
+    std::atomic<std::uint64_t> written{0};
+    std::atomic<std::uint32_t> wantStream{0};
+    // relay -> program
+    std::atomic<std::uint64_t> consumed{0};
+    std::atomic<std::uint32_t> timingSeq{0};  // odd while the report is being written
+    std::atomic<std::int64_t> timingFrame{0};
+    std::atomic<std::int64_t> timingWallNs{0};
+    std::atomic<std::uint32_t> epoch{0};      // a new stream: the timing starts over
+    std::atomic<std::uint32_t> reachable{0};
+    std::atomic<std::uint32_t> streaming{0};
+    std::atomic<std::uint32_t> deviceSeq{0};
+    char device[256] = {};
 
-    pw_thread_loop* loop = nullptr;
+    float* ring() { return reinterpret_cast<float*>(this + 1); }
+    static std::size_t bytes(std::uint32_t ringFrames, std::uint32_t channels)
+    {
+        return sizeof(RelayBlock) + std::size_t(ringFrames) * channels * sizeof(float);
+    }
+};
+static_assert(std::atomic<std::uint64_t>::is_always_lock_free);
+static_assert(std::atomic<std::int64_t>::is_always_lock_free);
+
+namespace {
+
+// ---- the relay: its own process, so that it plays on while the program is held up ----------
+
+struct Relay {
+    explicit Relay(RelayBlock& b) : block(b) {}
+
+    RelayBlock& block;
+    pw_main_loop* mainLoop = nullptr;
+    pw_loop* loop = nullptr;
     pw_context* context = nullptr;
     pw_core* core = nullptr;
     pw_registry* registry = nullptr;
     pw_metadata* metadata = nullptr;
     pw_stream* stream = nullptr;
     spa_source* retryTimer = nullptr;
+    spa_source* lifeLine = nullptr;
     spa_hook coreListener{};
     spa_hook registryListener{};
     spa_hook metadataListener{};
     spa_hook streamListener{};
-    bool transmitting = false;
     bool streaming = false;
-    bool shuttingDown = false;
 
     struct Sink {
         std::string name;
@@ -91,7 +146,9 @@ struct PipeWireSound::Impl {
     std::uint32_t metadataId = SPA_ID_INVALID;
     std::string defaultSink;
 
-    // ---- state for status() ---------------------------------------------------------------
+    // Data thread only.
+    std::uint64_t lastTicks = 0;
+    std::uint64_t lastFrames = 0;
 
     std::string deviceDescription() const
     {
@@ -102,11 +159,15 @@ struct PipeWireSound::Impl {
 
     void publish()
     {
-        owner.setServerState(core != nullptr, stream && streaming,
-                             stream && streaming ? deviceDescription() : std::string());
+        const bool running = stream && streaming;
+        block.reachable.store(core != nullptr ? 1 : 0);
+        block.streaming.store(running ? 1 : 0);
+        const std::string device = running ? deviceDescription() : std::string();
+        block.deviceSeq.fetch_add(1);
+        std::memset(block.device, 0, sizeof block.device);
+        std::memcpy(block.device, device.data(), std::min(device.size(), sizeof block.device - 1));
+        block.deviceSeq.fetch_add(1);
     }
-
-    // ---- connection -----------------------------------------------------------------------
 
     void connect()
     {
@@ -115,21 +176,20 @@ struct PipeWireSound::Impl {
         static const pw_core_events coreEvents = [] {
             pw_core_events e{};
             e.version = PW_VERSION_CORE_EVENTS;
-            e.error = &Impl::onCoreError;
+            e.error = &Relay::onCoreError;
             return e;
         }();
         pw_core_add_listener(core, &coreListener, &coreEvents, this);
-
         registry = pw_core_get_registry(core, PW_VERSION_REGISTRY, 0);
         static const pw_registry_events registryEvents = [] {
             pw_registry_events e{};
             e.version = PW_VERSION_REGISTRY_EVENTS;
-            e.global = &Impl::onGlobal;
-            e.global_remove = &Impl::onGlobalRemove;
+            e.global = &Relay::onGlobal;
+            e.global_remove = &Relay::onGlobalRemove;
             return e;
         }();
         pw_registry_add_listener(registry, &registryListener, &registryEvents, this);
-        if (transmitting) openStream();
+        followWish();
         publish();
     }
 
@@ -159,109 +219,124 @@ struct PipeWireSound::Impl {
 
     void scheduleRetry()
     {
-        if (shuttingDown) return;
         publish();
         timespec value{};
-        value.tv_sec = 0;
         value.tv_nsec = static_cast<long>(kRetryNs);
-        pw_loop_update_timer(pw_thread_loop_get_loop(loop), retryTimer, &value, nullptr, false);
+        pw_loop_update_timer(loop, retryTimer, &value, nullptr, false);
     }
 
     static void onRetry(void* self, std::uint64_t)
     {
-        auto* d = static_cast<Impl*>(self);
-        if (d->shuttingDown) return;
-        if (d->core) {
-            d->closeStream();
-            if (d->transmitting) d->openStream();
-            d->publish();
+        auto* r = static_cast<Relay*>(self);
+        if (r->core) {
+            r->closeStream();
+            r->followWish();
+            r->publish();
             return;
         }
-        d->disconnect();
-        d->connect();
+        r->disconnect();
+        r->connect();
     }
 
     static void onCoreError(void* self, std::uint32_t id, int, int res, const char*)
     {
-        auto* d = static_cast<Impl*>(self);
-        // The server went away (or refused us): start over after a pause.
+        auto* r = static_cast<Relay*>(self);
         if (id == PW_ID_CORE || res == -EPIPE) {
-            d->disconnect();
-            d->scheduleRetry();
+            r->disconnect();
+            r->scheduleRetry();
         }
     }
 
-    // ---- what the graph holds: the sinks and which one is the default ----------------------
+    // The program writes a byte whenever it wants the stream opened or closed, and its end of
+    // the line closes when it ends, however it ends.
+    static void onLifeLine(void* self, int fd, std::uint32_t mask)
+    {
+        auto* r = static_cast<Relay*>(self);
+        char buffer[64];
+        const ssize_t got = (mask & SPA_IO_IN) ? ::read(fd, buffer, sizeof buffer) : 0;
+        if (got <= 0 && !(got < 0 && errno == EINTR)) {
+            pw_main_loop_quit(r->mainLoop);
+            return;
+        }
+        r->followWish();
+    }
+
+    void followWish()
+    {
+        if (block.wantStream.load() != 0)
+            openStream();
+        else
+            closeStream();
+        publish();
+    }
 
     static void onGlobal(void* self, std::uint32_t id, std::uint32_t, const char* type,
                          std::uint32_t, const spa_dict* props)
     {
-        auto* d = static_cast<Impl*>(self);
+        auto* r = static_cast<Relay*>(self);
         if (std::strcmp(type, PW_TYPE_INTERFACE_Node) == 0 && props) {
             const char* cls = spa_dict_lookup(props, PW_KEY_MEDIA_CLASS);
             if (!cls || std::strcmp(cls, kSinkClass) != 0) return;
             const char* name = spa_dict_lookup(props, PW_KEY_NODE_NAME);
             const char* description = spa_dict_lookup(props, PW_KEY_NODE_DESCRIPTION);
-            d->sinks[id] = Sink{name ? name : "", description ? description : (name ? name : "")};
-            d->publish();
-        } else if (std::strcmp(type, PW_TYPE_INTERFACE_Metadata) == 0 && props && !d->metadata) {
+            r->sinks[id] = Sink{name ? name : "", description ? description : (name ? name : "")};
+            r->publish();
+        } else if (std::strcmp(type, PW_TYPE_INTERFACE_Metadata) == 0 && props && !r->metadata) {
             const char* name = spa_dict_lookup(props, PW_KEY_METADATA_NAME);
             if (!name || std::strcmp(name, "default") != 0) return;
-            d->metadata = static_cast<pw_metadata*>(
-                pw_registry_bind(d->registry, id, PW_TYPE_INTERFACE_Metadata, PW_VERSION_METADATA, 0));
-            if (!d->metadata) return;
-            d->metadataId = id;
+            r->metadata = static_cast<pw_metadata*>(
+                pw_registry_bind(r->registry, id, PW_TYPE_INTERFACE_Metadata, PW_VERSION_METADATA, 0));
+            if (!r->metadata) return;
+            r->metadataId = id;
             static const pw_metadata_events metadataEvents = [] {
                 pw_metadata_events e{};
                 e.version = PW_VERSION_METADATA_EVENTS;
-                e.property = &Impl::onMetadata;
+                e.property = &Relay::onMetadata;
                 return e;
             }();
-            pw_metadata_add_listener(d->metadata, &d->metadataListener, &metadataEvents, d);
+            pw_metadata_add_listener(r->metadata, &r->metadataListener, &metadataEvents, r);
         }
     }
 
     static void onGlobalRemove(void* self, std::uint32_t id)
     {
-        auto* d = static_cast<Impl*>(self);
-        if (d->sinks.erase(id) > 0) d->publish();
-        if (id == d->metadataId && d->metadata) {
-            spa_hook_remove(&d->metadataListener);
-            pw_proxy_destroy(reinterpret_cast<pw_proxy*>(d->metadata));
-            d->metadata = nullptr;
-            d->metadataId = SPA_ID_INVALID;
+        auto* r = static_cast<Relay*>(self);
+        if (r->sinks.erase(id) > 0) r->publish();
+        if (id == r->metadataId && r->metadata) {
+            spa_hook_remove(&r->metadataListener);
+            pw_proxy_destroy(reinterpret_cast<pw_proxy*>(r->metadata));
+            r->metadata = nullptr;
+            r->metadataId = SPA_ID_INVALID;
         }
     }
 
     static int onMetadata(void* self, std::uint32_t, const char* key, const char*, const char* value)
     {
-        auto* d = static_cast<Impl*>(self);
+        auto* r = static_cast<Relay*>(self);
         if (key && std::strcmp(key, "default.audio.sink") == 0) {
-            d->defaultSink = nameFromJson(value);
-            d->publish();
+            r->defaultSink = nameFromJson(value);
+            r->publish();
         }
         return 0;
     }
 
-    // ---- the stream -----------------------------------------------------------------------
-
     void openStream()
     {
         if (stream || !core) return;
-        owner.m_clock.reset();
-        owner.m_timeline.restart();
         streaming = false;
+        lastTicks = 0;
+        block.epoch.fetch_add(1);
         pw_properties* props = pw_properties_new(
             PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CATEGORY, "Playback", PW_KEY_MEDIA_ROLE,
-            "Music", PW_KEY_APP_NAME, options.appName.c_str(), PW_KEY_NODE_NAME, "pendrel",
+            "Music", PW_KEY_APP_NAME, "Pendrel", PW_KEY_NODE_NAME, "pendrel",
             PW_KEY_MEDIA_NAME, "JJY time signal", nullptr);
         stream = pw_stream_new(core, "JJY time signal", props);
         if (!stream) return scheduleRetry();
         static const pw_stream_events streamEvents = [] {
             pw_stream_events e{};
             e.version = PW_VERSION_STREAM_EVENTS;
-            e.state_changed = &Impl::onStreamState;
-            e.process = &Impl::onProcess;
+            e.state_changed = &Relay::onStreamState;
+            e.process = &Relay::onProcess;
             return e;
         }();
         pw_stream_add_listener(stream, &streamListener, &streamEvents, this);
@@ -270,8 +345,8 @@ struct PipeWireSound::Impl {
         spa_pod_builder b = SPA_POD_BUILDER_INIT(buffer, sizeof buffer);
         spa_audio_info_raw info{};
         info.format = SPA_AUDIO_FORMAT_F32;
-        info.rate = owner.m_format.rate;
-        info.channels = owner.m_format.channels;
+        info.rate = block.rate;
+        info.channels = block.channels;
         if (info.channels == 2) {
             info.position[0] = SPA_AUDIO_CHANNEL_FL;
             info.position[1] = SPA_AUDIO_CHANNEL_FR;
@@ -292,105 +367,318 @@ struct PipeWireSound::Impl {
         pw_stream_destroy(stream);
         stream = nullptr;
         streaming = false;
-        owner.m_clock.reset();
-        publish();
     }
 
     static void onStreamState(void* self, pw_stream_state, pw_stream_state state, const char*)
     {
-        auto* d = static_cast<Impl*>(self);
-        d->streaming = state == PW_STREAM_STATE_STREAMING;
+        auto* r = static_cast<Relay*>(self);
+        r->streaming = state == PW_STREAM_STATE_STREAMING;
         if (state == PW_STREAM_STATE_ERROR || state == PW_STREAM_STATE_UNCONNECTED)
-            d->scheduleRetry();
-        d->publish();
+            r->scheduleRetry();
+        r->publish();
     }
 
-    // The graph's real-time thread, once a cycle: the time report says when the next frame
-    // written will be heard; the timeline gives the frames.
+    // The graph's real-time thread, once a cycle.
     static void onProcess(void* self)
     {
-        auto* d = static_cast<Impl*>(self);
-        pw_buffer* b = pw_stream_dequeue_buffer(d->stream);
+        auto* r = static_cast<Relay*>(self);
+        RelayBlock& blk = r->block;
+        pw_buffer* b = pw_stream_dequeue_buffer(r->stream);
         if (!b) return;
         spa_data& data = b->buffer->datas[0];
-        const std::uint32_t channels = d->owner.m_format.channels;
+        const std::uint32_t channels = blk.channels;
         const std::uint32_t stride = static_cast<std::uint32_t>(sizeof(float)) * channels;
         if (!data.data || stride == 0) {
-            pw_stream_queue_buffer(d->stream, b);
+            pw_stream_queue_buffer(r->stream, b);
             return;
         }
         const std::uint32_t room = data.maxsize / stride;
-        std::uint32_t frames = b->requested ? static_cast<std::uint32_t>(std::min<std::uint64_t>(b->requested, room))
-                                            : std::min<std::uint32_t>(room, 1024);
+        const std::uint32_t frames = b->requested
+            ? static_cast<std::uint32_t>(std::min<std::uint64_t>(b->requested, room))
+            : std::min<std::uint32_t>(room, 1024);
 
+        std::uint64_t consumed = blk.consumed.load(std::memory_order_relaxed);
         pw_time t{};
-        if (pw_stream_get_time_n(d->stream, &t, sizeof t) == 0 && t.rate.denom > 0 && t.now > 0) {
+        if (pw_stream_get_time_n(r->stream, &t, sizeof t) == 0 && t.rate.denom > 0 && t.now > 0) {
+            // Cycles the graph ran without us are frames nobody heard: step over them, so what
+            // comes next is heard when it was placed to be.
+            if (r->lastTicks != 0 && t.ticks > r->lastTicks) {
+                const double graphPerFrame = static_cast<double>(t.rate.denom) /
+                                             (static_cast<double>(t.rate.num) * blk.rate);
+                const auto gap = static_cast<std::uint64_t>(
+                    static_cast<double>(t.ticks - r->lastTicks) / graphPerFrame + 0.5);
+                if (gap > r->lastFrames + blk.rate / 500) consumed += gap - r->lastFrames;
+            }
+            r->lastTicks = t.ticks;
             const double tickNs = 1e9 * t.rate.num / t.rate.denom;
-            const double frameNs = 1e9 / d->owner.m_format.rate;
+            const double frameNs = 1e9 / blk.rate;
             const double aheadNs = static_cast<double>(t.delay) * tickNs +
                                    (static_cast<double>(t.buffered) +
                                     static_cast<double>(t.queued / stride)) * frameNs;
             const std::int64_t wallMinusMono = TimelineSound::wallNs() - monotonicNs();
-            d->owner.m_clock.observe(d->owner.m_timeline.written(),
-                                     t.now + static_cast<std::int64_t>(aheadNs) + wallMinusMono);
+            blk.timingSeq.fetch_add(1, std::memory_order_acq_rel);
+            blk.timingFrame.store(static_cast<std::int64_t>(consumed), std::memory_order_relaxed);
+            blk.timingWallNs.store(t.now + static_cast<std::int64_t>(aheadNs) + wallMinusMono,
+                                   std::memory_order_relaxed);
+            blk.timingSeq.fetch_add(1, std::memory_order_acq_rel);
         }
-        d->owner.m_timeline.render(static_cast<float*>(data.data), frames);
+        r->lastFrames = frames;
+
+        // What the program has written of these frames is played; anything it has not (it was
+        // held up longer than the ring holds) is silence.
+        const std::uint64_t written = blk.written.load(std::memory_order_acquire);
+        const std::uint64_t ready = written > consumed ? std::min<std::uint64_t>(written - consumed, frames) : 0;
+        auto* out = static_cast<float*>(data.data);
+        const float* ring = blk.ring();
+        for (std::uint64_t i = 0; i < ready;) {
+            const std::uint64_t at = (consumed + i) % blk.ringFrames;
+            const std::uint64_t n = std::min<std::uint64_t>(ready - i, blk.ringFrames - at);
+            std::memcpy(out + i * channels, ring + at * channels, n * stride);
+            i += n;
+        }
+        std::memset(out + ready * channels, 0, (frames - ready) * stride);
+        blk.consumed.store(consumed + frames, std::memory_order_release);
+
         data.chunk->offset = 0;
         data.chunk->stride = static_cast<std::int32_t>(stride);
         data.chunk->size = frames * stride;
-        pw_stream_queue_buffer(d->stream, b);
+        pw_stream_queue_buffer(r->stream, b);
+    }
+
+    int run(int lifeFd)
+    {
+        mainLoop = pw_main_loop_new(nullptr);
+        if (!mainLoop) return 1;
+        loop = pw_main_loop_get_loop(mainLoop);
+        context = pw_context_new(loop, nullptr, 0);
+        if (!context) return 1;
+        retryTimer = pw_loop_add_timer(loop, &Relay::onRetry, this);
+        lifeLine = pw_loop_add_io(loop, lifeFd, SPA_IO_IN | SPA_IO_HUP | SPA_IO_ERR, false,
+                                  &Relay::onLifeLine, this);
+        connect();
+        pw_main_loop_run(mainLoop);
+        disconnect();
+        pw_context_destroy(context);
+        pw_main_loop_destroy(mainLoop);
+        return 0;
+    }
+};
+
+std::string ownExecutable()
+{
+    char path[4096];
+    const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
+    if (n <= 0) return {};
+    path[n] = '\0';
+    return path;
+}
+
+}  // namespace
+
+bool runSoundRelayIfAsked(int argc, char** argv)
+{
+    if (argc < 2 || std::strcmp(argv[1], kRelayArgument) != 0) return false;
+    // The relay ends with the program: its line closes, and should the program be killed
+    // outright, the kernel tells the relay too.
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    prctl(PR_SET_NAME, "pendrel-sound");
+    struct stat st {};
+    if (::fstat(kRelayBlockFd, &st) != 0 || st.st_size < static_cast<off_t>(sizeof(RelayBlock)))
+        _exit(1);
+    void* mem = mmap(nullptr, static_cast<std::size_t>(st.st_size), PROT_READ | PROT_WRITE,
+                     MAP_SHARED, kRelayBlockFd, 0);
+    if (mem == MAP_FAILED) _exit(1);
+    auto& block = *static_cast<RelayBlock*>(mem);
+    if (RelayBlock::bytes(block.ringFrames, block.channels) > static_cast<std::size_t>(st.st_size))
+        _exit(1);
+    initPipeWire();
+    Relay relay(block);
+    _exit(relay.run(kRelayLifeFd));
+}
+
+// ---- the program's side ----------------------------------------------------------------------
+
+struct PipeWireSound::Impl {
+    explicit Impl(PipeWireSound& o) : owner(o) {}
+
+    PipeWireSound& owner;
+    RelayBlock* block = nullptr;
+    std::size_t blockBytes = 0;
+    int lifeFd = -1;
+    pid_t relay = -1;
+
+    std::mutex mutex;
+    std::condition_variable wake;
+    bool stop = false;
+    bool transmitting = false;
+    std::thread feeder;
+
+    bool start()
+    {
+        const std::string exe = ownExecutable();
+        if (exe.empty()) return false;
+        const std::uint32_t ringFrames = owner.m_format.rate / 2;
+        blockBytes = RelayBlock::bytes(ringFrames, owner.m_format.channels);
+        const int memFd = memfd_create("pendrel-sound", MFD_CLOEXEC);
+        if (memFd < 0) return false;
+        if (ftruncate(memFd, static_cast<off_t>(blockBytes)) != 0) {
+            ::close(memFd);
+            return false;
+        }
+        void* mem = mmap(nullptr, blockBytes, PROT_READ | PROT_WRITE, MAP_SHARED, memFd, 0);
+        if (mem == MAP_FAILED) {
+            ::close(memFd);
+            return false;
+        }
+        block = new (mem) RelayBlock;
+        block->rate = owner.m_format.rate;
+        block->channels = owner.m_format.channels;
+        block->ringFrames = ringFrames;
+
+        int line[2];
+        if (pipe2(line, O_CLOEXEC) != 0) {
+            ::close(memFd);
+            return false;
+        }
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, memFd, kRelayBlockFd);
+        posix_spawn_file_actions_adddup2(&actions, line[0], kRelayLifeFd);
+        std::string arg0 = exe;
+        std::string arg1 = kRelayArgument;
+        char* argv[] = {arg0.data(), arg1.data(), nullptr};
+        const int failed = posix_spawn(&relay, exe.c_str(), &actions, nullptr, argv, environ);
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(memFd);
+        ::close(line[0]);
+        if (failed != 0) {
+            ::close(line[1]);
+            relay = -1;
+            return false;
+        }
+        lifeFd = line[1];
+        feeder = std::thread([this] { feed(); });
+        return true;
+    }
+
+    void shutdown()
+    {
+        {
+            std::lock_guard lock(mutex);
+            stop = true;
+        }
+        wake.notify_one();
+        if (feeder.joinable()) feeder.join();
+        if (lifeFd >= 0) ::close(lifeFd);  // the relay sees its line close and ends
+        if (relay > 0) {
+            // It ends within a graph cycle or two; a relay that does not is ended for it.
+            for (int i = 0; i < 100; ++i) {
+                if (waitpid(relay, nullptr, WNOHANG) == relay) {
+                    relay = -1;
+                    break;
+                }
+                usleep(2000);
+            }
+            if (relay > 0) {
+                kill(relay, SIGKILL);
+                waitpid(relay, nullptr, 0);
+            }
+        }
+        if (block) munmap(block, blockBytes);
+    }
+
+    void setTransmitting(bool on)
+    {
+        {
+            std::lock_guard lock(mutex);
+            if (on == transmitting) return;
+            transmitting = on;
+        }
+        if (!on) owner.m_timeline.clear();
+        block->wantStream.store(on ? 1 : 0);
+        const char byte = 1;
+        [[maybe_unused]] const ssize_t n = ::write(lifeFd, &byte, 1);
+        wake.notify_one();
+    }
+
+    // Keeps the ring written ahead of the graph and brings the relay's reports in. Sleeps
+    // whenever nothing is transmitted.
+    void feed()
+    {
+        const auto fill = static_cast<std::uint64_t>(kFillSeconds * owner.m_format.rate);
+        const std::uint32_t channels = owner.m_format.channels;
+        std::uint32_t epoch = 0;
+        std::uint32_t lastSeq = 0;
+        std::unique_lock lock(mutex);
+        while (!stop) {
+            wake.wait_for(lock, transmitting ? kFeedInterval : std::chrono::hours(24));
+            if (stop) break;
+            publishState();
+            if (!transmitting) continue;
+
+            if (const std::uint32_t e = block->epoch.load(); e != epoch) {
+                epoch = e;
+                owner.m_clock.reset();
+            }
+            const std::uint64_t consumed = block->consumed.load(std::memory_order_acquire);
+            auto written = static_cast<std::uint64_t>(owner.m_timeline.written());
+            if (consumed > written) {  // the relay played on past what was written: lost frames
+                owner.m_timeline.skip(static_cast<std::size_t>(consumed - written));
+                written = consumed;
+            }
+            const std::uint64_t target = std::min(consumed + fill, consumed + block->ringFrames);
+            while (written < target) {
+                const std::uint64_t at = written % block->ringFrames;
+                const std::uint64_t n = std::min<std::uint64_t>(target - written, block->ringFrames - at);
+                owner.m_timeline.render(block->ring() + at * channels, static_cast<std::size_t>(n));
+                written += n;
+            }
+            block->written.store(written, std::memory_order_release);
+
+            const std::uint32_t seq = block->timingSeq.load(std::memory_order_acquire);
+            if (seq % 2 == 0 && seq != lastSeq) {
+                const std::int64_t frame = block->timingFrame.load(std::memory_order_relaxed);
+                const std::int64_t wall = block->timingWallNs.load(std::memory_order_relaxed);
+                if (block->timingSeq.load(std::memory_order_acquire) == seq) {
+                    lastSeq = seq;
+                    owner.m_clock.observe(frame, wall);
+                }
+            }
+        }
+    }
+
+    void publishState()
+    {
+        char device[sizeof block->device];
+        std::uint32_t before = 0;
+        do {
+            before = block->deviceSeq.load();
+            std::memcpy(device, block->device, sizeof device);
+        } while (before % 2 != 0 || block->deviceSeq.load() != before);
+        device[sizeof device - 1] = '\0';
+        const bool running = block->streaming.load() != 0;
+        owner.setServerState(block->reachable.load() != 0, running, running ? device : "");
     }
 };
 
 PipeWireSound::PipeWireSound() : PipeWireSound(Options{}) {}
 
 PipeWireSound::PipeWireSound(Options options)
-    : TimelineSound(options.format), m_impl(std::make_unique<Impl>(*this, std::move(options)))
+    : TimelineSound(options.format), m_impl(std::make_unique<Impl>(*this))
 {
     setServerName("PipeWire");
-    initPipeWire();
-    Impl& d = *m_impl;
-    d.loop = pw_thread_loop_new("pendrel-sound", nullptr);
-    if (!d.loop) return;
-    d.context = pw_context_new(pw_thread_loop_get_loop(d.loop), nullptr, 0);
-    if (!d.context) return;
-    d.retryTimer = pw_loop_add_timer(pw_thread_loop_get_loop(d.loop), &Impl::onRetry, &d);
-    pw_thread_loop_lock(d.loop);
-    d.connect();
-    pw_thread_loop_unlock(d.loop);
-    pw_thread_loop_start(d.loop);
+    m_started = m_impl->start();
 }
 
 PipeWireSound::~PipeWireSound()
 {
     stopWorker();
-    Impl& d = *m_impl;
-    if (!d.loop) return;
-    pw_thread_loop_lock(d.loop);
-    d.shuttingDown = true;
-    d.disconnect();
-    pw_thread_loop_unlock(d.loop);
-    pw_thread_loop_stop(d.loop);
-    if (d.retryTimer) pw_loop_destroy_source(pw_thread_loop_get_loop(d.loop), d.retryTimer);
-    if (d.context) pw_context_destroy(d.context);
-    pw_thread_loop_destroy(d.loop);
+    if (m_started) m_impl->shutdown();
 }
 
 void PipeWireSound::setTransmitting(bool on)
 {
-    Impl& d = *m_impl;
-    if (!d.loop || !d.context) return;
-    pw_thread_loop_lock(d.loop);
-    if (on != d.transmitting) {
-        d.transmitting = on;
-        if (on) {
-            d.openStream();
-        } else {
-            m_timeline.clear();
-            d.closeStream();
-        }
-    }
-    pw_thread_loop_unlock(d.loop);
+    if (m_started) m_impl->setTransmitting(on);
 }
 
 namespace {
@@ -417,7 +705,10 @@ std::unique_ptr<TimelineSound> openSystemSound()
     const auto pulse = probePulseServer({}, std::chrono::milliseconds(500));
     const bool pipeWire = pulse ? pulse->name.find("PipeWire") != std::string::npos
                                 : pipeWireSocketExists();
-    if (pipeWire) return std::make_unique<PipeWireSound>();
+    if (pipeWire) {
+        auto sound = std::make_unique<PipeWireSound>();
+        if (sound->started()) return sound;
+    }
     return std::make_unique<PulseSound>();
 }
 

@@ -4,9 +4,14 @@
 // native stream is told, every graph cycle, exactly when the frame it writes next will be
 // heard (pw_stream_get_time_n), so each pulse lands on its sample.
 //
-// The stream is filled a graph cycle at a time from a real-time thread of its own, which keeps
-// playing while the window thread is busy. Failures never reach the caller: with no PipeWire,
-// or when it goes away, the object reconnects by itself every half second; status() tells.
+// A PipeWire stream is filled by its own process at every graph cycle, and a process that is
+// held up (swapped out, stopped) misses cycles: a hole in the signal. So the stream lives in a
+// small relay process of its own, this program started again with one argument, and the program
+// keeps a shared ring written about 150 ms ahead of it: the relay plays on through any stall of
+// the program shorter than that. The relay ends with the program.
+//
+// Failures never reach the caller: with no PipeWire, or when it goes away, the relay
+// reconnects by itself every half second; status() tells.
 
 #include "platform/timeline_sound.h"
 
@@ -18,7 +23,6 @@ namespace platform {
 class PipeWireSound final : public TimelineSound {
 public:
     struct Options {
-        std::string appName = "Pendrel";
         Format format;
     };
 
@@ -29,12 +33,20 @@ public:
     PipeWireSound& operator=(const PipeWireSound&) = delete;
 
     void setTransmitting(bool on) override;
+    // False when the relay could not be started; nothing plays then.
+    bool started() const { return m_started; }
 
     struct Impl;
 
 private:
     std::unique_ptr<Impl> m_impl;
+    bool m_started = false;
 };
+
+// Every program that plays through PipeWireSound calls this first thing in main(): when the
+// process was started as a sound relay it runs the relay and never returns; otherwise it
+// returns false at once.
+bool runSoundRelayIfAsked(int argc, char** argv);
 
 // The sound output for this session: PipeWire's own stream API where PipeWire runs the sound
 // (PipeWire's PulseAudio stand-in answers on the PulseAudio socket, or nothing does there and a

@@ -15,9 +15,9 @@ namespace platform {
 namespace {
 
 constexpr pa_usec_t kRetryUs = 500'000;
-// The server asks for more whenever this much has been played: small, so the stream stays
-// nearly full and a stall of the program finds the most there is to play on.
-constexpr pa_usec_t kRefillUs = 10'000;
+// The server asks for more whenever this much has been played: the stream stays within this
+// of full, so a stall of the program finds nearly all of it to play on, at few wake-ups.
+constexpr pa_usec_t kRefillUs = 25'000;
 // PulseAudio's own stand-in when it has no real device.
 constexpr const char* kNullSinkName = "auto_null";
 

@@ -15,6 +15,7 @@
 
 int main(int argc, char** argv)
 {
+    if (platform::runSoundRelayIfAsked(argc, argv)) return 0;
     std::int16_t advDate = 0, advHour = 0, advMin = 0;
     bool lead = true;
     double seconds = 130;
