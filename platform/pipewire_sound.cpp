@@ -594,7 +594,7 @@ struct PipeWireSound::Impl {
             if (on == transmitting) return;
             transmitting = on;
         }
-        if (!on) owner.m_timeline.clear();
+        if (!on) owner.dropEverything();
         block->wantStream.store(on ? 1 : 0);
         const char byte = 1;
         [[maybe_unused]] const ssize_t n = ::write(lifeFd, &byte, 1);
@@ -642,6 +642,7 @@ struct PipeWireSound::Impl {
                 if (block->timingSeq.load(std::memory_order_acquire) == seq) {
                     lastSeq = seq;
                     owner.m_clock.observe(frame, wall);
+                    owner.timingArrived();
                 }
             }
         }

@@ -232,6 +232,7 @@ struct PulseSound::Impl {
         const auto frame = static_cast<std::int64_t>(
             static_cast<double>(usec) * sampleFormat.rate / 1e6);
         owner.m_clock.observe(frame, now);
+        owner.timingArrived();
     }
 
     void write(std::size_t bytes)
@@ -299,7 +300,7 @@ void PulseSound::setTransmitting(bool on)
     if (on != d.transmitting) {
         d.transmitting = on;
         if (!on) {
-            m_timeline.clear();
+            dropEverything();
             d.closeStream();
         } else if (d.context && pa_context_get_state(d.context) == PA_CONTEXT_READY && !d.stream) {
             d.openStream();

@@ -60,8 +60,37 @@ void TimelineSound::preload(const std::string& path)
 // before it does not run on into it.
 void TimelineSound::place(std::shared_ptr<const Pcm> pcm, std::int64_t heardAtNs)
 {
-    if (!m_clock.known()) return;  // no stream playing: nothing to place it in
+    if (!m_clock.known()) {
+        // The stream has not told its timing yet (it was opened a moment ago, or there is no
+        // server): keep the latest sound until it does; its own position is still ahead.
+        std::lock_guard lock(m_pendingMutex);
+        m_pending = Pending{std::move(pcm), heardAtNs};
+        m_hasPending = true;
+        return;
+    }
     m_timeline.schedule(m_clock.frameAt(heardAtNs), std::move(pcm));
+}
+
+void TimelineSound::dropEverything()
+{
+    {
+        std::lock_guard lock(m_pendingMutex);
+        m_pending.reset();
+        m_hasPending = false;
+    }
+    m_timeline.clear();
+}
+
+void TimelineSound::timingArrived()
+{
+    if (!m_hasPending.load(std::memory_order_relaxed) || !m_clock.known()) return;
+    std::optional<Pending> pending;
+    {
+        std::lock_guard lock(m_pendingMutex);
+        pending.swap(m_pending);
+        m_hasPending = false;
+    }
+    if (pending) m_timeline.schedule(m_clock.frameAt(pending->heardAtNs), std::move(pending->pcm));
 }
 
 void TimelineSound::remember(const std::string& path)

@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -49,6 +50,13 @@ protected:
     // Derived classes call this first in their destructor, before their server threads stop.
     void stopWorker();
 
+    // The server's class calls this after each timing report: a play asked for before the
+    // stream had told its timing (just after switching on) is placed now.
+    void timingArrived();
+    // Nothing more to play (transmission switched off): the timeline falls silent and a play
+    // still waiting for the stream's timing is dropped.
+    void dropEverything();
+
     // What the server side knows; the server's class keeps it up to date.
     void setServerState(bool reachable, bool running, std::string device);
     void setServerName(std::string name);
@@ -65,11 +73,19 @@ private:
     };
 
     void place(std::shared_ptr<const Pcm> pcm, std::int64_t heardAtNs);
+    struct Pending {
+        std::shared_ptr<const Pcm> pcm;
+        std::int64_t heardAtNs = 0;
+    };
     void remember(const std::string& path);
     void enqueue(Job job);
     void work();
 
     SoundCache m_cache;
+
+    std::mutex m_pendingMutex;
+    std::optional<Pending> m_pending;  // the latest play that found no stream timing yet
+    std::atomic<bool> m_hasPending{false};
 
     mutable std::mutex m_stateMutex;
     SoundStatus m_server;              // everything but the files
