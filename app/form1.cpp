@@ -4,8 +4,11 @@
 #include "mod_ini_edit.h"
 #include "window_widgets.h"
 
+#include "transmit/wake_plan.h"
+
 #include <QIcon>
 #include <QPainter>
+#include <QSocketNotifier>
 #include <QString>
 
 #include <cmath>
@@ -290,9 +293,29 @@ void Form1::buildTimers()
             t->start();
         return t;
     };
-    Timer1 = timer("Timer1", 1, false);
+    Timer1 = timer("Timer1", int(transmit::kPoll.count()), false);
+    // The aimed wake-up must come when asked, not up to 5 % later as a coarse timer may.
+    Timer1->setTimerType(Qt::PreciseTimer);
     timTokei = timer("timTokei", 200, true);
     timFlashIndicator = timer("timFlashIndicator", 1000, false);
+
+    if (m_clockSetWatch.fd() >= 0) {
+        auto* notifier = new QSocketNotifier(qintptr(m_clockSetWatch.fd()), QSocketNotifier::Read, this);
+        connect(notifier, &QSocketNotifier::activated, this, [this] {
+            if (m_clockSetWatch.takeStep())
+                clockSet();
+        });
+    }
+}
+
+void Form1::aimTimer1()
+{
+    if (!Timer1->isActive())
+        return;
+    const auto cap = m_clockSetWatch.fd() >= 0 ? std::chrono::milliseconds::zero()
+                                               : transmit::kStepCheck;
+    const auto wait = transmit::timer1Wait(m_services.clock->now(), m_transmission.lastSec(), cap);
+    Timer1->start(int(wait.count()));
 }
 
 void Form1::setTabOrder()

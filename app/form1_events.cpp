@@ -161,6 +161,17 @@ void Form1::Timer1_Timer()
         // never gives one, and the next tick carries on.
     }
     --m_timer1Depth;
+    // Only the outermost tick aims the next wake-up: aiming restarts Timer1 as a new timer, which
+    // the toolkit would deliver inside a minute-start wait that is still running.
+    if (m_timer1Depth == 0)
+        aimTimer1();
+}
+
+void Form1::clockSet()
+{
+    // Inside a tick the minute-start wait polls by itself, and the tick aims when it ends.
+    if (m_timer1Depth == 0)
+        aimTimer1();
 }
 
 void Form1::timTokei_Timer()
@@ -267,10 +278,13 @@ void Form1::setTimerEnabled(transmit::TimerId timer, bool on)
     QTimer* t = timer == transmit::TimerId::Timer1     ? Timer1
                 : timer == transmit::TimerId::timTokei ? timTokei
                                                        : timFlashIndicator;
-    if (!on)
+    if (!on) {
         t->stop();
-    else if (!t->isActive())
+    } else if (!t->isActive()) {
         t->start();
+        if (t == Timer1)
+            aimTimer1();
+    }
 }
 
 std::uint32_t Form1::indicatorColour() const

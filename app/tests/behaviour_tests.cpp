@@ -375,6 +375,85 @@ TEST_F(Behaviour, IndicatorFlashesBetweenDarkRedAndRed)
     EXPECT_EQ(app::Form1::textColour(w.Label4), 0x0000FFu);
 }
 
+// Timer1 as the event loop runs it, each tick when the interval it was last started with has
+// passed on the fake clock: after a tick it sleeps until just before the next second boundary,
+// polls there, runs the minute-start wait at second 59 inside its tick, and is aimed afresh when
+// the PC clock is set while it sleeps. Every pulse leaves within one poll of its second (or of
+// the step that landed in it), with a few ticks a second.
+TEST_F(Behaviour, Timer1WakesJustBeforeEachSecond)
+{
+    writeSettings("[Show]\nMessage=1\n[Transmit]\nState=1\n");
+    app::Form1& w = start({2024, 1, 5, 9, 5, 58});
+    w.Form_Load();
+    ASSERT_TRUE(w.Timer1->isActive());
+    EXPECT_EQ(w.Timer1->interval(), 1) << "second 00 still waits for its tick";
+
+    const auto& plays = bench->sound.plays;
+    struct Landing {
+        runtime::LocalTime at;
+        std::size_t playsBefore;
+    };
+    std::vector<Landing> landings;
+    long ticks = 0;
+    const auto tick = [&] {
+        const std::size_t before = plays.size();
+        w.Timer1_Timer();
+        ++ticks;
+        if (plays.size() == before || !w.Timer1->isActive())
+            return;
+        // A second just handled: the wake-up falls 2 to 3 ms before the next boundary.
+        const auto now = bench->clock.now();
+        const auto wake = now + std::chrono::milliseconds(w.Timer1->interval());
+        const auto boundary = std::chrono::floor<std::chrono::seconds>(now) + 1s;
+        EXPECT_LE(wake, boundary - 2ms) << (boundary - wake).count() << " us before the boundary";
+        EXPECT_GT(wake, boundary - 3ms) << (boundary - wake).count() << " us before the boundary";
+    };
+    const auto runUntil = [&](runtime::LocalTime end) {
+        while (bench->clock.now() < end) {
+            ASSERT_TRUE(w.Timer1->isActive());
+            bench->clock.advance(std::chrono::milliseconds(w.Timer1->interval()));
+            tick();
+        }
+    };
+    // The clock set by `by` a while into the sleep after a tick that played.
+    const auto setDuringSleep = [&](std::chrono::microseconds by) {
+        const std::size_t before = plays.size();
+        while (plays.size() == before) {
+            bench->clock.advance(std::chrono::milliseconds(w.Timer1->interval()));
+            tick();
+        }
+        bench->clock.advance(300ms);
+        bench->clock.advance(by);
+        landings.push_back({bench->clock.now(), plays.size()});
+        w.clockSet();
+    };
+    const auto t = [](int minute, int second, std::chrono::microseconds fraction) {
+        return runtime::toLocalTime({2024, 1, 5, 9, minute, second}) + fraction;
+    };
+
+    runUntil(t(6, 2, 500ms));
+    setDuringSleep(500ms);  // forwards within the second
+    runUntil(t(6, 10, 500ms));
+    setDuringSleep(1700ms);  // forwards into a later second
+    runUntil(t(6, 20, 500ms));
+    setDuringSleep(-1700ms);  // back into an earlier second
+    runUntil(t(7, 1, 500ms));
+
+    ASSERT_GE(plays.size(), 60u);
+    for (std::size_t i = 0; i < plays.size(); ++i) {
+        SCOPED_TRACE(runtime::format(runtime::toDateTime(plays[i].at), "hh:mm:ss"));
+        const runtime::LocalTime boundary = std::chrono::floor<std::chrono::seconds>(plays[i].at);
+        runtime::LocalTime due = boundary;
+        for (const Landing& l : landings)
+            if (l.playsBefore == i)
+                due = std::max(boundary, l.at);
+        const auto late = plays[i].at - due;
+        EXPECT_GE(late, 0us);
+        EXPECT_LE(late, runtime::toDateTime(plays[i].at).second == 0 ? 10000us : 1000us);
+    }
+    EXPECT_LE(ticks, 4 * long(plays.size()));
+}
+
 // A whole day across a year end with advances, through the window's own timers' handlers: the
 // pulses recorded minute by minute are the frames pendrel-frame prints for the transmitted time.
 TEST_F(Behaviour, DayAcrossTheYearEndSendsWhatTheFrameToolPrints)
