@@ -327,13 +327,19 @@ void Form1::setTabOrder()
         QWidget::setTabOrder(order[i], order[i + 1]);
 }
 
+// The read-outs write every slot and label five times a second; only a change is drawn.
 void Form1::showPicture(QLabel* slot, const QLabel* source)
 {
-    slot->setPixmap(source->pixmap());
+    const QPixmap picture = source->pixmap();
+    if (slot->pixmap().cacheKey() == picture.cacheKey())
+        return;
+    slot->setPixmap(picture);
 }
 
 void Form1::setTextColour(QLabel* label, std::uint32_t bgr)
 {
+    if (textColour(label) == (bgr & 0xFFFFFF))
+        return;
     QPalette palette = label->palette();
     palette.setColor(QPalette::WindowText, fromBgr(bgr & 0xFFFFFF));
     label->setPalette(palette);

@@ -103,10 +103,12 @@ public:
     QTimer* timFlashIndicator = nullptr;
 
     // Makes a display slot show the picture held by a digit element (an element of Image5 for
-    // Image7/Image17, of Image8 for Image10/Image20). No decoding: the picture is shared.
+    // Image7/Image17, of Image8 for Image10/Image20). No decoding: the picture is shared. A slot
+    // that already shows that picture is left alone and not repainted.
     static void showPicture(QLabel* slot, const QLabel* source);
 
-    // A label's text colour as 0x00BBGGRR. The value read back is the value set.
+    // A label's text colour as 0x00BBGGRR. The value read back is the value set. A label that
+    // already has that colour is left alone and not repainted.
     static void setTextColour(QLabel* label, std::uint32_t bgr);
     static std::uint32_t textColour(const QLabel* label);
 

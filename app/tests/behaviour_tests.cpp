@@ -7,6 +7,7 @@
 #include "timecode/timecode.h"
 
 #include <QApplication>
+#include <QEvent>
 #include <QFile>
 #include <QMessageBox>
 #include <QProcess>
@@ -15,7 +16,9 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
+#include <set>
 #include <memory>
 #include <optional>
 #include <string>
@@ -373,6 +376,81 @@ TEST_F(Behaviour, IndicatorFlashesBetweenDarkRedAndRed)
     EXPECT_EQ(app::Form1::textColour(w.Label4), 0x000080u);
     w.timFlashIndicator_Timer();
     EXPECT_EQ(app::Form1::textColour(w.Label4), 0x0000FFu);
+}
+
+// Counts the paint events of every label and slot of the display panel, by object name.
+class PaintCounter : public QObject {
+public:
+    explicit PaintCounter(QWidget* panel)
+    {
+        for (QLabel* label : panel->findChildren<QLabel*>())
+            label->installEventFilter(this);
+    }
+    std::set<std::string> painted;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint)
+            painted.insert(watched->objectName().toStdString());
+        return false;
+    }
+};
+
+// Lets the toolkit draw everything that is due.
+void settle()
+{
+    for (int i = 0; i < 3; ++i)
+        QApplication::processEvents();
+}
+
+// The read-outs are written every 200 ms; only a slot whose digit changed, or a label whose
+// colour changed, is drawn again.
+TEST_F(Behaviour, RefreshRepaintsOnlyWhatChanged)
+{
+    writeSettings("[Show]\nMessage=1\n");
+    app::Form1& w = start({2024, 1, 5, 23, 59, 58});
+    w.Form_Load();
+    w.timTokei->stop();  // refreshed by hand below
+    bench->clock.advance(500ms);
+    w.timTokei_Timer();
+    settle();
+    PaintCounter counter(w.Picture1);
+
+    using Names = std::set<std::string>;
+    struct Case {
+        const char* what;
+        std::function<void()> change;
+        Names painted;
+    };
+    const auto refreshAfter = [&](std::chrono::microseconds d) {
+        return [&, d] {
+            bench->clock.advance(d);
+            w.timTokei_Timer();
+        };
+    };
+    const std::vector<Case> cases = {
+        {"nothing changed", refreshAfter(200ms), {}},
+        {"one second on", refreshAfter(1s), {"Image7_5", "Image17_5"}},
+        {"a new day, Friday to Saturday",
+         refreshAfter(1s),
+         {"Image7_0", "Image7_1", "Image7_2", "Image7_3", "Image7_4", "Image7_5", "Image17_0",
+          "Image17_1", "Image17_2", "Image17_3", "Image17_4", "Image17_5", "Image10_7",
+          "Image20_7", "Label5_5", "Label5_6", "Label6_5", "Label6_6"}},
+        {"within the same second", refreshAfter(100ms), {}},
+        {"indicator given its own colour", [&] { app::Form1::setTextColour(w.Label4, 0x000080); }, {}},
+        {"indicator flashes", [&] { w.timFlashIndicator_Timer(); }, {"Label4"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        counter.painted.clear();
+        c.change();
+        settle();
+        EXPECT_EQ(counter.painted, c.painted);
+    }
+    EXPECT_EQ(pcClock(), "000000");
+    EXPECT_EQ(pcDate(), "20240106");
+    EXPECT_EQ(marked(w.Label6), 7);
 }
 
 // Timer1 as the event loop runs it, each tick when the interval it was last started with has
