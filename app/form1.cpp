@@ -142,6 +142,9 @@ Form1::Form1(Form1Services services, QWidget* parent)
     connect(Timer1, &QTimer::timeout, this, &Form1::Timer1_Timer);
     connect(timTokei, &QTimer::timeout, this, &Form1::timTokei_Timer);
     connect(timFlashIndicator, &QTimer::timeout, this, &Form1::timFlashIndicator_Timer);
+
+    // The window starts with the transmit switch off: nothing is sent, the sound output rests.
+    m_services.sound->setTransmitting(false);
 }
 
 Form1::~Form1() = default;

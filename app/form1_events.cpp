@@ -91,9 +91,12 @@ void Form1::Option1_Click(int /*index*/)
         timFlashIndicator->stop();
         setTextColour(Label4, transmit::kDarkRed);
         m_transmission.setStopFlag(-1);
+        m_services.sound->setTransmitting(false);
     } else {
         storeSetting("Transmit", "State", "1");
         m_transmission.setStopFlag(0);
+        // The sound output wakes now, so it is ready long before the minute's first pulse.
+        m_services.sound->setTransmitting(true);
         m_transmission.startminute();
     }
 }
@@ -196,6 +199,7 @@ void Form1::closeEvent(QCloseEvent* event)
     Timer1->stop();
     timTokei->stop();
     timFlashIndicator->stop();
+    m_services.sound->setTransmitting(false);
     QCoreApplication::quit();
 }
 

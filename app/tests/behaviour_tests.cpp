@@ -453,6 +453,48 @@ TEST_F(Behaviour, RefreshRepaintsOnlyWhatChanged)
     EXPECT_EQ(marked(w.Label6), 7);
 }
 
+// The sound output rests whenever nothing is sent: from creation, after switching off and on
+// closing; it is woken by the switch, before the wait for the first minute.
+TEST_F(Behaviour, SoundRestsWhileNothingIsSent)
+{
+    writeSettings("[Show]\nMessage=1\n[Transmit]\nState=1\n");
+    app::Form1& w = start({2024, 1, 5, 9, 5, 58});
+    const std::vector<bool>& calls = bench->sound.transmitting;
+    EXPECT_EQ(calls, std::vector<bool>{false});
+
+    std::optional<bool> duringWait;
+    bench->duringSleep = [&] {
+        if (bench->sleeps == 1)
+            duringWait = calls.back();
+    };
+    w.Form_Load();
+    EXPECT_EQ(duringWait, true);
+    EXPECT_EQ(calls, (std::vector<bool>{false, true}));
+    for (int i = 0; i < 2500; ++i) {
+        bench->clock.advance(1ms);
+        w.Timer1_Timer();
+    }
+    EXPECT_EQ(bench->sound.plays.size(), 3u);
+
+    w.selectOption1(1);
+    EXPECT_EQ(calls, (std::vector<bool>{false, true, false}));
+
+    // Switched on, then off again during the wait for the minute.
+    const int sleepsBefore = bench->sleeps;
+    bench->duringSleep = [&] {
+        if (bench->sleeps == sleepsBefore + 20)
+            w.selectOption1(1);
+    };
+    w.selectOption1(0);
+    EXPECT_EQ(calls, (std::vector<bool>{false, true, false, true, false}));
+
+    bench->duringSleep = nullptr;
+    w.selectOption1(0);
+    w.close();
+    EXPECT_EQ(calls, (std::vector<bool>{false, true, false, true, false, true, false}));
+    EXPECT_EQ(bench->sound.playsWhileResting, 0);
+}
+
 // Timer1 as the event loop runs it, each tick when the interval it was last started with has
 // passed on the fake clock: after a tick it sleeps until just before the next second boundary,
 // polls there, runs the minute-start wait at second 59 inside its tick, and is aimed afresh when
