@@ -4,8 +4,11 @@
 #include "mod_ini_edit.h"
 #include "window_widgets.h"
 
+#include "transmit/wake_plan.h"
+
 #include <QIcon>
 #include <QPainter>
+#include <QSocketNotifier>
 #include <QString>
 
 #include <cmath>
@@ -139,6 +142,9 @@ Form1::Form1(Form1Services services, QWidget* parent)
     connect(Timer1, &QTimer::timeout, this, &Form1::Timer1_Timer);
     connect(timTokei, &QTimer::timeout, this, &Form1::timTokei_Timer);
     connect(timFlashIndicator, &QTimer::timeout, this, &Form1::timFlashIndicator_Timer);
+
+    // The window starts with the transmit switch off: nothing is sent, the sound output rests.
+    m_services.sound->setTransmitting(false);
 }
 
 Form1::~Form1() = default;
@@ -290,9 +296,29 @@ void Form1::buildTimers()
             t->start();
         return t;
     };
-    Timer1 = timer("Timer1", 1, false);
+    Timer1 = timer("Timer1", int(transmit::kPoll.count()), false);
+    // The aimed wake-up must come when asked, not up to 5 % later as a coarse timer may.
+    Timer1->setTimerType(Qt::PreciseTimer);
     timTokei = timer("timTokei", 200, true);
     timFlashIndicator = timer("timFlashIndicator", 1000, false);
+
+    if (m_clockSetWatch.fd() >= 0) {
+        auto* notifier = new QSocketNotifier(qintptr(m_clockSetWatch.fd()), QSocketNotifier::Read, this);
+        connect(notifier, &QSocketNotifier::activated, this, [this] {
+            if (m_clockSetWatch.takeStep())
+                clockSet();
+        });
+    }
+}
+
+void Form1::aimTimer1()
+{
+    if (!Timer1->isActive())
+        return;
+    const auto cap = m_clockSetWatch.fd() >= 0 ? std::chrono::milliseconds::zero()
+                                               : transmit::kStepCheck;
+    const auto wait = transmit::timer1Wait(m_services.clock->now(), m_transmission.lastSec(), cap);
+    Timer1->start(int(wait.count()));
 }
 
 void Form1::setTabOrder()
@@ -304,13 +330,19 @@ void Form1::setTabOrder()
         QWidget::setTabOrder(order[i], order[i + 1]);
 }
 
+// The read-outs write every slot and label five times a second; only a change is drawn.
 void Form1::showPicture(QLabel* slot, const QLabel* source)
 {
-    slot->setPixmap(source->pixmap());
+    const QPixmap picture = source->pixmap();
+    if (slot->pixmap().cacheKey() == picture.cacheKey())
+        return;
+    slot->setPixmap(picture);
 }
 
 void Form1::setTextColour(QLabel* label, std::uint32_t bgr)
 {
+    if (textColour(label) == (bgr & 0xFFFFFF))
+        return;
     QPalette palette = label->palette();
     palette.setColor(QPalette::WindowText, fromBgr(bgr & 0xFFFFFF));
     label->setPalette(palette);

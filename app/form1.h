@@ -12,6 +12,7 @@
 // (e.g. "Image17_3", "Command2_1"). Coordinates of the elements inside Picture1 are relative
 // to the panel's outer corner: the panel's interior starts at (2, 2).
 
+#include "platform/clock_set_watch.h"
 #include "platform/sound_output.h"
 #include "runtime/clock.h"
 #include "transmit/host.h"
@@ -92,17 +93,22 @@ public:
     std::array<QLabel*, 10> Image5{};            // large digits, 11 x 18
     std::array<QLabel*, 10> Image8{};            // small digits, 8 x 13
 
-    // Timers with their fixed intervals: Timer1 1 ms (off), timTokei 200 ms (on),
-    // timFlashIndicator 1000 ms (off). Only their on/off state changes at run time.
+    // Timers: Timer1 (off), timTokei 200 ms (on), timFlashIndicator 1000 ms (off). timTokei and
+    // timFlashIndicator keep their intervals; only their on/off state changes at run time.
+    // Timer1 runs the ticker while it is on: after each tick it sleeps until just before the next
+    // second boundary of the clock and then polls at 1 ms until the ticker sees the new second
+    // (transmit::timer1Wait); it is re-aimed at once when the PC clock is set.
     QTimer* Timer1 = nullptr;
     QTimer* timTokei = nullptr;
     QTimer* timFlashIndicator = nullptr;
 
     // Makes a display slot show the picture held by a digit element (an element of Image5 for
-    // Image7/Image17, of Image8 for Image10/Image20). No decoding: the picture is shared.
+    // Image7/Image17, of Image8 for Image10/Image20). No decoding: the picture is shared. A slot
+    // that already shows that picture is left alone and not repainted.
     static void showPicture(QLabel* slot, const QLabel* source);
 
-    // A label's text colour as 0x00BBGGRR. The value read back is the value set.
+    // A label's text colour as 0x00BBGGRR. The value read back is the value set. A label that
+    // already has that colour is left alone and not repainted.
     static void setTextColour(QLabel* label, std::uint32_t bgr);
     static std::uint32_t textColour(const QLabel* label);
 
@@ -128,6 +134,9 @@ public:
     void Timer1_Timer();
     void timTokei_Timer();
     void timFlashIndicator_Timer();
+    // The PC clock was set (or the PC woke from suspend): Timer1's sleep is aimed afresh from
+    // the clock as it reads now. Run when the system tells of a step.
+    void clockSet();
 
     // Brings every display up to date: the weekday rows, then the clocks, then the dates.
     void refresh() override;
@@ -172,6 +181,9 @@ private:
     void buildControls();
     void buildDigitSources();
     void buildTimers();
+    // Starts Timer1 over with the wait the plan gives for the clock's reading now; nothing when
+    // Timer1 is off.
+    void aimTimer1();
     void setTabOrder();
 
     QPixmap m_background;
@@ -183,6 +195,11 @@ private:
     // code, lastSec and stopFlag, with the minute-start wait and the second ticker.
     transmit::Transmission m_transmission;
     bool m_closed = false;
+    // How many Timer1 ticks are running, nested in one another through the minute-start wait.
+    int m_timer1Depth = 0;
+    // Tells of steps of the PC clock; without it Timer1 never sleeps longer than
+    // transmit::kStepCheck.
+    platform::ClockSetWatch m_clockSetWatch;
 };
 
 }  // namespace app

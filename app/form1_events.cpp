@@ -94,8 +94,9 @@ void Form1::Option1_Click(int /*index*/)
         m_services.sound->setTransmitting(false);
     } else {
         storeSetting("Transmit", "State", "1");
-        m_services.sound->setTransmitting(true);
         m_transmission.setStopFlag(0);
+        // The sound output wakes now, so it is ready long before the minute's first pulse.
+        m_services.sound->setTransmitting(true);
         m_transmission.startminute();
     }
 }
@@ -155,12 +156,25 @@ void Form1::Command4_Click()
 
 void Form1::Timer1_Timer()
 {
+    ++m_timer1Depth;
     try {
         m_transmission.timer1Tick();
     } catch (const std::exception&) {
         // A seconds text outside 00..59 is refused before anything is played; a real clock
         // never gives one, and the next tick carries on.
     }
+    --m_timer1Depth;
+    // Only the outermost tick aims the next wake-up: aiming restarts Timer1 as a new timer, which
+    // the toolkit would deliver inside a minute-start wait that is still running.
+    if (m_timer1Depth == 0)
+        aimTimer1();
+}
+
+void Form1::clockSet()
+{
+    // Inside a tick the minute-start wait polls by itself, and the tick aims when it ends.
+    if (m_timer1Depth == 0)
+        aimTimer1();
 }
 
 void Form1::timTokei_Timer()
@@ -185,6 +199,7 @@ void Form1::closeEvent(QCloseEvent* event)
     Timer1->stop();
     timTokei->stop();
     timFlashIndicator->stop();
+    m_services.sound->setTransmitting(false);
     QCoreApplication::quit();
 }
 
@@ -267,10 +282,13 @@ void Form1::setTimerEnabled(transmit::TimerId timer, bool on)
     QTimer* t = timer == transmit::TimerId::Timer1     ? Timer1
                 : timer == transmit::TimerId::timTokei ? timTokei
                                                        : timFlashIndicator;
-    if (!on)
+    if (!on) {
         t->stop();
-    else if (!t->isActive())
+    } else if (!t->isActive()) {
         t->start();
+        if (t == Timer1)
+            aimTimer1();
+    }
 }
 
 std::uint32_t Form1::indicatorColour() const

@@ -7,6 +7,7 @@
 #include "timecode/timecode.h"
 
 #include <QApplication>
+#include <QEvent>
 #include <QFile>
 #include <QMessageBox>
 #include <QProcess>
@@ -15,7 +16,9 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
+#include <set>
 #include <memory>
 #include <optional>
 #include <string>
@@ -373,6 +376,209 @@ TEST_F(Behaviour, IndicatorFlashesBetweenDarkRedAndRed)
     EXPECT_EQ(app::Form1::textColour(w.Label4), 0x000080u);
     w.timFlashIndicator_Timer();
     EXPECT_EQ(app::Form1::textColour(w.Label4), 0x0000FFu);
+}
+
+// Counts the paint events of every label and slot of the display panel, by object name.
+class PaintCounter : public QObject {
+public:
+    explicit PaintCounter(QWidget* panel)
+    {
+        for (QLabel* label : panel->findChildren<QLabel*>())
+            label->installEventFilter(this);
+    }
+    std::set<std::string> painted;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint)
+            painted.insert(watched->objectName().toStdString());
+        return false;
+    }
+};
+
+// Lets the toolkit draw everything that is due.
+void settle()
+{
+    for (int i = 0; i < 3; ++i)
+        QApplication::processEvents();
+}
+
+// The read-outs are written every 200 ms; only a slot whose digit changed, or a label whose
+// colour changed, is drawn again.
+TEST_F(Behaviour, RefreshRepaintsOnlyWhatChanged)
+{
+    writeSettings("[Show]\nMessage=1\n");
+    app::Form1& w = start({2024, 1, 5, 23, 59, 58});
+    w.Form_Load();
+    w.timTokei->stop();  // refreshed by hand below
+    bench->clock.advance(500ms);
+    w.timTokei_Timer();
+    settle();
+    PaintCounter counter(w.Picture1);
+
+    using Names = std::set<std::string>;
+    struct Case {
+        const char* what;
+        std::function<void()> change;
+        Names painted;
+    };
+    const auto refreshAfter = [&](std::chrono::microseconds d) {
+        return [&, d] {
+            bench->clock.advance(d);
+            w.timTokei_Timer();
+        };
+    };
+    const std::vector<Case> cases = {
+        {"nothing changed", refreshAfter(200ms), {}},
+        {"one second on", refreshAfter(1s), {"Image7_5", "Image17_5"}},
+        {"a new day, Friday to Saturday",
+         refreshAfter(1s),
+         {"Image7_0", "Image7_1", "Image7_2", "Image7_3", "Image7_4", "Image7_5", "Image17_0",
+          "Image17_1", "Image17_2", "Image17_3", "Image17_4", "Image17_5", "Image10_7",
+          "Image20_7", "Label5_5", "Label5_6", "Label6_5", "Label6_6"}},
+        {"within the same second", refreshAfter(100ms), {}},
+        {"indicator given its own colour", [&] { app::Form1::setTextColour(w.Label4, 0x000080); }, {}},
+        {"indicator flashes", [&] { w.timFlashIndicator_Timer(); }, {"Label4"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        counter.painted.clear();
+        c.change();
+        settle();
+        EXPECT_EQ(counter.painted, c.painted);
+    }
+    EXPECT_EQ(pcClock(), "000000");
+    EXPECT_EQ(pcDate(), "20240106");
+    EXPECT_EQ(marked(w.Label6), 7);
+}
+
+// The sound output rests whenever nothing is sent: from creation, after switching off and on
+// closing; it is woken by the switch, before the wait for the first minute.
+TEST_F(Behaviour, SoundRestsWhileNothingIsSent)
+{
+    writeSettings("[Show]\nMessage=1\n[Transmit]\nState=1\n");
+    app::Form1& w = start({2024, 1, 5, 9, 5, 58});
+    const std::vector<bool>& calls = bench->sound.transmitting;
+    EXPECT_EQ(calls, std::vector<bool>{false});
+
+    std::optional<bool> duringWait;
+    bench->duringSleep = [&] {
+        if (bench->sleeps == 1)
+            duringWait = calls.back();
+    };
+    w.Form_Load();
+    EXPECT_EQ(duringWait, true);
+    EXPECT_EQ(calls, (std::vector<bool>{false, true}));
+    for (int i = 0; i < 2500; ++i) {
+        bench->clock.advance(1ms);
+        w.Timer1_Timer();
+    }
+    EXPECT_EQ(bench->sound.plays.size(), 3u);
+
+    w.selectOption1(1);
+    EXPECT_EQ(calls, (std::vector<bool>{false, true, false}));
+
+    // Switched on, then off again during the wait for the minute.
+    const int sleepsBefore = bench->sleeps;
+    bench->duringSleep = [&] {
+        if (bench->sleeps == sleepsBefore + 20)
+            w.selectOption1(1);
+    };
+    w.selectOption1(0);
+    EXPECT_EQ(calls, (std::vector<bool>{false, true, false, true, false}));
+
+    bench->duringSleep = nullptr;
+    w.selectOption1(0);
+    w.close();
+    EXPECT_EQ(calls, (std::vector<bool>{false, true, false, true, false, true, false}));
+    EXPECT_EQ(bench->sound.playsWhileResting, 0);
+}
+
+// Timer1 as the event loop runs it, each tick when the interval it was last started with has
+// passed on the fake clock: after a tick it sleeps until just before the next second boundary,
+// polls there, runs the minute-start wait at second 59 inside its tick, and is aimed afresh when
+// the PC clock is set while it sleeps. Every pulse leaves within one poll of its second (or of
+// the step that landed in it), with a few ticks a second.
+TEST_F(Behaviour, Timer1WakesJustBeforeEachSecond)
+{
+    writeSettings("[Show]\nMessage=1\n[Transmit]\nState=1\n");
+    app::Form1& w = start({2024, 1, 5, 9, 5, 58});
+    w.Form_Load();
+    ASSERT_TRUE(w.Timer1->isActive());
+    EXPECT_EQ(w.Timer1->interval(), 1) << "second 00 still waits for its tick";
+
+    const auto& plays = bench->sound.plays;
+    struct Landing {
+        runtime::LocalTime at;
+        std::size_t playsBefore;
+    };
+    std::vector<Landing> landings;
+    long ticks = 0;
+    const auto tick = [&] {
+        const std::size_t before = plays.size();
+        w.Timer1_Timer();
+        ++ticks;
+        if (plays.size() == before || !w.Timer1->isActive())
+            return;
+        // Second 59 runs the minute-start wait inside its tick, which returns in second 00:
+        // the next tick comes at once to play it.
+        const auto now = bench->clock.now();
+        if (runtime::toDateTime(plays.back().at).second == 59) {
+            EXPECT_EQ(runtime::toDateTime(now).second, 0);
+            EXPECT_EQ(w.Timer1->interval(), 1);
+            return;
+        }
+        // A second just handled: the wake-up falls 2 to 3 ms before the next boundary.
+        const auto wake = now + std::chrono::milliseconds(w.Timer1->interval());
+        const auto boundary = std::chrono::floor<std::chrono::seconds>(now) + 1s;
+        EXPECT_LE(wake, boundary - 2ms) << (boundary - wake).count() << " us before the boundary";
+        EXPECT_GT(wake, boundary - 3ms) << (boundary - wake).count() << " us before the boundary";
+    };
+    const auto runUntil = [&](runtime::LocalTime end) {
+        while (bench->clock.now() < end) {
+            ASSERT_TRUE(w.Timer1->isActive());
+            bench->clock.advance(std::chrono::milliseconds(w.Timer1->interval()));
+            tick();
+        }
+    };
+    // The clock set by `by` a while into the sleep after a tick that played.
+    const auto setDuringSleep = [&](std::chrono::microseconds by) {
+        const std::size_t before = plays.size();
+        while (plays.size() == before) {
+            bench->clock.advance(std::chrono::milliseconds(w.Timer1->interval()));
+            tick();
+        }
+        bench->clock.advance(300ms);
+        bench->clock.advance(by);
+        landings.push_back({bench->clock.now(), plays.size()});
+        w.clockSet();
+    };
+    const auto t = [](int minute, int second, std::chrono::microseconds fraction) {
+        return runtime::toLocalTime({2024, 1, 5, 9, minute, second}) + fraction;
+    };
+
+    runUntil(t(6, 2, 500ms));
+    setDuringSleep(500ms);  // forwards within the second
+    runUntil(t(6, 10, 500ms));
+    setDuringSleep(1700ms);  // forwards into a later second
+    runUntil(t(6, 20, 500ms));
+    setDuringSleep(-1700ms);  // back into an earlier second
+    runUntil(t(7, 1, 500ms));
+
+    ASSERT_GE(plays.size(), 60u);
+    for (std::size_t i = 0; i < plays.size(); ++i) {
+        SCOPED_TRACE(runtime::format(runtime::toDateTime(plays[i].at), "hh:mm:ss"));
+        const runtime::LocalTime boundary = std::chrono::floor<std::chrono::seconds>(plays[i].at);
+        runtime::LocalTime due = boundary;
+        for (const Landing& l : landings)
+            if (l.playsBefore == i)
+                due = std::max(boundary, l.at);
+        const auto late = plays[i].at - due;
+        EXPECT_GE(late, 0us);
+        EXPECT_LE(late, runtime::toDateTime(plays[i].at).second == 0 ? 10000us : 1000us);
+    }
+    EXPECT_LE(ticks, 4 * long(plays.size()));
 }
 
 // A whole day across a year end with advances, through the window's own timers' handlers: the

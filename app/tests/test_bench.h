@@ -27,8 +27,14 @@ public:
     void play(const std::string& path, std::chrono::microseconds late) override
     {
         plays.push_back({m_clock.now(), path, late});
+        if (transmitting.empty() || !transmitting.back())
+            ++playsWhileResting;
     }
+    void setTransmitting(bool on) override { transmitting.push_back(on); }
     std::vector<Play> plays;
+    // Every setTransmitting call, first first, and the plays asked for while not transmitting.
+    std::vector<bool> transmitting;
+    int playsWhileResting = 0;
 
 private:
     const runtime::Clock& m_clock;

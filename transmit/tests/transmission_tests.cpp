@@ -1,4 +1,5 @@
 #include "transmit/transmission.h"
+#include "transmit/wake_plan.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -7,6 +8,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -400,6 +402,128 @@ TEST(Ticker, RunAcrossNewYear)
         rig.switchOn();
         rig.runUntil(at({2025, 1, 1, 0, 1, 0}, 500000us));
         expectPlaysOnTime(rig.sound.plays, expectedPlays({2024, 12, 31, 23, 59, 0}, 0, 121));
+    }
+}
+
+// Timer1's wake-up plan: aimed just before the next boundary of the reading's clock, polled at
+// 1 ms within the margin and whenever the reading's second is not the one the ticker handled.
+TEST(WakePlan, AimsBeforeTheBoundaryAndPollsAtIt)
+{
+    struct Case {
+        const char* what;
+        DateTime time;
+        std::chrono::microseconds fraction;
+        const char* lastSec;
+        std::chrono::milliseconds cap;
+        std::chrono::milliseconds wait;
+    };
+    const std::vector<Case> cases = {
+        {"just handled", {2024, 5, 1, 12, 0, 5}, 400us, "05", 0ms, 997ms},
+        {"handled on the boundary", {2024, 5, 1, 12, 0, 5}, 0us, "05", 0ms, 998ms},
+        {"a late tick", {2024, 5, 1, 12, 0, 5}, 995000us, "05", 0ms, 3ms},
+        {"a little outside the margin", {2024, 5, 1, 12, 0, 5}, 996900us, "05", 0ms, 1ms},
+        {"on the margin", {2024, 5, 1, 12, 0, 5}, 998000us, "05", 0ms, 1ms},
+        {"inside the margin", {2024, 5, 1, 12, 0, 5}, 999900us, "05", 0ms, 1ms},
+        {"a new second", {2024, 5, 1, 12, 0, 6}, 100us, "05", 0ms, 1ms},
+        {"nothing handled yet", {2024, 5, 1, 9, 5, 7}, 200000us, "", 0ms, 1ms},
+        {"single-digit hour", {2024, 5, 1, 9, 5, 7}, 200000us, "07", 0ms, 798ms},
+        {"before midnight", {2024, 5, 1, 23, 59, 59}, 500000us, "59", 0ms, 498ms},
+        {"after the minute wait at midnight", {2024, 5, 2, 0, 0, 0}, 300us, "59", 0ms, 1ms},
+        {"midnight handled", {2024, 5, 2, 0, 0, 0}, 300us, "00", 0ms, 997ms},
+        {"set back a whole minute", {2024, 5, 1, 11, 59, 5}, 300000us, "05", 0ms, 698ms},
+        {"set back into an earlier second", {2024, 5, 1, 12, 0, 3}, 300000us, "05", 0ms, 1ms},
+        {"set forward within the second", {2024, 5, 1, 12, 0, 5}, 900000us, "05", 0ms, 98ms},
+        {"capped", {2024, 5, 1, 12, 0, 5}, 400us, "05", 250ms, 250ms},
+        {"under the cap", {2024, 5, 1, 12, 0, 5}, 900000us, "05", 250ms, 98ms},
+        {"polling under the cap", {2024, 5, 1, 12, 0, 6}, 0us, "05", 250ms, 1ms},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(transmit::timer1Wait(at(c.time, c.fraction), c.lastSec, c.cap), c.wait);
+    }
+}
+
+// The ticker woken by the plan, as the window's event loop runs it, across a midnight, with the
+// PC clock set forwards and backwards while Timer1 sleeps (the window re-aims at once when told
+// of a step). Every new second is played within one poll of its boundary, or of the step that
+// landed in it; the first of a minute once the start gate has opened; and Timer1 wakes
+// a few times a second, not a thousand. Without word of a step, sleeps capped short delay the
+// pulse after a step by at most the cap.
+TEST(WakePlan, TickerWokenByThePlanKeepsEverySecond)
+{
+    struct Step {
+        LocalTime when;
+        std::chrono::microseconds by;
+    };
+    const std::vector<Step> steps = {
+        {at({2024, 12, 31, 23, 59, 20}, 400300us), 2500300us},   // forwards over two seconds
+        {at({2024, 12, 31, 23, 59, 40}, 700000us), -1700000us},  // back into an earlier second
+        {at({2025, 1, 1, 0, 0, 30}, 200000us), -60s},            // back a whole minute
+        {at({2025, 1, 1, 0, 0, 45}, 100000us), 400000us},        // forwards within the second
+    };
+    for (const bool capped : {false, true}) {
+        SCOPED_TRACE(capped ? "no word of steps: capped sleeps" : "steps told at once");
+        Rig rig(at({2024, 12, 31, 23, 58, 50}));
+        rig.switchOn();
+        const auto cap = capped ? transmit::kStepCheck : 0ms;
+
+        struct Landing {
+            LocalTime at;
+            std::size_t playsBefore;
+        };
+        std::vector<Landing> landings;
+        auto next = steps.begin();
+        long ticks = 0;
+        const LocalTime end = at({2025, 1, 1, 0, 1, 0}, 500000us);
+        while (rig.clock.now() < end) {
+            ASSERT_TRUE(rig.on(TimerId::Timer1));
+            const LocalTime wake = rig.clock.now() + transmit::timer1Wait(rig.clock.now(),
+                                                                          rig.tx->lastSec(), cap);
+            if (next != steps.end() && next->when < wake) {
+                rig.clock.set(next->when + next->by);
+                landings.push_back({rig.clock.now(), rig.sound.plays.size()});
+                ++next;
+                if (!capped)
+                    continue;  // re-aimed from the new reading
+                // Unaware of the step, Timer1 sleeps on by the same amount of its own time.
+                rig.clock.advance(wake - next[-1].when);
+            } else {
+                rig.clock.set(wake);
+            }
+            rig.tx->timer1Tick();
+            ++ticks;
+        }
+        ASSERT_EQ(next, steps.end());
+
+        const auto& plays = rig.sound.plays;
+        ASSERT_GE(plays.size(), 120u);
+        const auto tolerance = capped ? std::chrono::microseconds(transmit::kStepCheck) : 1000us;
+        for (std::size_t i = 0; i < plays.size(); ++i) {
+            SCOPED_TRACE(testing::PrintToString(plays[i]));
+            const LocalTime boundary = std::chrono::floor<std::chrono::seconds>(plays[i].at);
+            std::optional<Landing> landing;
+            for (const Landing& l : landings)
+                if (l.playsBefore <= i)
+                    landing = l;
+            const bool afterStep = landing && landing->playsBefore == i;
+            const LocalTime due = afterStep ? std::max(boundary, landing->at) : boundary;
+            const auto late = plays[i].at - due;
+            EXPECT_GE(late, 0us);
+            if (afterStep) {
+                EXPECT_LE(late, tolerance);
+            } else if (runtime::toDateTime(plays[i].at).second == 0) {
+                // The minute starts when the start gate opens, a few milliseconds into it.
+                EXPECT_LT(late, 10ms);
+            } else {
+                EXPECT_LE(late, 1000us);
+            }
+            // Between steps no second is left out.
+            if (i > 0 && !afterStep) {
+                EXPECT_EQ(boundary - std::chrono::floor<std::chrono::seconds>(plays[i - 1].at), 1s);
+            }
+        }
+        // Ticks per second played: the aimed one and the polls at the boundary.
+        EXPECT_LE(ticks, long(plays.size()) * (capped ? 8 : 4));
     }
 }
 
