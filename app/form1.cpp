@@ -139,6 +139,13 @@ Form1::Form1(Form1Services services, QWidget* parent)
     connect(Timer1, &QTimer::timeout, this, &Form1::Timer1_Timer);
     connect(timTokei, &QTimer::timeout, this, &Form1::timTokei_Timer);
     connect(timFlashIndicator, &QTimer::timeout, this, &Form1::timFlashIndicator_Timer);
+
+    // Not one of the window's elements: a look at the sound output once a second.
+    m_signalWatch = new QTimer(this);
+    m_signalWatch->setObjectName(QStringLiteral("signalWatch"));
+    m_signalWatch->setInterval(1000);
+    connect(m_signalWatch, &QTimer::timeout, this, &Form1::checkSignal);
+    m_signalWatch->start();
 }
 
 Form1::~Form1() = default;

@@ -44,7 +44,11 @@ void Form1::Form_Load()
     show();
 
     if (ReadIni("Show", "Message").empty()) {
-        showMessage(QMessageBox::Information, kFirstRunMessage);
+        // The one modal message: nothing is transmitting yet, and the user reads it first.
+        QMessageBox box(QMessageBox::Information, QString(), kFirstRunMessage, QMessageBox::Ok,
+                        this);
+        box.setObjectName(QStringLiteral("PendrelMessage"));
+        box.exec();
         if (m_closed)
             return;
         storeSetting("Show", "Message", "1");
@@ -93,6 +97,7 @@ void Form1::Option1_Click(int /*index*/)
         m_transmission.setStopFlag(-1);
     } else {
         storeSetting("Transmit", "State", "1");
+        warnIfClockUntrusted();
         m_transmission.setStopFlag(0);
         m_transmission.startminute();
     }
@@ -297,12 +302,18 @@ void Form1::sleepAndProcessEvents()
 
 // --- Messages and settings --------------------------------------------------------------------
 
-// A modal box with no title of its own, so it shows the application's name.
-void Form1::showMessage(int icon, const QString& text)
+// A box with no title of its own, so it shows the application's name. It may be opened from
+// inside Timer1's handler, where Qt delivers no further ticks until the handler returns: a
+// modal exec() there would stop the signal and the read-outs while the box is open. So the box
+// only shows itself, and the handler returns at once.
+QMessageBox* Form1::showMessage(int icon, const QString& text, const QString& name)
 {
-    QMessageBox box(QMessageBox::Icon(icon), QString(), text, QMessageBox::Ok, this);
-    box.setObjectName(QStringLiteral("PendrelMessage"));
-    box.exec();
+    auto* box = new QMessageBox(QMessageBox::Icon(icon), QString(), text, QMessageBox::Ok, this);
+    box->setObjectName(name);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::NonModal);
+    box->show();
+    return box;
 }
 
 // Every setting is stored the moment it changes. A write that fails is told to the user once,
