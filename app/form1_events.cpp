@@ -11,8 +11,10 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QScreen>
 #include <QUrl>
 
+#include <algorithm>
 #include <exception>
 
 namespace app {
@@ -312,6 +314,20 @@ QMessageBox* Form1::showMessage(int icon, const QString& text, const QString& na
     box->setObjectName(name);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::NonModal);
+    // Beside the window rather than over it: the read-outs and the indicator stay in view while
+    // the box is open. Below it where the screen has room, else above; else where Qt puts it.
+    box->adjustSize();
+    if (const QScreen* screen = this->screen(); screen != nullptr && isVisible()) {
+        const QRect area = screen->availableGeometry();
+        const QRect window = frameGeometry();
+        const QSize size = box->frameGeometry().size();
+        const int x = std::clamp(window.center().x() - size.width() / 2, area.left(),
+                                 std::max(area.left(), area.right() + 1 - size.width()));
+        if (window.bottom() + 1 + size.height() <= area.bottom() + 1)
+            box->move(x, window.bottom() + 1);
+        else if (window.top() - size.height() >= area.top())
+            box->move(x, window.top() - size.height());
+    }
     box->show();
     return box;
 }
