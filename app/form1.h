@@ -155,7 +155,8 @@ public:
     // problem that lasts two seconds opens one non-modal message naming what is wrong and what
     // to do (object name "PendrelSignalMessage"), kept up to date while the problem lasts; when
     // the signal goes out again a second one says so ("PendrelSignalBack"). One of each per
-    // episode; switching off ends an episode without a word.
+    // episode; switching off ends an episode without a word. An output whose status is all
+    // empty (it reports nothing) is shown as unknown and never told.
     void checkSignal();
 
 signals:

@@ -77,6 +77,15 @@ std::vector<Problem> problemsOf(const platform::SoundStatus& s)
 void Form1::checkSignal()
 {
     const platform::SoundStatus status = m_services.sound->status();
+    // An output that reports nothing at all (not even which server it speaks to) cannot be
+    // judged: say so in the tooltip rather than claim the signal is lost or goes out.
+    if (status == platform::SoundStatus{}) {
+        const QString tip = QStringLiteral("音声の出力の状態はわかりません");
+        if (Label4->toolTip() != tip)
+            Label4->setToolTip(tip);
+        m_signalProblem.clear();
+        return;
+    }
     const std::vector<Problem> problems = problemsOf(status);
     const bool transmitting = option1Selected(0) && !m_closed;
 

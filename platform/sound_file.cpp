@@ -106,9 +106,11 @@ namespace {
 constexpr double kMaxSeconds = 5.0;
 // Beyond these a header is not believed: no sound card plays them, and the rate conversion's
 // work grows with the input rate.
-constexpr int kMaxRate = 768000;
+constexpr int kMaxRate = 384000;
 constexpr int kMinRate = 1000;
 constexpr int kMaxChannels = 8;
+// 5 s of stereo at the highest rate: 15 MB of samples before conversion, whatever the header.
+constexpr double kMaxSamples = kMaxSeconds * kMaxRate * 2;
 
 std::string secondsText(double seconds)
 {
@@ -185,8 +187,12 @@ std::optional<Pcm> decode(const std::string& path, unsigned rate, unsigned chann
         return fail("長さ " + secondsText(seconds) + " 秒はパルスの音として長すぎます（" +
                     secondsText(kMaxSeconds) + " 秒まで）");
 
-    // Bounded by the checks above: at most 5 s at 768 kHz on 8 channels before conversion,
-    // 5 s at the stream's rate after it.
+    if (static_cast<double>(info.frames) * info.channels > kMaxSamples)
+        return fail("データが大きすぎます（" + std::to_string(info.channels) + " チャンネル、" +
+                    secondsText(seconds) + " 秒）");
+
+    // Bounded by the checks above: at most kMaxSamples before conversion, 5 s at the stream's
+    // rate after it.
     const auto inChannels = static_cast<unsigned>(info.channels);
     std::vector<float> samples(static_cast<std::size_t>(info.frames) * inChannels);
     // Integer formats are scaled so that full scale reads as 1.0, which is libsndfile's

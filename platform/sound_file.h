@@ -1,7 +1,7 @@
 #pragma once
 // Sound files decoded into the one sample format the output stream plays: interleaved 32-bit
 // float at a fixed rate and channel count. Any file libsndfile reads (WAV with 8/16/24/32-bit
-// integer or float samples, 1 kHz to 768 kHz, up to 8 channels) is converted; a file that is
+// integer or float samples, 1 kHz to 384 kHz, up to 8 channels) is converted; a file that is
 // missing, unreadable, not a sound file or longer than 5 s decodes to nothing and never throws.
 // The length is checked from the header before anything is allocated, so no header, however
 // wrong, takes more than a few megabytes or more than a moment of one core.

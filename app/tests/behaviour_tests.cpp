@@ -572,6 +572,19 @@ TEST_F(Behaviour, SignalTroubleIsToldOncePerEpisodeAndItsEnd)
         EXPECT_TRUE(visibleBoxes("PendrelSignalMessage").empty());
         bench.reset();
     }
+
+    // An output that reports nothing is not judged either way.
+    writeSettings("[Show]\nMessage=1\n");
+    app::Form1& w = start({2024, 1, 5, 9, 5, 59});
+    w.Form_Load();
+    w.selectOption1(0);
+    bench->sound.soundStatus = {};
+    for (int i = 0; i < 5; ++i) {
+        w.checkSignal();
+        bench->clock.advance(1s);
+    }
+    EXPECT_TRUE(visibleBoxes("PendrelSignalMessage").empty());
+    EXPECT_EQ(w.Label4->toolTip(), QStringLiteral("音声の出力の状態はわかりません"));
 }
 
 // A warning opened by a click handled inside the minute-start wait only shows itself: the wait

@@ -242,6 +242,7 @@ TEST(SoundFile, HostileFilesAreRefusedWithAReason)
         {dir.file("huge-rate.wav"), wavFile(0x7FFFFFFF, 1, 100000, 100000), "サンプリング周波数"},
         {dir.file("huge-data.wav"), wavFile(48000, 1, 0xFFFFFFF0u, 4096), "途中で切れて"},
         {dir.file("many-channels.wav"), wavFile(48000, 1000, 200000, 200000), "チャンネル数"},
+        {dir.file("eight-channels-384k.wav"), wavFile(384000, 8, 8400000, 8400000), "大きすぎます"},
         {dir.file("truncated.wav"), "", "途中で切れて"},
         {dir.file("ten-minutes-16k.wav"), "", "600.0 秒"},
         {dir.file("ten-minutes-48k.wav"), "", "長すぎます"},
