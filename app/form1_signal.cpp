@@ -65,7 +65,8 @@ std::vector<Problem> problemsOf(const platform::SoundStatus& s)
                          QStringLiteral("音声ファイル「%1」を使えません: %2。\n"
                                         "%3のパルスは無音になります。\n"
                                         "プログラムのパッケージからファイルをコピーし直すか、"
-                                        "「pendrel-make-sounds %4」を実行して作り直してください。")
+                                        "「%4/pendrel-make-sounds %4」を実行して作り直してください"
+                                        "（60 kHz 用は --carrier 60 を付けます）。")
                              .arg(file.filePath(), reason, pulseKind(file.fileName()),
                                   file.path())});
     }

@@ -494,7 +494,7 @@ TEST_F(Behaviour, SignalTroubleIsToldOncePerEpisodeAndItsEnd)
                               {folder + "/500ms.wav", false, "長さ 600.0 秒はパルスの音として長すぎます"}}},
          {QString::fromStdString(folder + "/500ms.wav"), QStringLiteral("長すぎます"),
           QStringLiteral("「1」（0.5 秒）のパルスは無音"),
-          QString::fromStdString("pendrel-make-sounds " + folder)},
+          QString::fromStdString(folder + "/pendrel-make-sounds " + folder)},
          QStringLiteral("500ms.wav: 長さ 600.0 秒")},
     };
     for (const auto& c : cases) {
