@@ -145,6 +145,13 @@ Form1::Form1(Form1Services services, QWidget* parent)
 
     // The window starts with the transmit switch off: nothing is sent, the sound output rests.
     m_services.sound->setTransmitting(false);
+
+    // Not one of the window's elements: a look at the sound output once a second.
+    m_signalWatch = new QTimer(this);
+    m_signalWatch->setObjectName(QStringLiteral("signalWatch"));
+    m_signalWatch->setInterval(1000);
+    connect(m_signalWatch, &QTimer::timeout, this, &Form1::checkSignal);
+    m_signalWatch->start();
 }
 
 Form1::~Form1() = default;

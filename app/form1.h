@@ -7,12 +7,13 @@
 // and at every second 59) the window processes its events between 1 ms polls, so every handler
 // here may run nested inside that wait.
 //
-// Element names follow the window's original element names; arrays are indexed by element
-// number. Each widget's objectName is its name, with "_<element number>" for array elements
+// Each element keeps one name for its whole life (Label4, Command2, ...), the name settings,
+// tests and the manual use; arrays are indexed by element number. Each widget's objectName is its name, with "_<element number>" for array elements
 // (e.g. "Image17_3", "Command2_1"). Coordinates of the elements inside Picture1 are relative
 // to the panel's outer corner: the panel's interior starts at (2, 2).
 
 #include "platform/clock_set_watch.h"
+#include "platform/clock_sync.h"
 #include "platform/sound_output.h"
 #include "runtime/clock.h"
 #include "transmit/host.h"
@@ -22,6 +23,7 @@
 #include <QFrame>
 #include <QLabel>
 #include <QPixmap>
+#include <QPointer>
 #include <QPushButton>
 #include <QTimer>
 #include <QWidget>
@@ -31,6 +33,7 @@
 #include <functional>
 #include <string>
 
+class QMessageBox;
 class QUrl;
 
 namespace app {
@@ -48,6 +51,9 @@ struct Form1Services {
     std::function<void()> sleep1ms;
     // Opens a page in the user's browser; false when nothing could open it.
     std::function<bool(const QUrl&)> openUrl;
+    // The kernel's view of the PC clock, asked when transmission is switched on; empty: never
+    // asked.
+    std::function<platform::ClockSync()> clockSync;
 };
 
 class Form1 : public QWidget, private transmit::Host {
@@ -153,6 +159,15 @@ public:
     // Full path of the manual page beside the program.
     static std::string manualPath();
 
+    // Looks at the sound output's status; the window's own timer calls it once a second, from
+    // start-up on. Label4's tooltip always shows the live state. While transmission is on, a
+    // problem that lasts two seconds opens one non-modal message naming what is wrong and what
+    // to do (object name "PendrelSignalMessage"), kept up to date while the problem lasts; when
+    // the signal goes out again a second one says so ("PendrelSignalBack"). One of each per
+    // episode; switching off ends an episode without a word. An output whose status is all
+    // empty (it reports nothing) is shown as unknown and never told.
+    void checkSignal();
+
 signals:
     // A click of the transmit switch that changed the selection, by the user (mouse, space
     // bar, arrow keys) or through selectOption1. Emitted after the selection has changed, so
@@ -175,7 +190,11 @@ private:
     std::int16_t loadAdvance(const char* key, const QString& what);
     void stepAdvance(std::int16_t& value, const char* key, const QString& what, int index);
     void storeSetting(const char* section, const char* key, const std::string& value);
-    void showMessage(int icon, const QString& text);
+    // Every message that may appear while transmitting: shown without a loop of its own, so
+    // it never holds up the ticker or the minute-start wait. Closed with OK, then deleted.
+    QMessageBox* showMessage(int icon, const QString& text,
+                             const QString& name = QStringLiteral("PendrelMessage"));
+    void warnIfClockUntrusted();
 
     void buildPanel();
     void buildControls();
@@ -200,6 +219,16 @@ private:
     // Tells of steps of the PC clock; without it Timer1 never sleeps longer than
     // transmit::kStepCheck.
     platform::ClockSetWatch m_clockSetWatch;
+
+    // The signal watch: see checkSignal.
+    QTimer* m_signalWatch = nullptr;
+    QString m_signalProblem;                  // what is wrong now; empty when nothing is
+    runtime::LocalTime m_problemSince{};      // on the program clock
+    bool m_inEpisode = false;                 // the user has been told of the current problem
+    QPointer<QMessageBox> m_signalBox;
+    // Set once the user has been told the clock is not synchronised; cleared when a switch-on
+    // finds it synchronised again.
+    bool m_clockWarned = false;
 };
 
 }  // namespace app

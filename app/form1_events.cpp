@@ -11,8 +11,10 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QScreen>
 #include <QUrl>
 
+#include <algorithm>
 #include <exception>
 
 namespace app {
@@ -44,7 +46,11 @@ void Form1::Form_Load()
     show();
 
     if (ReadIni("Show", "Message").empty()) {
-        showMessage(QMessageBox::Information, kFirstRunMessage);
+        // The one modal message: nothing is transmitting yet, and the user reads it first.
+        QMessageBox box(QMessageBox::Information, QString(), kFirstRunMessage, QMessageBox::Ok,
+                        this);
+        box.setObjectName(QStringLiteral("PendrelMessage"));
+        box.exec();
         if (m_closed)
             return;
         storeSetting("Show", "Message", "1");
@@ -94,6 +100,7 @@ void Form1::Option1_Click(int /*index*/)
         m_services.sound->setTransmitting(false);
     } else {
         storeSetting("Transmit", "State", "1");
+        warnIfClockUntrusted();
         m_transmission.setStopFlag(0);
         // The sound output wakes now, so it is ready long before the minute's first pulse.
         m_services.sound->setTransmitting(true);
@@ -309,12 +316,32 @@ void Form1::sleepAndProcessEvents()
 
 // --- Messages and settings --------------------------------------------------------------------
 
-// A modal box with no title of its own, so it shows the application's name.
-void Form1::showMessage(int icon, const QString& text)
+// A box with no title of its own, so it shows the application's name. It may be opened from
+// inside Timer1's handler, where Qt delivers no further ticks until the handler returns: a
+// modal exec() there would stop the signal and the read-outs while the box is open. So the box
+// only shows itself, and the handler returns at once.
+QMessageBox* Form1::showMessage(int icon, const QString& text, const QString& name)
 {
-    QMessageBox box(QMessageBox::Icon(icon), QString(), text, QMessageBox::Ok, this);
-    box.setObjectName(QStringLiteral("PendrelMessage"));
-    box.exec();
+    auto* box = new QMessageBox(QMessageBox::Icon(icon), QString(), text, QMessageBox::Ok, this);
+    box->setObjectName(name);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::NonModal);
+    // Beside the window rather than over it: the read-outs and the indicator stay in view while
+    // the box is open. Below it where the screen has room, else above; else where Qt puts it.
+    box->adjustSize();
+    if (const QScreen* screen = this->screen(); screen != nullptr && isVisible()) {
+        const QRect area = screen->availableGeometry();
+        const QRect window = frameGeometry();
+        const QSize size = box->frameGeometry().size();
+        const int x = std::clamp(window.center().x() - size.width() / 2, area.left(),
+                                 std::max(area.left(), area.right() + 1 - size.width()));
+        if (window.bottom() + 1 + size.height() <= area.bottom() + 1)
+            box->move(x, window.bottom() + 1);
+        else if (window.top() - size.height() >= area.top())
+            box->move(x, window.top() - size.height());
+    }
+    box->show();
+    return box;
 }
 
 // Every setting is stored the moment it changes. A write that fails is told to the user once,

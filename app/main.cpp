@@ -1,6 +1,9 @@
+#include "app/display_probe.h"
 #include "app/fonts.h"
 #include "app/form1.h"
 #include "app/mod_ini_edit.h"
+#include "app/single_instance.h"
+#include "platform/clock_sync.h"
 #include "platform/pipewire_sound.h"
 #include "runtime/clock.h"
 
@@ -10,37 +13,38 @@
 
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <memory>
 #include <thread>
-
-namespace {
-
-// Qt aborts when it cannot reach a display; say so plainly instead.
-bool displayAvailable()
-{
-    const auto set = [](const char* name) {
-        const char* v = std::getenv(name);
-        return v != nullptr && *v != '\0';
-    };
-    return set("QT_QPA_PLATFORM") || set("DISPLAY") || set("WAYLAND_DISPLAY");
-}
-
-}  // namespace
 
 int main(int argc, char** argv)
 {
     if (platform::runSoundRelayIfAsked(argc, argv))
         return 0;
-    if (!displayAvailable()) {
-        std::fprintf(stderr, "pendrel: no display to open the window on (DISPLAY is not set)\n");
+
+    // --- The display: Qt aborts when it cannot reach it; say so in one line instead. ---------
+    if (const auto problem = app::displayProblem(argc, argv)) {
+        std::fprintf(stderr, "%s\n", problem->c_str());
         return 1;
     }
+    // --- end of the display --------------------------------------------------------------------
+
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Pendrel"));
     QApplication::setApplicationVersion(QStringLiteral(PENDREL_VERSION_TEXT));
     app::installFontSubstitutes();
     app::setProgramFolder(QCoreApplication::applicationDirPath().toStdString());
+
+    // --- One copy per program folder: a later start neither sends nor writes. ----------------
+    app::SingleInstance instance(QCoreApplication::applicationDirPath());
+    if (!instance.first()) {
+        const bool raised = instance.raiseRunning(5000);
+        std::fprintf(stderr, "pendrel: already running from %s; %s\n",
+                     QCoreApplication::applicationDirPath().toLocal8Bit().constData(),
+                     raised ? "its window was brought to the front"
+                            : "it did not answer, so nothing was done");
+        return 0;
+    }
+    // --- end of one copy per folder -----------------------------------------------------------
 
     // Every pulse is placed on its sample in one continuous stream, heard exactly lead() after
     // the boundary the ticker saw; the program's clock runs that much ahead of the PC clock, so
@@ -56,8 +60,14 @@ int main(int argc, char** argv)
     services.sound = sound.get();
     services.sleep1ms = [] { std::this_thread::sleep_for(std::chrono::milliseconds(1)); };
     services.openUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
+    services.clockSync = platform::queryClockSync;
 
     app::Form1 window(std::move(services));
+    instance.onRaise([&window] {
+        window.showNormal();
+        window.raise();
+        window.activateWindow();
+    });
     window.Form_Load();
     if (window.closed())
         return 0;

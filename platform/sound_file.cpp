@@ -5,6 +5,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <new>
 #include <numbers>
 
 namespace platform {
@@ -94,42 +98,142 @@ std::vector<float> convertChannels(const std::vector<float>& samples, unsigned f
     return out;
 }
 
-std::optional<Pcm> decodeSoundFile(const std::string& path, unsigned rate, unsigned channels,
-                                   std::string* error)
+namespace {
+
+// A pulse file holds one second of sound; anything much longer is not a pulse, and refusing it
+// before reading keeps a wrong or hostile header from taking the memory or the time of the
+// decoding thread.
+constexpr double kMaxSeconds = 5.0;
+// Beyond these a header is not believed: no sound card plays them, and the rate conversion's
+// work grows with the input rate.
+constexpr int kMaxRate = 384000;
+constexpr int kMinRate = 1000;
+constexpr int kMaxChannels = 8;
+// 5 s of stereo at the highest rate: 15 MB of samples before conversion, whatever the header.
+constexpr double kMaxSamples = kMaxSeconds * kMaxRate * 2;
+
+std::string secondsText(double seconds)
 {
-    auto fail = [&](std::string why) -> std::optional<Pcm> {
-        if (error) *error = path + ": " + why;
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", seconds);
+    return text;
+}
+
+// For a WAV file: whether its data chunk claims more bytes than the file holds. libsndfile then
+// quietly plays what is there, and a pulse cut short would be read by a clock as another kind
+// of pulse. Other formats, and WAV files it cannot walk, are left to libsndfile.
+bool wavDataCutShort(const std::string& path, std::int64_t fileSize)
+{
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return false;
+    struct Closer {
+        std::FILE* f;
+        ~Closer() { std::fclose(f); }
+    } closer{f};
+    unsigned char head[12];
+    if (std::fread(head, 1, 12, f) != 12 || std::memcmp(head, "RIFF", 4) != 0 ||
+        std::memcmp(head + 8, "WAVE", 4) != 0)
+        return false;
+    std::int64_t offset = 12;
+    for (int chunk = 0; chunk < 64 && offset + 8 <= fileSize; ++chunk) {
+        unsigned char hdr[8];
+        if (std::fseek(f, static_cast<long>(offset), SEEK_SET) != 0 || std::fread(hdr, 1, 8, f) != 8)
+            return false;
+        const std::int64_t size = std::int64_t(hdr[4]) | std::int64_t(hdr[5]) << 8 |
+                                  std::int64_t(hdr[6]) << 16 | std::int64_t(hdr[7]) << 24;
+        if (std::memcmp(hdr, "data", 4) == 0) return offset + 8 + size > fileSize;
+        offset += 8 + size + (size & 1);
+    }
+    return false;
+}
+
+std::optional<Pcm> decode(const std::string& path, unsigned rate, unsigned channels,
+                          std::string& why)
+{
+    auto fail = [&](std::string reason) -> std::optional<Pcm> {
+        why = std::move(reason);
         return std::nullopt;
     };
-    if (rate == 0 || channels == 0) return fail("no output format");
+    if (rate == 0 || channels == 0) return fail("出力の形式が決まっていません");
+
+    // Only regular files: a folder, a device such as /dev/zero or a pipe is never opened, so
+    // nothing can block on it or read from it without end.
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return fail("ファイルがありません");
+    if (!S_ISREG(st.st_mode)) return fail("普通のファイルではありません（フォルダや装置など）");
+    if (st.st_size == 0) return fail("ファイルが空です");
 
     SF_INFO info{};
     SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
-    if (!file) return fail(sf_strerror(nullptr));
+    if (!file)
+        return fail(std::string("音声ファイルとして読めません（") + sf_strerror(nullptr) + "）");
     struct Closer {
         SNDFILE* f;
         ~Closer() { sf_close(f); }
     } closer{file};
 
-    if (info.channels <= 0 || info.samplerate <= 0) return fail("no channels or no rate");
-    // One second of sound is what the program plays; a minute is far more than any pulse file.
-    constexpr sf_count_t kMaxFrames = 60LL * 192000;
-    if (info.frames > kMaxFrames) return fail("too long");
+    if (info.channels <= 0 || info.channels > kMaxChannels)
+        return fail("チャンネル数 " + std::to_string(info.channels) + " は扱えません（1〜" +
+                    std::to_string(kMaxChannels) + "）");
+    if (info.samplerate < kMinRate || info.samplerate > kMaxRate)
+        return fail("サンプリング周波数 " + std::to_string(info.samplerate) +
+                    " Hz は扱えません（" + std::to_string(kMinRate) + "〜" +
+                    std::to_string(kMaxRate) + " Hz）");
+    if (info.frames <= 0) return fail("音が入っていません");
+    if (wavDataCutShort(path, static_cast<std::int64_t>(st.st_size)))
+        return fail("データが途中で切れています");
+    const double seconds = static_cast<double>(info.frames) / info.samplerate;
+    if (seconds > kMaxSeconds)
+        return fail("長さ " + secondsText(seconds) + " 秒はパルスの音として長すぎます（" +
+                    secondsText(kMaxSeconds) + " 秒まで）");
 
+    if (static_cast<double>(info.frames) * info.channels > kMaxSamples)
+        return fail("データが大きすぎます（" + std::to_string(info.channels) + " チャンネル、" +
+                    secondsText(seconds) + " 秒）");
+
+    // Bounded by the checks above: at most kMaxSamples before conversion, 5 s at the stream's
+    // rate after it.
     const auto inChannels = static_cast<unsigned>(info.channels);
     std::vector<float> samples(static_cast<std::size_t>(info.frames) * inChannels);
     // Integer formats are scaled so that full scale reads as 1.0, which is libsndfile's
     // default for float reads; float files are read as they are.
     const sf_count_t got = sf_readf_float(file, samples.data(), info.frames);
-    if (got < 0) return fail(sf_strerror(file));
-    samples.resize(static_cast<std::size_t>(got) * inChannels);
+    if (got < 0) return fail(std::string("読み込みに失敗しました（") + sf_strerror(file) + "）");
+    if (got < info.frames)
+        return fail("データが途中で切れています（" + secondsText(seconds) + " 秒のうち " +
+                    secondsText(static_cast<double>(got) / info.samplerate) + " 秒）");
 
     Pcm pcm;
     pcm.rate = rate;
     pcm.channels = channels;
     pcm.samples = resample(convertChannels(samples, inChannels, channels), channels,
                            static_cast<unsigned>(info.samplerate), rate);
-    for (float& s : pcm.samples) s = std::clamp(s, -1.0f, 1.0f);
+    for (float& s : pcm.samples) {
+        if (!std::isfinite(s)) s = 0.0f;  // a float file may hold NaN or infinity
+        s = std::clamp(s, -1.0f, 1.0f);
+    }
+    return pcm;
+}
+
+}  // namespace
+
+std::optional<Pcm> decodeSoundFile(const std::string& path, unsigned rate, unsigned channels,
+                                   std::string* error)
+{
+    std::string why;
+    std::optional<Pcm> pcm;
+    // The decoder runs on the output's own thread, which has nobody above it to catch: every
+    // failure, down to memory running out, ends here as a reason.
+    try {
+        pcm = decode(path, rate, channels, why);
+    } catch (const std::bad_alloc&) {
+        why = "メモリが足りません";
+    } catch (const std::exception& e) {
+        why = std::string("読み込みに失敗しました（") + e.what() + "）";
+    } catch (...) {
+        why = "読み込みに失敗しました";
+    }
+    if (!pcm && error) *error = path + ": " + why;
     return pcm;
 }
 
@@ -160,6 +264,10 @@ std::shared_ptr<const Pcm> SoundCache::load(const std::string& path)
     if (!stamp) {
         std::lock_guard lock(m_mutex);
         m_entries.erase(path);
+        struct stat st {};
+        remember(path, nullptr, ::stat(path.c_str(), &st) == 0
+                                    ? "普通のファイルではありません（フォルダや装置など）"
+                                    : "ファイルがありません");
         return nullptr;
     }
     {
@@ -168,12 +276,46 @@ std::shared_ptr<const Pcm> SoundCache::load(const std::string& path)
         if (it != m_entries.end() && it->second.stamp == *stamp) return it->second.pcm;
     }
     std::shared_ptr<const Pcm> pcm;
-    if (auto decoded = decodeSoundFile(path, m_rate, m_channels))
-        pcm = std::make_shared<const Pcm>(std::move(*decoded));
+    std::string error;
+    try {
+        if (auto decoded = decodeSoundFile(path, m_rate, m_channels, &error))
+            pcm = std::make_shared<const Pcm>(std::move(*decoded));
+    } catch (...) {
+        error = path + ": メモリが足りません";
+    }
+    // decodeSoundFile puts the path in front; the state carries the path on its own.
+    std::string reason = error.starts_with(path + ": ") ? error.substr(path.size() + 2) : error;
     // A file rewritten while it was read gets a new stamp, so the next lookup reads it again.
     std::lock_guard lock(m_mutex);
     m_entries[path] = Entry{*stamp, pcm};
+    remember(path, pcm, pcm ? std::string() : std::move(reason));
     return pcm;
+}
+
+void SoundCache::remember(const std::string& path, const std::shared_ptr<const Pcm>& pcm,
+                          std::string reason)
+{
+    SoundFileState state{path, pcm != nullptr, pcm ? std::string() : std::move(reason)};
+    for (SoundFileState& known : m_states)
+        if (known.path == path) {
+            known = std::move(state);
+            return;
+        }
+    m_states.push_back(std::move(state));
+}
+
+SoundFileState SoundCache::state(const std::string& path) const
+{
+    std::lock_guard lock(m_mutex);
+    for (const SoundFileState& known : m_states)
+        if (known.path == path) return known;
+    return {path, false, "まだ読み込んでいません"};
+}
+
+std::vector<SoundFileState> SoundCache::states() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_states;
 }
 
 }  // namespace platform

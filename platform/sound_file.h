@@ -1,8 +1,12 @@
 #pragma once
 // Sound files decoded into the one sample format the output stream plays: interleaved 32-bit
 // float at a fixed rate and channel count. Any file libsndfile reads (WAV with 8/16/24/32-bit
-// integer or float samples, any rate, mono or stereo) is converted; a file that is missing,
-// unreadable or not a sound file decodes to nothing and never throws.
+// integer or float samples, 1 kHz to 384 kHz, up to 8 channels) is converted; a file that is
+// missing, unreadable, not a sound file or longer than 5 s decodes to nothing and never throws.
+// The length is checked from the header before anything is allocated, so no header, however
+// wrong, takes more than a few megabytes or more than a moment of one core.
+
+#include "platform/sound_output.h"
 
 #include <chrono>
 #include <cstdint>
@@ -24,7 +28,8 @@ struct Pcm {
 
 // Reads the whole file and converts it to `rate` frames a second and `channels` channels
 // (mono is copied to every channel; more channels than wanted are mixed down by averaging).
-// nullopt, with the reason in *error if given, when the file cannot be read as sound.
+// nullopt, with "path: reason" in *error if given, when the file cannot be played; the reason
+// is a few plain words in Japanese, fit to show the user.
 std::optional<Pcm> decodeSoundFile(const std::string& path, unsigned rate, unsigned channels,
                                    std::string* error = nullptr);
 
@@ -65,8 +70,15 @@ public:
     Lookup lookup(const std::string& path) const;
 
     // Decodes the file if the cached entry is stale or absent; returns the sound (null when
-    // the file is missing or unplayable).
+    // the file is missing or unplayable). Never throws.
     std::shared_ptr<const Pcm> load(const std::string& path);
+
+    // What the last load() of the path found: playable, or not and why (a few plain words in
+    // Japanese). A path never loaded is not playable, "まだ読み込んでいません". Cheap: a lock
+    // and a short search; an output copies these into SoundStatus::files.
+    SoundFileState state(const std::string& path) const;
+    // Every path loaded so far, first loaded first.
+    std::vector<SoundFileState> states() const;
 
     unsigned rate() const { return m_rate; }
     unsigned channels() const { return m_channels; }
@@ -80,6 +92,11 @@ private:
     unsigned m_channels;
     mutable std::mutex m_mutex;
     std::map<std::string, Entry> m_entries;
+    std::vector<SoundFileState> m_states;  // by first load; a handful of files
+
+    // With m_mutex held.
+    void remember(const std::string& path, const std::shared_ptr<const Pcm>& pcm,
+                  std::string reason);
 };
 
 }  // namespace platform

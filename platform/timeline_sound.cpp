@@ -110,16 +110,14 @@ SoundStatus TimelineSound::status() const
     }
     for (const auto& path : paths) {
         const auto found = m_cache.lookup(path);
-        SoundFileState file;
-        file.path = path;
-        file.playable = found.pcm != nullptr;
-        if (!stampOf(path))
-            file.reason = "missing";
-        else if (!found.fresh)
-            file.reason = "not read yet";
-        else if (!found.pcm)
-            file.reason = "not a sound file that can be played";
-        s.files.push_back(std::move(file));
+        if (!found.fresh) {
+            // Changed on disk since it was read: read it now, not when its pulse is next due.
+            enqueue({path, false, 0});
+        } else if (!found.pcm && !stampOf(path)) {
+            // Gone (or never there): a load costs a stat and brings the state up to date.
+            m_cache.load(path);
+        }
+        s.files.push_back(m_cache.state(path));
     }
     return s;
 }
@@ -138,7 +136,7 @@ void TimelineSound::setServerName(std::string name)
     m_server.server = std::move(name);
 }
 
-void TimelineSound::enqueue(Job job)
+void TimelineSound::enqueue(Job job) const
 {
     {
         std::lock_guard lock(m_workMutex);

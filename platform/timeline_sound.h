@@ -78,10 +78,11 @@ private:
         std::int64_t heardAtNs = 0;
     };
     void remember(const std::string& path);
-    void enqueue(Job job);
+    void enqueue(Job job) const;
     void work();
 
-    SoundCache m_cache;
+    // status() reads a file that changed or went away, so the state it reports is current.
+    mutable SoundCache m_cache;
 
     std::mutex m_pendingMutex;
     std::optional<Pending> m_pending;  // the latest play that found no stream timing yet
@@ -91,9 +92,9 @@ private:
     SoundStatus m_server;              // everything but the files
     std::vector<std::string> m_paths;  // every file preloaded or played, first seen first
 
-    std::mutex m_workMutex;
-    std::condition_variable m_workReady;
-    std::deque<Job> m_jobs;
+    mutable std::mutex m_workMutex;
+    mutable std::condition_variable m_workReady;
+    mutable std::deque<Job> m_jobs;
     bool m_workerStop = false;
     std::thread m_worker;
 };

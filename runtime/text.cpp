@@ -33,7 +33,7 @@ std::string withoutBlanks(std::string_view text)
 }
 
 // "&H" and "&O" literals: values that fit 16 bits are read as a signed 16-bit integer and
-// those that fit 32 bits as a signed 32-bit one, so "&HFFFF" is -1 as it always was.
+// those that fit 32 bits as a signed 32-bit one, so "&HFFFF" reads as -1, as settings files hold it.
 double radixNumber(std::string_view digits, int base)
 {
     double value = 0;

@@ -1,6 +1,7 @@
 #pragma once
-// The few number and text conversions the program relies on, with the rounding and overflow
-// behaviour its settings file has always been read with.
+// The few number and text conversions the program relies on. Settings files written by hand or
+// by earlier versions hold values like "2.5", "&H10" or "40000"; these rules say what each reads
+// as, with the rounding and the overflow made explicit.
 
 #include <cstdint>
 #include <stdexcept>

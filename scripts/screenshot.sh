@@ -21,7 +21,7 @@ cleanup() {
 trap cleanup EXIT INT TERM
 
 # The program folder: a copy of the program with a settings file that has seen the first run,
-# plus whatever data files lie beside the original program.
+# plus whatever data files lie beside the program being photographed.
 cp "$program" "$scratch/pendrel"
 for f in "$(dirname "$program")"/*.wav; do [ -e "$f" ] && cp "$f" "$scratch/"; done
 printf '[Show]\r\nMessage=1\r\n' > "$scratch/setting.ini"

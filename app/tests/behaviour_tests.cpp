@@ -29,7 +29,8 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// Answers every message box as soon as it is shown and keeps what it said.
+// Answers every general message box ("PendrelMessage") as soon as it is shown, modal or not, and
+// keeps what it said. The signal and clock messages are left for the tests to look at.
 class MessageCatcher {
 public:
     struct Message {
@@ -41,20 +42,29 @@ public:
     MessageCatcher()
     {
         m_timer.setInterval(0);
-        QObject::connect(&m_timer, &QTimer::timeout, [this] {
-            for (QWidget* w : QApplication::topLevelWidgets()) {
-                auto* box = qobject_cast<QMessageBox*>(w);
-                if (box == nullptr || !box->isVisible())
-                    continue;
-                seen.push_back({box->icon(), box->windowTitle(), box->text()});
-                box->accept();
-            }
-        });
+        QObject::connect(&m_timer, &QTimer::timeout, [this] { collect(); });
         m_timer.start();
     }
-    std::vector<Message> seen;
+    // Boxes that only show themselves are there the moment the handler returns.
+    const std::vector<Message>& seen()
+    {
+        collect();
+        return m_seen;
+    }
 
 private:
+    void collect()
+    {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            auto* box = qobject_cast<QMessageBox*>(w);
+            if (box == nullptr || !box->isVisible() ||
+                box->objectName() != QLatin1String("PendrelMessage"))
+                continue;
+            m_seen.push_back({box->icon(), box->windowTitle(), box->text()});
+            box->accept();
+        }
+    }
+    std::vector<Message> m_seen;
     QTimer m_timer;
 };
 
@@ -140,10 +150,10 @@ TEST_F(Behaviour, FirstAndSecondStart)
 {
     app::Form1& w = start({2024, 1, 5, 9, 5, 7});
     w.Form_Load();
-    ASSERT_EQ(messages.seen.size(), 1u);
-    EXPECT_EQ(messages.seen[0].icon, QMessageBox::Information);
-    EXPECT_EQ(messages.seen[0].text, QString::fromUtf8(kFirstRun));
-    EXPECT_TRUE(messages.seen[0].title.isEmpty()) << "the box shows the application's name";
+    ASSERT_EQ(messages.seen().size(), 1u);
+    EXPECT_EQ(messages.seen()[0].icon, QMessageBox::Information);
+    EXPECT_EQ(messages.seen()[0].text, QString::fromUtf8(kFirstRun));
+    EXPECT_TRUE(messages.seen()[0].title.isEmpty()) << "the box shows the application's name";
     EXPECT_TRUE(w.isVisible());
     EXPECT_EQ(settings(), "[Show]\nMessage=1\n");
     EXPECT_EQ(w.advances(), transmit::Advances{});
@@ -152,7 +162,7 @@ TEST_F(Behaviour, FirstAndSecondStart)
     EXPECT_FALSE(w.Timer1->isActive());
 
     start({2024, 1, 5, 9, 5, 7}).Form_Load();
-    EXPECT_EQ(messages.seen.size(), 1u) << "no message on the second start";
+    EXPECT_EQ(messages.seen().size(), 1u) << "no message on the second start";
 }
 
 TEST_F(Behaviour, StoredAdvancesFollowTheNumberRules)
@@ -160,7 +170,7 @@ TEST_F(Behaviour, StoredAdvancesFollowTheNumberRules)
     writeSettings("[Show]\nMessage=0\n[Advance]\nDate=-3\nHour=2.5\nMin=&H10\n[Transmit]\nState=yes\n");
     app::Form1& w = start({2024, 1, 5, 9, 5, 7});
     w.Form_Load();
-    EXPECT_TRUE(messages.seen.empty()) << "any Message value but empty counts as shown";
+    EXPECT_TRUE(messages.seen().empty()) << "any Message value but empty counts as shown";
     EXPECT_EQ(w.advances(), (transmit::Advances{-3, 2, 16}));
     EXPECT_TRUE(w.option1Selected(1)) << "only the exact text 1 switches transmission on";
     EXPECT_EQ(w.transmission().stopFlag(), 0);
@@ -172,10 +182,10 @@ TEST_F(Behaviour, StoredAdvanceOutOfRangeStartsAtZeroAndKeepsTheFile)
     writeSettings(file);
     app::Form1& w = start({2024, 1, 5, 9, 5, 7});
     w.Form_Load();
-    ASSERT_EQ(messages.seen.size(), 1u);
-    EXPECT_EQ(messages.seen[0].icon, QMessageBox::Warning);
-    EXPECT_TRUE(messages.seen[0].text.contains(QStringLiteral("Date")));
-    EXPECT_TRUE(messages.seen[0].text.contains(QStringLiteral("40000")));
+    ASSERT_EQ(messages.seen().size(), 1u);
+    EXPECT_EQ(messages.seen()[0].icon, QMessageBox::Warning);
+    EXPECT_TRUE(messages.seen()[0].text.contains(QStringLiteral("Date")));
+    EXPECT_TRUE(messages.seen()[0].text.contains(QStringLiteral("40000")));
     EXPECT_EQ(w.advances(), (transmit::Advances{0, 4, 0}));
     EXPECT_EQ(settings(), file);
 }
@@ -277,12 +287,13 @@ TEST_F(Behaviour, AdvanceAtTheEndOfItsRangeStaysAndWritesNothing)
     app::Form1& w = start({2024, 1, 5, 9, 5, 7});
     w.Form_Load();
     w.Command3[0]->click();
+    ASSERT_EQ(messages.seen().size(), 1u);
     w.Command2[1]->click();
-    ASSERT_EQ(messages.seen.size(), 2u);
-    EXPECT_EQ(messages.seen[0].icon, QMessageBox::Warning);
-    EXPECT_TRUE(messages.seen[0].text.contains(QStringLiteral("分")));
-    EXPECT_TRUE(messages.seen[0].text.contains(QStringLiteral("32767")));
-    EXPECT_TRUE(messages.seen[1].text.contains(QStringLiteral("時間")));
+    ASSERT_EQ(messages.seen().size(), 2u);
+    EXPECT_EQ(messages.seen()[0].icon, QMessageBox::Warning);
+    EXPECT_TRUE(messages.seen()[0].text.contains(QStringLiteral("分")));
+    EXPECT_TRUE(messages.seen()[0].text.contains(QStringLiteral("32767")));
+    EXPECT_TRUE(messages.seen()[1].text.contains(QStringLiteral("時間")));
     EXPECT_EQ(w.advances(), (transmit::Advances{0, -32768, 32767}));
     EXPECT_EQ(settings(), file);
     w.Command3[1]->click();  // the other direction still works
@@ -297,9 +308,9 @@ TEST_F(Behaviour, FailedWriteIsToldOnceAndTheValueStaysInEffect)
     // The settings path now lies under a regular file, which stops even root from writing.
     app::setProgramFolder(app::settingsPath());
     w.Command2[0]->click();
-    ASSERT_EQ(messages.seen.size(), 1u);
-    EXPECT_TRUE(messages.seen[0].text.contains(QString::fromStdString(app::settingsPath())));
-    EXPECT_TRUE(messages.seen[0].text.contains(QStringLiteral("理由")));
+    ASSERT_EQ(messages.seen().size(), 1u);
+    EXPECT_TRUE(messages.seen()[0].text.contains(QString::fromStdString(app::settingsPath())));
+    EXPECT_TRUE(messages.seen()[0].text.contains(QStringLiteral("理由")));
     EXPECT_EQ(w.advances().advHour, 1);
     w.timTokei_Timer();
     EXPECT_EQ(sentClock(), "100507");
@@ -312,7 +323,7 @@ TEST_F(Behaviour, HelpOpensTheManualBesideTheProgram)
     w.Form_Load();
     w.Command4->click();
     EXPECT_TRUE(bench->opened.empty());
-    ASSERT_EQ(messages.seen.size(), 1u) << "a missing manual is told, not ignored";
+    ASSERT_EQ(messages.seen().size(), 1u) << "a missing manual is told, not ignored";
 
     QFile page(QString::fromStdString(folder + "/Pendrel.htm"));
     ASSERT_TRUE(page.open(QIODevice::WriteOnly));
@@ -321,12 +332,12 @@ TEST_F(Behaviour, HelpOpensTheManualBesideTheProgram)
     ASSERT_EQ(bench->opened.size(), 1u);
     EXPECT_TRUE(bench->opened[0].isLocalFile());
     EXPECT_TRUE(bench->opened[0].toString().endsWith(QStringLiteral("/Pendrel.htm")));
-    EXPECT_EQ(messages.seen.size(), 1u);
+    EXPECT_EQ(messages.seen().size(), 1u);
 
     bench->browserAvailable = false;
     w.Command4->click();
-    ASSERT_EQ(messages.seen.size(), 2u);
-    EXPECT_TRUE(messages.seen[1].text.contains(QString::fromStdString(folder + "/Pendrel.htm")));
+    ASSERT_EQ(messages.seen().size(), 2u);
+    EXPECT_TRUE(messages.seen()[1].text.contains(QString::fromStdString(folder + "/Pendrel.htm")));
 }
 
 TEST_F(Behaviour, ReadoutsShowThePcAndTheTransmittedTime)
@@ -644,6 +655,213 @@ TEST_F(Behaviour, DayAcrossTheYearEndSendsWhatTheFrameToolPrints)
     }
     EXPECT_EQ(expectedMinutes.first(), QStringLiteral("2025-12-31 20:58"));
     EXPECT_TRUE(expectedMinutes.contains(QStringLiteral("2026-01-01 00:00")));
+}
+
+
+// The visible boxes of one kind, the way a user would find them on the screen.
+std::vector<QMessageBox*> visibleBoxes(const char* name)
+{
+    std::vector<QMessageBox*> found;
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        auto* box = qobject_cast<QMessageBox*>(w);
+        if (box != nullptr && box->isVisible() && box->objectName() == QLatin1String(name))
+            found.push_back(box);
+    }
+    return found;
+}
+
+// Trouble with the sound while transmitting: told once, after it has lasted two seconds, in a
+// box that leaves the ticker running; the box follows the trouble; its end is told too; a new
+// episode is told again. Label4's tooltip always says what the state is.
+TEST_F(Behaviour, SignalTroubleIsToldOncePerEpisodeAndItsEnd)
+{
+    using Status = platform::SoundStatus;
+    const Status working = testbench::RecordingSound::working();
+    Status badFile = working;
+    const struct {
+        const char* what;
+        Status status;
+        std::vector<QString> said;  // in the message
+        QString tip;                // in the tooltip
+    } cases[] = {
+        {"no sound server", {"PipeWire", false, false, "", {}},
+         {QStringLiteral("サウンドサーバー（PipeWire）に接続できません"), QStringLiteral("systemctl --user start")},
+         QStringLiteral("サウンドサーバーに接続できません")},
+        {"no output device", {"PulseAudio", true, false, "", {}},
+         {QStringLiteral("出力先"), QStringLiteral("サウンドの設定")},
+         QStringLiteral("音声の出力先がありません")},
+        {"stream failed", {"PulseAudio", true, false, "Test speakers", {}},
+         {QStringLiteral("「Test speakers」への音声の出力を始められません")},
+         QStringLiteral("音声の出力を始められません")},
+        {"a file too long", {"PulseAudio", true, true, "Test speakers",
+                             {{folder + "/200ms.wav", true, ""},
+                              {folder + "/500ms.wav", false, "長さ 600.0 秒はパルスの音として長すぎます"}}},
+         {QString::fromStdString(folder + "/500ms.wav"), QStringLiteral("長すぎます"),
+          QStringLiteral("「1」（0.5 秒）のパルスは無音"),
+          QString::fromStdString(folder + "/pendrel-make-sounds " + folder)},
+         QStringLiteral("500ms.wav: 長さ 600.0 秒")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        writeSettings("[Show]\nMessage=1\n");
+        app::Form1& w = start({2024, 1, 5, 9, 5, 59});
+        w.Form_Load();
+        testbench::RecordingSound& sound = bench->sound;
+        const auto poll = [&](int times) {
+            for (int i = 0; i < times; ++i) {
+                w.checkSignal();
+                bench->clock.advance(1s);
+            }
+        };
+
+        // Not transmitting: only the tooltip tells.
+        sound.soundStatus = c.status;
+        poll(3);
+        EXPECT_TRUE(visibleBoxes("PendrelSignalMessage").empty());
+        EXPECT_TRUE(w.Label4->toolTip().startsWith(QStringLiteral("送信していません"))) << w.Label4->toolTip().toStdString();
+
+        // A moment's trouble after switching on is not told.
+        w.selectOption1(0);
+        ASSERT_TRUE(w.Timer1->isActive());
+        poll(2);
+        EXPECT_TRUE(visibleBoxes("PendrelSignalMessage").empty());
+        sound.soundStatus = working;
+        poll(1);
+        sound.soundStatus = c.status;
+        poll(2);
+        EXPECT_TRUE(visibleBoxes("PendrelSignalMessage").empty());
+        poll(1);
+        auto boxes = visibleBoxes("PendrelSignalMessage");
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_FALSE(boxes[0]->isModal());
+        EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+        for (const QString& part : c.said)
+            EXPECT_TRUE(boxes[0]->text().contains(part)) << boxes[0]->text().toStdString();
+        EXPECT_TRUE(w.Label4->toolTip().contains(c.tip)) << w.Label4->toolTip().toStdString();
+        EXPECT_TRUE(w.Label4->toolTip().startsWith(QStringLiteral("信号が出ていません")));
+
+        // The ticker goes on while the box is open, and no second box comes.
+        const std::size_t played = sound.plays.size();
+        for (int i = 0; i < 100; ++i) {
+            bench->clock.advance(20ms);
+            w.Timer1_Timer();
+        }
+        EXPECT_GT(sound.plays.size(), played);
+        poll(5);
+        EXPECT_EQ(visibleBoxes("PendrelSignalMessage").size(), 1u);
+
+        // Back: the trouble's box goes, a short one says so, the tooltip too.
+        sound.soundStatus = working;
+        poll(1);
+        EXPECT_TRUE(visibleBoxes("PendrelSignalMessage").empty());
+        const auto back = visibleBoxes("PendrelSignalBack");
+        ASSERT_EQ(back.size(), 1u);
+        EXPECT_TRUE(back[0]->text().contains(QStringLiteral("信号がまた出ています")));
+        EXPECT_TRUE(w.Label4->toolTip().startsWith(QStringLiteral("信号を送信しています")));
+        back[0]->close();
+
+        // A new episode, closed by the user at once: told once, not again while it lasts.
+        sound.soundStatus = c.status;
+        poll(3);
+        boxes = visibleBoxes("PendrelSignalMessage");
+        ASSERT_EQ(boxes.size(), 1u);
+        boxes[0]->close();
+        poll(5);
+        EXPECT_TRUE(visibleBoxes("PendrelSignalMessage").empty());
+
+        // Switching off ends the episode without a word.
+        w.selectOption1(1);
+        poll(3);
+        EXPECT_TRUE(visibleBoxes("PendrelSignalBack").empty());
+        EXPECT_TRUE(visibleBoxes("PendrelSignalMessage").empty());
+        bench.reset();
+    }
+
+    // An output that reports nothing is not judged either way.
+    writeSettings("[Show]\nMessage=1\n");
+    app::Form1& w = start({2024, 1, 5, 9, 5, 59});
+    w.Form_Load();
+    w.selectOption1(0);
+    bench->sound.soundStatus = {};
+    for (int i = 0; i < 5; ++i) {
+        w.checkSignal();
+        bench->clock.advance(1s);
+    }
+    EXPECT_TRUE(visibleBoxes("PendrelSignalMessage").empty());
+    EXPECT_EQ(w.Label4->toolTip(), QStringLiteral("音声の出力の状態はわかりません"));
+}
+
+// A warning opened by a click handled inside the minute-start wait only shows itself: the wait
+// goes on and the first minute starts on time.
+TEST_F(Behaviour, MessageInsideTheWaitLeavesItRunning)
+{
+    writeSettings("[Show]\nMessage=1\n[Advance]\nMin=32767\n");
+    app::Form1& w = start({2024, 1, 5, 9, 5, 59});
+    w.Form_Load();
+    bool shownAfterClick = false;
+    QWidget* modal = &w;
+    bench->duringSleep = [&] {
+        if (bench->sleeps != 100)
+            return;
+        w.Command3[0]->click();
+        shownAfterClick = !visibleBoxes("PendrelMessage").empty();
+        modal = QApplication::activeModalWidget();
+    };
+    w.selectOption1(0);
+    EXPECT_TRUE(shownAfterClick) << "the click returned with its box still open";
+    EXPECT_EQ(modal, nullptr);
+    EXPECT_GE(bench->sleeps, 1000);
+    EXPECT_TRUE(w.Timer1->isActive());
+    EXPECT_EQ(runtime::toDateTime(bench->clock.now()).second, 0);
+    ASSERT_EQ(messages.seen().size(), 1u);
+    EXPECT_TRUE(messages.seen()[0].text.contains(QStringLiteral("32767")));
+}
+
+// The PC clock's state is asked at each switch-on; a clock nothing keeps right is told once,
+// without stopping the switch-on, until a switch-on finds it synchronised again.
+TEST_F(Behaviour, UnsynchronisedClockIsToldOnceAtSwitchOn)
+{
+    const struct {
+        const char* what;
+        platform::ClockSync sync;
+        const char16_t* said;  // nullptr: nothing is said
+    } cases[] = {
+        {"synchronised", {true, true, 30ms}, nullptr},
+        {"not synchronised", {true, false, 16s}, u"同期されていません"},
+        {"synchronised but far off", {true, true, 800ms}, u"0.8 秒"},
+        {"kernel did not answer", {false, false, {}}, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        writeSettings("[Show]\nMessage=1\n");
+        app::Form1& w = start({2024, 1, 5, 9, 5, 59});
+        bench->clockSync = c.sync;
+        w.Form_Load();
+        EXPECT_EQ(bench->clockQueries, 0) << "asked only when switching on";
+        for (int round = 0; round < 2; ++round) {
+            w.selectOption1(0);
+            EXPECT_TRUE(w.Timer1->isActive());
+            w.selectOption1(1);
+        }
+        EXPECT_EQ(bench->clockQueries, 2);
+        const auto boxes = visibleBoxes("PendrelClockMessage");
+        if (c.said == nullptr) {
+            EXPECT_TRUE(boxes.empty());
+        } else {
+            ASSERT_EQ(boxes.size(), 1u);
+            EXPECT_FALSE(boxes[0]->isModal());
+            EXPECT_TRUE(boxes[0]->text().contains(QString::fromUtf16(c.said)));
+            EXPECT_TRUE(boxes[0]->text().contains(QStringLiteral("timedatectl set-ntp true")));
+            boxes[0]->close();
+            bench->clockSync = {true, true, 10ms};
+            w.selectOption1(0);
+            w.selectOption1(1);
+            bench->clockSync = c.sync;
+            w.selectOption1(0);
+            EXPECT_EQ(visibleBoxes("PendrelClockMessage").size(), 1u) << "told again after a good spell";
+        }
+        bench.reset();
+    }
 }
 
 }  // namespace

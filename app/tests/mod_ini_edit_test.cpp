@@ -55,7 +55,7 @@ TEST(SettingsFolder, DefaultsToTheExecutablesFolder)
     EXPECT_EQ(app::settingsPath(), "/setting.ini");
 }
 
-TEST_F(Settings, FirstStartThenHourPlusThenTransmitOnGivesTheDocumentedFile)
+TEST_F(Settings, FirstStartThenHourPlusThenTransmitOnWritesThreeSections)
 {
     EXPECT_EQ(app::settingsPath(), (m_folder / "setting.ini").string());
     // Start-up reads everything from a missing file as empty text.

@@ -1,6 +1,8 @@
 #pragma once
 // A window wired to a fake clock, a recording sound output and a sleep that moves the clock,
-// so tests drive minutes, midnights and leap days without waiting.
+// so tests drive minutes, midnights and leap days without waiting. The sound output reports
+// whatever status the test sets (a working one to begin with), and the PC clock is reported
+// synchronised unless the test says otherwise.
 
 #include "app/form1.h"
 #include "platform/sound_output.h"
@@ -31,10 +33,18 @@ public:
             ++playsWhileResting;
     }
     void setTransmitting(bool on) override { transmitting.push_back(on); }
+    platform::SoundStatus status() const override { return soundStatus; }
+
     std::vector<Play> plays;
     // Every setTransmitting call, first first, and the plays asked for while not transmitting.
     std::vector<bool> transmitting;
     int playsWhileResting = 0;
+    platform::SoundStatus soundStatus = working();
+
+    static platform::SoundStatus working()
+    {
+        return {"PulseAudio", true, true, "Test speakers", {}};
+    }
 
 private:
     const runtime::Clock& m_clock;
@@ -52,6 +62,8 @@ struct Bench {
     std::vector<QUrl> opened;
     bool browserAvailable = true;
     int sleeps = 0;
+    platform::ClockSync clockSync{true, true, std::chrono::microseconds(20000)};
+    int clockQueries = 0;
 
     app::Form1 form{services()};
 
@@ -70,6 +82,10 @@ private:
         s.openUrl = [this](const QUrl& url) {
             opened.push_back(url);
             return browserAvailable;
+        };
+        s.clockSync = [this] {
+            ++clockQueries;
+            return clockSync;
         };
         return s;
     }

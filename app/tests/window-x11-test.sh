@@ -2,7 +2,8 @@
 # The real window on a private X server, driven with real X events. A first start in a scratch
 # program folder: the first-run message is answered, the advance buttons, the transmit switch
 # and the help button are clicked with the mouse, and then the settings file, the pixels of the
-# four read-outs, the weekday rows and the transmitting indicator are checked.
+# four read-outs, the weekday rows and the transmitting indicator are checked. With no sound
+# server the messages that say so appear beside the window, and are closed.
 #
 # The program's clock is set back by libfaketime so that it starts at 23:59:45 on 28 February
 # 2024 and then runs at the normal rate: the read-outs are checked before midnight, the switch
@@ -363,6 +364,30 @@ steady=$(sample_indicator 1500)
 [ "$(echo $steady | tr ' ' '\n' | sort -u)" = dark ] ||
     fail "after switching off the indicator was not steadily dark red:$steady"
 echo "  switched off: State=0, the indicator is steadily dark red:$steady"
+
+# --- Messages while transmitting -----------------------------------------------------------------
+# There is no sound server, so switching on told the user that the signal cannot go out (and,
+# on a PC clock nothing synchronises, that too). The boxes sit beside the window, not over it,
+# which the indicator's readings above rely on; they are closed here like any window.
+eval "$(xdotool getwindowgeometry --shell "$main" | sed 's/^/MAIN_/')"
+messages=0
+for w in $(visible_windows); do
+    [ "$w" = "$main" ] && continue
+    messages=$((messages + 1))
+    eval "$(xdotool getwindowgeometry --shell "$w")"
+    if [ $X -lt $((MAIN_X + MAIN_WIDTH)) ] && [ $((X + WIDTH)) -gt $MAIN_X ] &&
+       [ $Y -lt $((MAIN_Y + MAIN_HEIGHT)) ] && [ $((Y + HEIGHT)) -gt $MAIN_Y ]; then
+        fail "a message at ${X},${Y} ${WIDTH}x${HEIGHT} covers the window"
+    fi
+    "$close_tool" "$w" || fail "could not close a message"
+done
+[ $messages -ge 1 ] || fail "no message told that the signal cannot go out without a sound server"
+deadline=$(( $(now_ms) + 3000 ))
+while [ "$(visible_windows)" != "$main" ]; do
+    [ "$(now_ms)" -lt $deadline ] || fail "a closed message stayed open"
+    sleep 0.05
+done
+echo "  messages while transmitting: $messages, beside the window; closed"
 
 # --- Help ---------------------------------------------------------------------------------------
 click 280 128 17

@@ -10,6 +10,7 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <numbers>
 #include <random>
 
@@ -189,6 +190,87 @@ TEST(SoundFile, FilesThatAreNotSoundGiveNothing)
     EXPECT_FALSE(decodeSoundFile(dir.file("folder.wav"), 48000, 2));
 }
 
+// A 16-bit PCM WAV whose header says `rate`, `channels` and a data chunk of `claimedBytes`,
+// followed by `actualBytes` of quiet samples.
+std::string wavFile(std::uint32_t rate, std::uint16_t channels, std::uint32_t claimedBytes,
+                    std::size_t actualBytes)
+{
+    std::string out;
+    const auto u32 = [&](std::uint32_t v) {
+        for (int i = 0; i < 4; ++i) out += static_cast<char>((v >> (8 * i)) & 0xFF);
+    };
+    const auto u16 = [&](std::uint16_t v) {
+        out += static_cast<char>(v & 0xFF);
+        out += static_cast<char>(v >> 8);
+    };
+    out += "RIFF";
+    u32(36 + claimedBytes);
+    out += "WAVEfmt ";
+    u32(16);
+    u16(1);
+    u16(channels);
+    u32(rate);
+    u32(rate * channels * 2u);
+    u16(static_cast<std::uint16_t>(channels * 2));
+    u16(16);
+    out += "data";
+    u32(claimedBytes);
+    out.append(actualBytes, '\0');
+    return out;
+}
+
+// Whatever a file beside the program says about itself, decoding it ends in a sound of bounded
+// size or in a reason, and never in an exception, an abort or a wait.
+TEST(SoundFile, HostileFilesAreRefusedWithAReason)
+{
+    TempDir dir;
+    fs::create_directory(dir.file("folder.wav"));
+    writeTone(dir.file("ten-minutes-16k.wav"), SF_FORMAT_PCM_16, 1, 16000, 1000, 600);
+    writeTone(dir.file("ten-minutes-48k.wav"), SF_FORMAT_PCM_16, 2, 48000, 1000, 600);
+    writeTone(dir.file("whole.wav"), SF_FORMAT_PCM_16, 1, 48000, 1000, 1.0);
+    {
+        std::ifstream in(dir.file("whole.wav"), std::ios::binary);
+        std::string bytes((std::istreambuf_iterator<char>(in)), {});
+        std::ofstream(dir.file("truncated.wav"), std::ios::binary) << bytes.substr(0, bytes.size() / 2);
+    }
+    const struct {
+        std::string path;
+        std::string content;  // written when not empty
+        const char* reason;   // a part of the reason
+    } cases[] = {
+        {dir.file("one-hertz.wav"), wavFile(1, 1, 100000, 100000), "サンプリング周波数 1 Hz"},
+        {dir.file("huge-rate.wav"), wavFile(0x7FFFFFFF, 1, 100000, 100000), "サンプリング周波数"},
+        {dir.file("huge-data.wav"), wavFile(48000, 1, 0xFFFFFFF0u, 4096), "途中で切れて"},
+        {dir.file("many-channels.wav"), wavFile(48000, 1000, 200000, 200000), "チャンネル数"},
+        {dir.file("eight-channels-384k.wav"), wavFile(384000, 8, 8400000, 8400000), "大きすぎます"},
+        {dir.file("truncated.wav"), "", "途中で切れて"},
+        {dir.file("ten-minutes-16k.wav"), "", "600.0 秒"},
+        {dir.file("ten-minutes-48k.wav"), "", "長すぎます"},
+        {dir.file("folder.wav"), "", "普通のファイルではありません"},
+        {"/dev/zero", "", "普通のファイルではありません"},
+        {dir.file("missing.wav"), "", "ファイルがありません"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        if (!c.content.empty()) std::ofstream(c.path, std::ios::binary) << c.content;
+        std::string error;
+        EXPECT_FALSE(decodeSoundFile(c.path, 48000, 2, &error));
+        EXPECT_NE(error.find(c.reason), std::string::npos) << error;
+
+        platform::SoundCache cache(48000, 2);
+        EXPECT_EQ(cache.load(c.path), nullptr);
+        const platform::SoundFileState state = cache.state(c.path);
+        EXPECT_FALSE(state.playable);
+        EXPECT_NE(state.reason.find(c.reason), std::string::npos) << state.reason;
+        EXPECT_EQ(state.reason.find(c.path), std::string::npos) << "the path is kept apart";
+    }
+    // The whole file still plays, and says so.
+    platform::SoundCache cache(48000, 2);
+    EXPECT_NE(cache.load(dir.file("whole.wav")), nullptr);
+    EXPECT_EQ(cache.state(dir.file("whole.wav")),
+              (platform::SoundFileState{dir.file("whole.wav"), true, ""}));
+}
+
 TEST(SoundCache, KeepsADecodedFileUntilItChanges)
 {
     TempDir dir;
@@ -218,10 +300,21 @@ TEST(SoundCache, KeepsADecodedFileUntilItChanges)
     std::ofstream(path, std::ios::binary | std::ios::trunc) << "not a sound";
     EXPECT_EQ(cache.load(path), nullptr);
     EXPECT_TRUE(cache.lookup(path).fresh);
+    EXPECT_FALSE(cache.state(path).playable);
+    EXPECT_NE(cache.state(path).reason.find("音声ファイルとして読めません"), std::string::npos);
 
     fs::remove(path);
     EXPECT_EQ(cache.load(path), nullptr);
     EXPECT_EQ(cache.lookup(path).pcm, nullptr);
+
+    // One state a path, in the order first loaded, each as last found.
+    const std::string other = dir.file("200ms.wav");
+    writeTone(other, SF_FORMAT_PCM_16, 1, 48000, 1000, 0.1);
+    EXPECT_NE(cache.load(other), nullptr);
+    EXPECT_EQ(cache.states(),
+              (std::vector<platform::SoundFileState>{{path, false, "ファイルがありません"},
+                                                      {other, true, ""}}));
+    EXPECT_EQ(cache.state(dir.file("never.wav")).reason, "まだ読み込んでいません");
 }
 
 TEST(PulseSound, WithoutAServerEveryCallReturnsAndNothingPlays)
