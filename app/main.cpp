@@ -37,8 +37,10 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Pendrel"));
     QApplication::setApplicationVersion(QStringLiteral(PENDREL_VERSION_TEXT));
+    QGuiApplication::setDesktopFileName(QStringLiteral(PENDREL_APP_ID));
     app::installFontSubstitutes();
     app::setProgramFolder(QCoreApplication::applicationDirPath().toStdString());
+    app::chooseSettingsLocation();
 
     // The sound server delays every pulse by its output latency. The program's clock runs ahead
     // of the PC clock by just that much, so each pulse is heard on the PC clock's second
