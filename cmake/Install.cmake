@@ -1,7 +1,9 @@
 # Installing Pendrel like a desktop program.
 #
-# The program keeps its settings file in its own folder, so it must be installed where the user
-# can write: unless a prefix is given, that is ~/.local. The layout under the prefix:
+# Unless a prefix is given, Pendrel installs for one user, under ~/.local, and keeps its settings
+# file in its own folder there; installed under a system prefix (as cmake/Package.cmake does,
+# under /usr) it keeps them in each user's ~/.config/pendrel instead. The layout under the
+# prefix:
 #   lib/pendrel/           the program folder: pendrel, pendrel-frame, pendrel-make-sounds (to
 #                          make the 60 kHz sound set), the three sound files and
 #                          the manual page (and later the user's setting.ini, which we never
