@@ -144,7 +144,7 @@ TEST_F(Settings, OwnFolderIsMadeOnTheFirstWriteAndLeftoversGoAtStartUp)
     }
 }
 
-TEST_F(Settings, FirstStartThenHourPlusThenTransmitOnGivesTheDocumentedFile)
+TEST_F(Settings, FirstStartThenHourPlusThenTransmitOnGivesThisFile)
 {
     EXPECT_EQ(app::settingsPath(), (m_folder / "setting.ini").string());
     // Start-up reads everything from a missing file as empty text.
