@@ -111,12 +111,16 @@ if dpkg-query -W -f '${Status}' pendrel 2>/dev/null | grep -q 'installed'; then
     echo "(apt-get purge pendrel), this test does not touch it"
     exit 1
 fi
+if [ -e /usr/lib/pendrel ] || [ -e /usr/bin/pendrel ]; then
+    echo "package install test: FAIL: Pendrel is installed under /usr already; this test does not touch it"
+    exit 1
+fi
 
 work=$(mktemp -d)
 chmod 755 "$work"
 user=pendrel-test-$$
 home="$work/home"
-installed=0 made_user=0 xvfb_pid= app_pid=
+installed=0 made_user=0 made_folder=0 xvfb_pid= app_pid=
 stop() {
     [ -n "$1" ] || return 0
     kill "$1" 2>/dev/null || return 0
@@ -129,6 +133,10 @@ cleanup() {
     stop "$app_pid"
     stop "$xvfb_pid"
     if [ $installed = 1 ]; then apt-get purge -y -qq pendrel >/dev/null 2>&1; fi
+    # What a failing program may have written into the program folder, which dpkg leaves.
+    if [ $made_folder = 1 ] && ! dpkg-query -W -f '${Status}' pendrel 2>/dev/null | grep -q " installed$"; then
+        rm -rf /usr/lib/pendrel
+    fi
     if [ $made_user = 1 ]; then userdel -r "$user" >/dev/null 2>&1; fi
     rm -rf "$work"
 }
@@ -144,7 +152,7 @@ if ! DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommend
     echo "FAIL: apt-get install failed"
     exit 1
 fi
-installed=1
+installed=1 made_folder=1
 dpkg-query -W -f '${Status}' pendrel | grep -q ' installed$' || bad "dpkg does not list pendrel as installed"
 dpkg -L pendrel | LC_ALL=C sort >"$work/listed"
 expected_files | while read -r f; do
@@ -176,11 +184,16 @@ DISPLAY=":$(cat "$work/display")"
 export DISPLAY
 unset XAUTHORITY
 
-# Starts /usr/bin/pendrel as the user, as a launcher would, and waits for its window.
+# Starts /usr/bin/pendrel as the user (or, given "root HOME", as root), as a launcher would,
+# and waits for its window.
 start_program() {
-    setpriv --reuid="$uid" --regid="$gid" --init-groups \
-        env -i HOME="$home" USER="$user" LOGNAME="$user" PATH=/usr/bin:/bin LANG=C.UTF-8 \
-        DISPLAY="$DISPLAY" XDG_RUNTIME_DIR="$work/run" PULSE_SERVER=unix:/nonexistent \
+    if [ "${1:-}" = root ]; then
+        as="" run_home=$2 run_user=root
+    else
+        as="setpriv --reuid=$uid --regid=$gid --init-groups" run_home=$home run_user=$user
+    fi
+    $as env -i HOME="$run_home" USER="$run_user" LOGNAME="$run_user" PATH=/usr/bin:/bin \
+        LANG=C.UTF-8 DISPLAY="$DISPLAY" XDG_RUNTIME_DIR="$work/run" PULSE_SERVER=unix:/nonexistent \
         DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent /usr/bin/pendrel >"$work/app.log" 2>&1 &
     app_pid=$!
     main=$(timeout 20 xdotool search --sync --onlyvisible --name '^電波時計用ペンドレル$' | head -n 1)
@@ -215,19 +228,24 @@ wm_class=$(sed -n 's/^StartupWMClass=//p' "$desktop")
 grep -qx "Icon=$id" "$desktop" && grep -q "<id>$id</id>" "/usr/share/metainfo/$id.metainfo.xml" &&
     [ -e "/usr/share/icons/hicolor/48x48/apps/$id.png" ] || bad "launcher, icon and AppStream id disagree"
 
-# The first-run message: nothing written before it is answered, then the settings folder.
-box=
-n=0
-while [ -z "$box" ]; do
-    for w in $(xdotool search --onlyvisible --classname '^pendrel$' 2>/dev/null); do
-        [ "$w" != "$main" ] && box=$w
+# Answers the first-run message.
+answer_first_run() {
+    box=
+    n=0
+    while [ -z "$box" ]; do
+        for w in $(xdotool search --onlyvisible --classname '^pendrel$' 2>/dev/null); do
+            [ "$w" != "$main" ] && box=$w
+        done
+        [ -n "$box" ] && break
+        n=$((n + 1)); [ $n -le 200 ] || { echo "FAIL: no first-run message"; exit 1; }
+        sleep 0.05
     done
-    [ -n "$box" ] && break
-    n=$((n + 1)); [ $n -le 200 ] || { echo "FAIL: no first-run message"; exit 1; }
-    sleep 0.05
-done
+    xdotool windowfocus --sync "$box" key Return || bad "could not answer the first-run message"
+}
+
+# The first-run message: nothing written before it is answered, then the settings folder.
 [ -e "$home/.config" ] && bad "the settings folder was made before anything was written"
-xdotool windowfocus --sync "$box" key Return || bad "could not answer the first-run message"
+answer_first_run
 expect_ini Show Message 1 "first-run message answered"
 # Day plus (Command1 element 0, 17 x 17 at 144, 128).
 sleep 0.3
@@ -248,12 +266,23 @@ while [ -e "$leftover" ] && [ $n -lt 100 ]; do n=$((n + 1)); sleep 0.05; done
     bad "the second start showed another window besides the main one"
 stop "$app_pid"; app_pid=
 [ "$(ini_value Show Message) $(ini_value Advance Date)" = "1 1" ] || bad "settings changed: $(tr '\n' ' ' <"$ini")"
+cp "$ini" "$work/kept.ini"
+
+# Root may write to /usr/lib/pendrel, but gets a settings file of its own all the same:
+# one left there would be read, and could not be changed, by every other user.
+user_ini=$ini
+ini="$work/root-home/.config/pendrel/setting.ini"
+mkdir -p "$work/root-home"
+start_program root "$work/root-home"
+answer_first_run
+expect_ini Show Message 1 "root's first-run message answered"
+stop "$app_pid"; app_pid=
+ini=$user_ini
 
 changed=$(find /usr -xdev -newer "$work/marker" 2>/dev/null | head -n 20)
 [ -z "$changed" ] && ok "nothing under /usr was written while the program ran" ||
     bad "written under /usr while the program ran: $changed"
 ls -A /usr/lib/pendrel | grep -i setting && bad "a settings file in /usr/lib/pendrel"
-cp "$ini" "$work/kept.ini"
 
 # --- Purging it -------------------------------------------------------------------------------
 if DEBIAN_FRONTEND=noninteractive apt-get purge -y -q pendrel >"$work/apt.log" 2>&1; then
