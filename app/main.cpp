@@ -31,6 +31,7 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Pendrel"));
     QApplication::setApplicationVersion(QStringLiteral(PENDREL_VERSION_TEXT));
+    QGuiApplication::setDesktopFileName(QStringLiteral(PENDREL_APP_ID));
     app::installFontSubstitutes();
     app::setProgramFolder(QCoreApplication::applicationDirPath().toStdString());
 
@@ -45,6 +46,7 @@ int main(int argc, char** argv)
         return 0;
     }
     // --- end of one copy per folder -----------------------------------------------------------
+    app::chooseSettingsLocation();
 
     // Every pulse is placed on its sample in one continuous stream, heard exactly lead() after
     // the boundary the ticker saw; the program's clock runs that much ahead of the PC clock, so

@@ -1,6 +1,7 @@
 #pragma once
-// modIniEdit: the program's only way in and out of its settings file, "setting.ini" in the
-// program folder. Every call opens, reads or rewrites and closes the file; nothing is cached,
+// modIniEdit: the program's only way in and out of its settings file "setting.ini". It lies in
+// the program folder, unless that folder belongs to the system (see chooseSettingsLocation).
+// Every call opens, reads or rewrites and closes the file; nothing is cached,
 // so a value read is what the file holds at that moment. Called from the window's event
 // thread only.
 //
@@ -13,13 +14,45 @@
 
 namespace app {
 
-// Sets the folder that holds the settings file; call once at start-up. A trailing '/' is
-// dropped. Until it is called, or when `folder` is empty, the folder of the running executable
-// is used.
+// Sets the program folder (the sounds and the manual); call once at start-up. A trailing '/'
+// is dropped. Until it is called, or when `folder` is empty, the folder of the running
+// executable is used. The settings file goes with it, until chooseSettingsLocation.
 void setProgramFolder(const std::string& folder);
 
-// The program folder without a trailing separator, and the settings file's full path.
+// What decides where the settings file lives.
+struct SettingsPlaceFacts {
+    std::string programFolder;  // with links resolved
+    bool fileBeside = false;    // something named setting.ini is in the program folder
+    bool folderWritable = false;
+    std::string configHome;     // $XDG_CONFIG_HOME as set (may be empty or relative)
+    std::string home;           // the user's home folder
+};
+
+struct SettingsPlace {
+    std::string folder;          // without a trailing separator
+    bool createOnWrite = false;  // the folder is made (with its parents) on the first write
+
+    bool operator==(const SettingsPlace&) const = default;
+};
+
+// The rule: beside the program when a setting.ini is there already (it always wins), or when
+// the folder is writable and is not a system folder (under /usr, /opt, /bin, /sbin,
+// /lib, /lib32, /lib64 or /libx32).
+// Otherwise $XDG_CONFIG_HOME/pendrel, or ~/.config/pendrel when that is unset or relative.
+// A system folder counts as unwritable even for root, who would otherwise leave a settings
+// file there that every other user then reads and cannot change. With no usable home either,
+// the program folder (writes then fail and say so).
+SettingsPlace settingsPlaceFor(const SettingsPlaceFacts& facts);
+
+// Decides once, at start-up after setProgramFolder, where the settings file lives, from the
+// program folder and the environment, and removes temporary files that killed writes left in
+// that folder.
+void chooseSettingsLocation();
+
+// The program folder and the settings file's folder, without a trailing separator, and the
+// settings file's full path.
 std::string programFolder();
+std::string settingsFolder();
 std::string settingsPath();
 
 // The value of `key` in `section` as text: empty when the file, the section or the key is
@@ -28,7 +61,8 @@ std::string ReadIni(const std::string& section, const std::string& key);
 
 // Stores `value` under `key` in `section`, creating the file and section as needed. On failure
 // the file is unchanged and the result says why; the caller tells the user and carries on
-// with the new value in effect for this run.
+// with the new value in effect for this run. A settings folder of its own is created first
+// (private to the user) when it is missing.
 platform::WriteResult WriteIni(const std::string& section, const std::string& key,
                                const std::string& value);
 

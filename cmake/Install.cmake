@@ -1,7 +1,9 @@
 # Installing Pendrel like a desktop program.
 #
-# The program keeps its settings file in its own folder, so it must be installed where the user
-# can write: unless a prefix is given, that is ~/.local. The layout under the prefix:
+# Unless a prefix is given, Pendrel installs for one user, under ~/.local, and keeps its settings
+# file in its own folder there; installed under a system prefix (as cmake/Package.cmake does,
+# under /usr) it keeps them in each user's ~/.config/pendrel instead. The layout under the
+# prefix:
 #   lib/pendrel/           the program folder: pendrel, pendrel-frame, pendrel-make-sounds (to
 #                          make the 60 kHz sound set), the three sound files and
 #                          the manual page (and later the user's setting.ini, which we never
@@ -18,8 +20,10 @@ if(CMAKE_INSTALL_PREFIX_INITIALIZED_TO_DEFAULT AND NOT "$ENV{HOME}" STREQUAL "")
   set(CMAKE_INSTALL_PREFIX "$ENV{HOME}/.local" CACHE PATH "Where cmake --install puts Pendrel" FORCE)
 endif()
 
-set(PENDREL_APP_ID io.github.pendrel.Pendrel)
 set(PENDREL_RELEASE_DATE 2026-12-08)
+# The X11 class of the window, which Qt takes from the application name set in app/main.cpp;
+# the launcher names it so that docks file the window under the launcher.
+set(PENDREL_WM_CLASS Pendrel)
 set(PENDREL_INSTALL_DIR lib/pendrel)
 set(PENDREL_ICON_SIZES 16 24 32 48 64 128 256)
 set(PENDREL_ICON_SOURCE ${PROJECT_SOURCE_DIR}/app/pictures/icon.png CACHE FILEPATH
@@ -44,6 +48,7 @@ install(FILES ${_pendrel_stage}/pendrel DESTINATION bin)
 configure_file(${_pendrel_desktop_dir}/${PENDREL_APP_ID}.metainfo.xml.in
                ${_pendrel_stage}/${PENDREL_APP_ID}.metainfo.xml @ONLY)
 install(CODE "set(PENDREL_APP_ID \"${PENDREL_APP_ID}\")
+set(PENDREL_WM_CLASS \"${PENDREL_WM_CLASS}\")
 set(_pendrel_desktop_in \"${_pendrel_desktop_dir}/${PENDREL_APP_ID}.desktop.in\")
 set(_pendrel_desktop_out \"${_pendrel_stage}/${PENDREL_APP_ID}.desktop\")
 set(_pendrel_install_dir \"${PENDREL_INSTALL_DIR}\")")

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,6 +15,8 @@ namespace {
 
 constexpr std::string_view kBlanks = " \t\r\v\f";
 constexpr int kMaxLinkDepth = 40;
+// mkostemp's template: the six X are replaced by letters and digits.
+constexpr std::string_view kTemporarySuffix = ".XXXXXX";
 
 std::string_view trim(std::string_view s)
 {
@@ -325,7 +328,7 @@ WriteResult replaceFile(const std::string& target, std::string_view content,
                         const struct stat* old)
 {
     const std::string folder = folderOf(target);
-    std::string temporary = folder + "/." + baseNameOf(target) + ".XXXXXX";
+    std::string temporary = folder + "/." + baseNameOf(target) + std::string(kTemporarySuffix);
     const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0) {
         return failure(errno);
@@ -508,6 +511,57 @@ WriteResult writePrivateProfileString(std::string_view section, std::string_view
     } catch (const std::bad_alloc&) {
         return failure(ENOMEM);
     }
+}
+
+bool isTemporaryNameOf(std::string_view name, std::string_view fileName)
+{
+    const std::size_t letters = kTemporarySuffix.size() - 1;
+    if (fileName.empty() || name.size() != fileName.size() + 2 + letters ||
+        name.front() != '.' || name.substr(1, fileName.size()) != fileName ||
+        name[fileName.size() + 1] != '.') {
+        return false;
+    }
+    for (const char c : name.substr(name.size() - letters)) {
+        const bool letterOrDigit =
+            (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+        if (!letterOrDigit) {
+            return false;
+        }
+    }
+    return true;
+}
+
+int removeLeftoverTemporaries(const std::string& path, std::chrono::system_clock::time_point cutOff)
+{
+    std::string target;
+    if (resolveLinks(path, target) != 0) {
+        return 0;
+    }
+    const std::string fileName = baseNameOf(target);
+    DIR* folder = ::opendir(folderOf(target).c_str());
+    if (folder == nullptr) {
+        return 0;
+    }
+    const int folderFd = ::dirfd(folder);
+    int removed = 0;
+    while (const dirent* entry = ::readdir(folder)) {
+        if (!isTemporaryNameOf(entry->d_name, fileName)) {
+            continue;
+        }
+        struct stat st {};
+        if (::fstatat(folderFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) {
+            continue;
+        }
+        const auto written = std::chrono::system_clock::from_time_t(st.st_mtim.tv_sec) +
+                             std::chrono::duration_cast<std::chrono::system_clock::duration>(
+                                 std::chrono::nanoseconds(st.st_mtim.tv_nsec));
+        if (written < cutOff && ::unlinkat(folderFd, entry->d_name, 0) == 0) {
+            ++removed;
+        }
+    }
+    ::closedir(folder);
+    return removed;
 }
 
 }  // namespace platform

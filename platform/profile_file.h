@@ -21,6 +21,7 @@
 // Not thread-safe against other writers of the same file; the program calls these from its one
 // event thread.
 
+#include <chrono>
 #include <cstddef>
 #include <optional>
 #include <string>
@@ -65,6 +66,18 @@ std::optional<std::string_view> lookupProfileValue(std::string_view content,
                                                    std::string_view key);
 std::string updateProfileText(std::string_view content, std::string_view section,
                               std::string_view key, std::string_view value);
+
+// A writer killed mid-way leaves its temporary file behind for good: "." + the file's name +
+// "." + six letters or digits, beside the file a symbolic link at `path` leads to. Removes such
+// files that belong to this user, are regular files and were last written before `cutOff`.
+// A writer at work wrote its temporary file moments ago, so a cut-off a minute or more back
+// never takes a file from under it (and if it did, that write would fail cleanly: its rename
+// finds nothing). Returns how many files were removed; a folder that cannot be read removes
+// none. Call at start-up, before the first write.
+int removeLeftoverTemporaries(const std::string& path, std::chrono::system_clock::time_point cutOff);
+
+// Whether `name` is one of the temporary names a write of the file named `fileName` uses.
+bool isTemporaryNameOf(std::string_view name, std::string_view fileName);
 
 // Why writePrivateProfileString would refuse these arguments, or empty text when it accepts
 // them.

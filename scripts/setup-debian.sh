@@ -11,4 +11,5 @@ $SUDO apt-get install -y -qq --no-install-recommends \
   fonts-ipafont-gothic xdg-utils \
   xvfb xauth xdotool x11-utils imagemagick sox pulseaudio faketime \
   clang libclang-rt-14-dev \
-  desktop-file-utils appstream >/dev/null
+  desktop-file-utils appstream \
+  dpkg-dev lintian file qt6-qpa-plugins >/dev/null

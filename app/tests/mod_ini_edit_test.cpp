@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -10,6 +12,7 @@
 #include <vector>
 
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -53,6 +56,92 @@ TEST(SettingsFolder, DefaultsToTheExecutablesFolder)
     EXPECT_EQ(app::settingsPath(), (exe.parent_path() / "setting.ini").string());
     app::setProgramFolder("/");
     EXPECT_EQ(app::settingsPath(), "/setting.ini");
+}
+
+TEST(SettingsFolder, BesideTheProgramOnlyWhereTheUserMayKeepIt)
+{
+    struct Case {
+        const char* name;
+        app::SettingsPlaceFacts facts;
+        app::SettingsPlace expected;
+    };
+    const std::string cfg = "/home/u/.config/pendrel";
+    const std::vector<Case> cases = {
+        {"build folder", {"/home/u/pendrel/build/", false, true, "", "/home/u"},
+         {"/home/u/pendrel/build", false}},
+        {"~/.local install", {"/home/u/.local/lib/pendrel", false, true, "", "/home/u"},
+         {"/home/u/.local/lib/pendrel", false}},
+        {"copied into a folder of the user's", {"/srv/u/p", false, true, "", "/home/u"},
+         {"/srv/u/p", false}},
+        {"names that only begin like a system folder", {"/usrx/p", false, true, "", "/home/u"},
+         {"/usrx/p", false}},
+        {"package, a user", {"/usr/lib/pendrel", false, false, "", "/home/u"}, {cfg, true}},
+        {"package, root", {"/usr/lib/pendrel", false, true, "", "/root"},
+         {"/root/.config/pendrel", true}},
+        {"installed by root elsewhere", {"/usr/local/lib/pendrel", false, true, "", "/home/u"},
+         {cfg, true}},
+        {"/opt", {"/opt/pendrel", false, true, "", "/home/u"}, {cfg, true}},
+        {"/lib64", {"/lib64/pendrel", false, true, "", "/home/u"}, {cfg, true}},
+        {"read-only copy", {"/media/cd/pendrel", false, false, "", "/home/u"}, {cfg, true}},
+        {"a file beside always wins", {"/usr/lib/pendrel", true, false, "", "/home/u"},
+         {"/usr/lib/pendrel", false}},
+        {"XDG_CONFIG_HOME", {"/usr/lib/pendrel", false, false, "/home/u/cfg/", "/home/u"},
+         {"/home/u/cfg/pendrel", true}},
+        {"relative XDG_CONFIG_HOME", {"/usr/lib/pendrel", false, false, "cfg", "/home/u"},
+         {cfg, true}},
+        {"home is the root folder", {"/usr/lib/pendrel", false, false, "", "/"},
+         {"/.config/pendrel", true}},
+        {"no home at all", {"/usr/lib/pendrel", false, false, "", ""},
+         {"/usr/lib/pendrel", false}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(app::settingsPlaceFor(c.facts), c.expected) << c.name;
+    }
+}
+
+TEST_F(Settings, OwnFolderIsMadeOnTheFirstWriteAndLeftoversGoAtStartUp)
+{
+    // The program in a system folder: the settings go to $XDG_CONFIG_HOME/pendrel.
+    const fs::path config = m_folder / "config" / "deeper";
+    const fs::path own = config / "pendrel";
+    const char* saved = std::getenv("XDG_CONFIG_HOME");
+    const std::string savedValue = saved ? saved : "";
+    ::setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+    app::setProgramFolder("/usr/bin");
+    app::chooseSettingsLocation();
+    EXPECT_EQ(app::settingsPath(), (own / "setting.ini").string());
+    EXPECT_EQ(ReadIni("Show", "Message"), "");
+    EXPECT_FALSE(fs::exists(config)) << "made before anything was written";
+    ASSERT_TRUE(WriteIni("Show", "Message", "1").ok);
+    EXPECT_EQ(readFile(own / "setting.ini"), "[Show]\nMessage=1\n");
+    struct stat st {};
+    ASSERT_EQ(::stat(own.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+
+    // A killed writer's temporary file an hour old goes at the next start; one just written
+    // may belong to a writer at work and stays.
+    const fs::path old = own / ".setting.ini.a1B2c3";
+    const fs::path fresh = own / ".setting.ini.Z9y8X7";
+    writeFile(old, "[Show]\n");
+    writeFile(fresh, "[Show]\n");
+    fs::last_write_time(old, fs::last_write_time(old) - std::chrono::hours(1));
+    app::chooseSettingsLocation();
+    EXPECT_FALSE(fs::exists(old));
+    EXPECT_TRUE(fs::exists(fresh));
+    EXPECT_EQ(ReadIni("Show", "Message"), "1");
+
+    // A folder that cannot be made is a failed write, reported.
+    fs::remove_all(m_folder / "config");
+    writeFile(m_folder / "config", "");
+    const auto result = WriteIni("Show", "Message", "1");
+    EXPECT_FALSE(result.ok);
+    EXPECT_EQ(result.error, ENOTDIR);
+
+    if (saved) {
+        ::setenv("XDG_CONFIG_HOME", savedValue.c_str(), 1);
+    } else {
+        ::unsetenv("XDG_CONFIG_HOME");
+    }
 }
 
 TEST_F(Settings, FirstStartThenHourPlusThenTransmitOnWritesThreeSections)

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -558,6 +559,63 @@ TEST_F(ProfileFile, KillDuringWritesLeavesAWholeFile)
         // Whatever a killed writer left behind, the next write succeeds.
         ASSERT_TRUE(writePrivateProfileString("Tail", "Round", std::to_string(round), path).ok);
     }
+}
+
+TEST_F(ProfileFile, OnlyOldTemporaryFilesOfTheFileItselfAreRemoved)
+{
+    // What a killed writer leaves, and what only looks like it. Ages in minutes before the
+    // cut-off; the link's case is removed beside the file the link leads to.
+    const fs::path elsewhere = m_folder / "elsewhere";
+    fs::create_directories(elsewhere);
+    writeFile(m_file, "[Show]\nMessage=1\n");
+    struct Left {
+        fs::path path;
+        int age;
+        bool removed;
+    };
+    const std::vector<Left> files = {
+        {m_folder / ".setting.ini.a1B2c3", 60, true},
+        {m_folder / ".setting.ini.ZZZZZZ", 1, true},
+        {m_folder / ".setting.ini.q9Q9q9", -1, false},  // a writer at work
+        {m_folder / ".setting.ini.a1B2c", 60, false},
+        {m_folder / ".setting.ini.a1B2c3d", 60, false},
+        {m_folder / ".setting.ini.a1-2c3", 60, false},
+        {m_folder / "setting.ini.a1B2c3", 60, false},
+        {m_folder / ".other.ini.a1B2c3", 60, false},
+        {m_folder / ".SETTING.INI.a1B2c3", 60, false},
+        {m_file, 60, false},
+        {elsewhere / ".real.ini.a1B2c3", 60, false},
+    };
+    const auto cutOff = std::chrono::system_clock::now() - std::chrono::minutes(5);
+    const auto at = [&](int age) {
+        return fs::file_time_type::clock::from_sys(cutOff - std::chrono::minutes(age));
+    };
+    for (const auto& f : files) {
+        if (f.path != m_file) {
+            writeFile(f.path, "[Show]\n");
+        }
+        fs::last_write_time(f.path, at(f.age));
+    }
+    // A folder and a link by a leftover's name are not files a writer made.
+    fs::create_directory(m_folder / ".setting.ini.Dir000");
+    fs::create_symlink(m_file, m_folder / ".setting.ini.Lnk000");
+
+    EXPECT_EQ(platform::removeLeftoverTemporaries(m_file.string(), cutOff), 2);
+    for (const auto& f : files) {
+        EXPECT_EQ(fs::exists(f.path), !f.removed) << f.path;
+    }
+    EXPECT_TRUE(fs::is_directory(m_folder / ".setting.ini.Dir000"));
+    EXPECT_TRUE(fs::is_symlink(m_folder / ".setting.ini.Lnk000"));
+    EXPECT_EQ(read("Show", "Message"), "1");
+
+    // Through a link, beside its target; a missing folder is no error.
+    const fs::path link = m_folder / "linked.ini";
+    fs::create_symlink(elsewhere / "real.ini", link);
+    EXPECT_EQ(platform::removeLeftoverTemporaries(link.string(), cutOff), 1);
+    EXPECT_FALSE(fs::exists(elsewhere / ".real.ini.a1B2c3"));
+    EXPECT_EQ(platform::removeLeftoverTemporaries((m_folder / "gone" / "setting.ini").string(),
+                                                  cutOff),
+              0);
 }
 
 // --- Bad input --------------------------------------------------------------------------------
