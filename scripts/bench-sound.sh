@@ -1,97 +1,188 @@
 #!/bin/sh
-# Timing of the pulses at the sound server, measured against the PC clock: runs the program
-# (transmitting, from a scratch program folder) against a private PulseAudio server's null
-# sink for a few minutes, records the sink's monitor and prints each figure the sound output
-# is judged by:
-#   rising edges against the PC clock's second boundaries: median, p99 and max, in ms
-#   missing and extra pulses, pulse-width error
-#   the program's CPU use while transmitting (% of one core) and its peak resident memory
-# Targets: median |offset| <= 1 ms, p99 <= 2 ms, max <= 5 ms; no missing or extra pulse;
-# widths within +-5 ms.
-#   scripts/bench-sound.sh [--build DIR] [--seconds N] [--driver] [--edges]
+# Timing of the pulses at the sound server, measured against the PC clock, on both servers side
+# by side: the program transmits (from a scratch program folder) into a private PulseAudio
+# server's null sink and into a private PipeWire stack's null sink (driven by its own clock) at
+# each forced quantum, each for a few minutes, once undisturbed and once stopped for 100 ms
+# every 3 s (SIGSTOP/SIGCONT). The recording starts before the program, so the first pulse
+# after switching on counts. Under PipeWire the sink is recorded on the graph's own clock.
+# Per run, one row:
+#   edges     |offset| of the rising edges from the PC clock's second boundaries: median, p99, max
+#   holes     dropouts inside the signal (count, longest)
+#   width     largest pulse-width error
+#   miss/ext  missing and extra pulses
+#   CPU       the program's, % of one core; RSS its peak resident memory
+# and whether the targets are met: no hole; |edge| median <= 0.2 ms, p99 <= 0.5 ms,
+# max <= 1 ms; widths within +-0.5 ms; no missing or extra pulse.
+#   scripts/bench-sound.sh [--build DIR] [--seconds N] [--servers "pulseaudio pipewire"]
+#                          [--quanta "256 1024"] [--stalls no|yes|both] [--driver | --reference]
+#                          [--edges] [--keep]
 # --driver measures the stand-in transmitter (tools/pendrel-sound-driver) instead of the
-# program; --edges lists every pulse's edges. Needs the build's pendrel, pulse sounds and tools (cmake --build DIR).
+# program; --reference the reference PipeWire transmitter (tools/pendrel-pw-test-player, PipeWire
+# rows only), which checks the measuring itself: it must meet every target. --edges lists every
+# pulse's edges; --keep keeps the work folder. Needs a build (cmake --build DIR).
 set -u
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build"
 seconds=190
-use_driver=
+servers="pulseaudio pipewire"
+quanta="256 1024"
+stalls=both
+transmitter=program
 edges=
 while [ $# -gt 0 ]; do
     case "$1" in
         --build) build=$(cd "$2" && pwd); shift 2 ;;
         --seconds) seconds=$2; shift 2 ;;
-        --driver) use_driver=1; shift ;;
+        --servers) servers=$2; shift 2 ;;
+        --quanta) quanta=$2; shift 2 ;;
+        --stalls) stalls=$2; shift 2 ;;
+        --driver) transmitter=driver; shift ;;
+        --reference) transmitter=reference; shift ;;
         --edges) edges=--edges; shift ;;
-        *) echo "usage: $0 [--build DIR] [--seconds N] [--driver] [--edges]" >&2; exit 2 ;;
+        --keep) PENDREL_KEEP=1; shift ;;
+        *) sed -n '/^#   scripts/,/^#  .*\[--edges\]/p' "$0" >&2; exit 2 ;;
     esac
 done
 [ "$seconds" -lt 180 ] && seconds=180
+case "$stalls" in no) stall_passes=0 ;; yes) stall_passes=1 ;; both) stall_passes="0 1" ;;
+    *) echo "--stalls takes no, yes or both" >&2; exit 2 ;; esac
 record="$build/tools/pendrel-record"
+record_pw="$build/tools/pendrel-record-pw"
 decode="$build/tools/pendrel-decode"
 for f in "$record" "$decode" "$build/200ms.wav"; do
     [ -e "$f" ] || { echo "missing $f: build first" >&2; exit 1; }
 done
+case "$servers" in *pipewire*) [ -e "$record_pw" ] || { echo "missing $record_pw (libpipewire-0.3-dev)" >&2; exit 1; } ;; esac
 
-work=$(mktemp -d /tmp/pendrel-bench.XXXXXX)
-transmitter_pid= recorder_pid=
+base=$(mktemp -d /tmp/pendrel-bench.XXXXXX)
+work=$base
+transmitter_pid= recorder_pid= staller_pid=
 . "$root/tools/sound-server.sh"
-trap end_sound_run EXIT
+# Each run ends what it started; the last clean-up also removes the whole folder.
+end_bench() {
+    work=$base
+    end_sound_run
+}
+trap end_bench EXIT
 trap 'exit 1' INT TERM
-
-start_sound_server
 export TZ=UTC
 find_faketime
-
-# Whole-second clock offset so that a minute starts about 7 s after launch.
-now=$(date +%s)
-offset=$(( (113 - now % 60) % 60 ))
-
-if [ -n "$use_driver" ]; then
-    LD_PRELOAD="$faketime_lib" FAKETIME="+$offset" FAKETIME_DONT_FAKE_MONOTONIC=1 \
-        "$build/tools/pendrel-sound-driver" --seconds $((seconds + 30)) "$build" \
-        >"$work/transmitter.out" 2>&1 &
-    transmitter_pid=$!
-    name="stand-in transmitter"
-else
-    folder="$work/program"
-    mkdir -p "$folder"
-    cp "$build/pendrel" "$build/200ms.wav" "$build/500ms.wav" "$build/800ms.wav" "$folder/"
-    printf '[Show]\r\nMessage=1\r\n[Transmit]\r\nState=1\r\n' > "$folder/setting.ini"
-    QT_QPA_PLATFORM=offscreen LD_PRELOAD="$faketime_lib" FAKETIME="+$offset" \
-        FAKETIME_DONT_FAKE_MONOTONIC=1 "$folder/pendrel" >"$work/transmitter.out" 2>&1 &
-    transmitter_pid=$!
-    name="program"
-fi
-
-cpu_ticks() { awk '{print $14 + $15}' "/proc/$transmitter_pid/stat" 2>/dev/null || echo 0; }
-# The recording starts once the first minute has: the very first pulse after switching on
-# waits for the minute-start gate by design, a few milliseconds into second 00, and is not
-# what this measures.
-sleep 8
-"$record" "$work/rec.wav" "$work/rec.log" 2>"$work/record.err" &
-recorder_pid=$!
-ticks0=$(cpu_ticks)
-t0=$(date +%s.%N)
-sleep "$seconds"
-ticks1=$(cpu_ticks)
-t1=$(date +%s.%N)
-peak_kb=$(awk '/^VmHWM/{print $2}' "/proc/$transmitter_pid/status" 2>/dev/null)
-# The recording ends first, so that the last pulse it holds is whole or cut by its end.
-kill "$recorder_pid" 2>/dev/null
-wait "$recorder_pid" 2>/dev/null
-recorder_pid=
-kill "$transmitter_pid" 2>/dev/null
-wait "$transmitter_pid" 2>/dev/null
-transmitter_pid=
-
 hz=$(getconf CLK_TCK)
-echo "Pendrel sound benchmark: $name, ${seconds} s against a null sink (48 kHz, norewinds)"
-"$decode" $edges "$work/rec.wav" "$work/rec.log"
-# A hole that the recording itself had is not the program's.
-cat "$work/record.err"
-awk -v a="$ticks0" -v b="$ticks1" -v t0="$t0" -v t1="$t1" -v hz="$hz" -v kb="${peak_kb:-0}" 'BEGIN {
-    printf "CPU while transmitting: %.2f %% of one core\n", (b - a) / hz / (t1 - t0) * 100
-    printf "peak resident memory: %.1f MiB\n", kb / 1024
-}'
+rows="$base/rows"
+: > "$rows"
+
+# One run: server, quantum (- for PulseAudio), stalls (0 or 1). Appends a row to $rows.
+run_one() {
+    server=$1 quantum=$2 stall=$3
+    work="$base/$server-$quantum-$stall"
+    mkdir -p "$work"
+    # A server that cannot start ends the whole benchmark (with its reason).
+    start_server "$server"
+    [ "$server" = pipewire ] && set_pipewire_quantum "$quantum"
+
+    # The recording starts before the transmitter, so that its first pulse is measured too.
+    if [ "$server" = pipewire ]; then
+        "$record_pw" --sink "$pw_sink" "$work/rec.wav" "$work/rec.log" 2>"$work/record.err" &
+    else
+        "$record" "$work/rec.wav" "$work/rec.log" 2>"$work/record.err" &
+    fi
+    recorder_pid=$!
+    sleep 1
+
+    # Whole-second clock offset so that a minute starts about 7 s after launch.
+    now=$(date +%s)
+    offset=$(( (113 - now % 60) % 60 ))
+    case "$transmitter" in
+    driver)
+        LD_PRELOAD="$faketime_lib" FAKETIME="+$offset" FAKETIME_DONT_FAKE_MONOTONIC=1 \
+            "$build/tools/pendrel-sound-driver" --seconds $((seconds + 30)) "$build" \
+            >"$work/transmitter.out" 2>&1 & ;;
+    reference)
+        LD_PRELOAD="$faketime_lib" FAKETIME="+$offset" FAKETIME_DONT_FAKE_MONOTONIC=1 \
+            "$build/tools/pendrel-pw-test-player" --seconds $((seconds + 30)) \
+            >"$work/transmitter.out" 2>&1 & ;;
+    program)
+        folder="$work/program"
+        mkdir -p "$folder"
+        cp "$build/pendrel" "$build/200ms.wav" "$build/500ms.wav" "$build/800ms.wav" "$folder/"
+        printf '[Show]\r\nMessage=1\r\n[Transmit]\r\nState=1\r\n' > "$folder/setting.ini"
+        QT_QPA_PLATFORM=offscreen LD_PRELOAD="$faketime_lib" FAKETIME="+$offset" \
+            FAKETIME_DONT_FAKE_MONOTONIC=1 "$folder/pendrel" >"$work/transmitter.out" 2>&1 & ;;
+    esac
+    transmitter_pid=$!
+    if [ "$stall" = 1 ]; then
+        # 100 ms stopped, every 3 s; the phase within the second wanders from stall to stall.
+        pid=$transmitter_pid
+        ( trap 'kill -CONT $pid 2>/dev/null; exit 0' TERM
+          while kill -0 "$pid" 2>/dev/null; do
+              sleep 2.9
+              kill -STOP "$pid" 2>/dev/null; sleep 0.1; kill -CONT "$pid" 2>/dev/null
+          done ) &
+        staller_pid=$!
+    fi
+
+    ticks0=$(awk '{print $14 + $15}' "/proc/$transmitter_pid/stat" 2>/dev/null || echo 0)
+    t0=$(date +%s.%N)
+    sleep "$seconds"
+    ticks1=$(awk '{print $14 + $15}' "/proc/$transmitter_pid/stat" 2>/dev/null || echo 0)
+    t1=$(date +%s.%N)
+    peak_kb=$(awk '/^VmHWM/{print $2}' "/proc/$transmitter_pid/status" 2>/dev/null)
+    if [ -n "$staller_pid" ]; then
+        kill "$staller_pid" 2>/dev/null; wait "$staller_pid" 2>/dev/null; staller_pid=
+        kill -CONT "$transmitter_pid" 2>/dev/null
+    fi
+    # The recording ends first, so that the last pulse it holds is whole or cut by its end.
+    kill "$recorder_pid" 2>/dev/null; wait "$recorder_pid" 2>/dev/null; recorder_pid=
+    kill "$transmitter_pid" 2>/dev/null; wait "$transmitter_pid" 2>/dev/null; transmitter_pid=
+    stop_server
+
+    "$decode" $edges --min-minutes 0 "$work/rec.wav" "$work/rec.log" > "$work/decode.txt" 2>&1
+    awk -v server="$server" -v quantum="$quantum" -v stall="$stall" -v a="$ticks0" -v b="$ticks1" \
+        -v t0="$t0" -v t1="$t1" -v hz="$hz" -v kb="${peak_kb:-0}" '
+        /^pulses /        { pulses = $2; missing = $4; extra = $6 }
+        /^rising edge/    { split($0, f, /[:,] */); for (i in f) {
+                              if (f[i] ~ /^median \|\.\|/) { sub(/^median \|\.\| /, "", f[i]); med = f[i] }
+                              if (f[i] ~ /^p99/) { sub(/^p99 \|\.\| /, "", f[i]); p99 = f[i] }
+                              if (f[i] ~ /^max/) { sub(/^max \|\.\| /, "", f[i]); max = f[i] } } }
+        /^width error/    { w = $NF }
+        /^holes in the signal/ { holes = $5; longest = $7 }
+        /^stretches the recorder lost/ { lost = $5 }
+        END {
+            cpu = (t1 > t0) ? (b - a) / hz / (t1 - t0) * 100 : 0
+            why = ""
+            if (pulses + 0 == 0) why = why " no-pulses"
+            if (holes + 0 > 0) why = why " holes"
+            if (med + 0 > 0.2) why = why " median"
+            if (p99 + 0 > 0.5) why = why " p99"
+            if (max + 0 > 1) why = why " max"
+            if (w + 0 > 0.5) why = why " width"
+            if (missing + extra > 0) why = why " missing/extra"
+            verdict = why == "" ? "met" : "NOT met:" why
+            if (lost + 0 > 0) verdict = verdict " (recorder lost " lost ")"
+            printf "%-10s | %-4s | %-3s | %6d | %2d/%-2d | %7.3f %7.3f %8.3f | %4d %8.2f | %8.3f | %5.2f %% | %5.1f MiB | %s\n",
+                   server, quantum, stall ? "yes" : "no", pulses, missing, extra, med, p99, max,
+                   holes, longest, w, cpu, kb / 1024, verdict
+        }' "$work/decode.txt" >> "$rows"
+    tail -n 1 "$rows"
+}
+
+echo "Pendrel sound benchmark: $transmitter, ${seconds} s a run, null sinks at 48 kHz"
+echo "server     | q    | stl | pulses | mi/ex | edge |ms| med     p99      max | holes longest | width ms | CPU     | RSS       | targets"
+for stall in $stall_passes; do
+    for server in $servers; do
+        if [ "$server" = pipewire ]; then
+            for q in $quanta; do run_one pipewire "$q" "$stall"; done
+        elif [ "$transmitter" != reference ]; then
+            run_one pulseaudio - "$stall"
+        fi
+    done
+done
+echo
+echo "--- the table"
+echo "server     | q    | stl | pulses | mi/ex | edge |ms| med     p99      max | holes longest | width ms | CPU     | RSS       | targets"
+cat "$rows"
+echo "(each run's decoder output and recorder messages are in its folder; --keep keeps them)"
+for d in "$base"/*/; do
+    [ -s "$d/record.err" ] && { echo "--- recorder, $(basename "$d")"; cat "$d/record.err"; }
+done

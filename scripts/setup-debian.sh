@@ -10,6 +10,7 @@ $SUDO apt-get install -y -qq --no-install-recommends \
   libgtest-dev libgmock-dev \
   fonts-ipafont-gothic xdg-utils \
   xvfb xauth xdotool x11-utils imagemagick sox pulseaudio faketime \
+  pipewire pipewire-bin pipewire-pulse wireplumber libpipewire-0.3-dev dbus \
   clang libclang-rt-14-dev \
   desktop-file-utils appstream \
   dpkg-dev lintian file qt6-qpa-plugins >/dev/null

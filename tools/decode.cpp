@@ -1,9 +1,13 @@
 // Decodes a recording made by pendrel-record: the pulses, their timing against the wall clock
 // and the JJY minutes they carry.
-//   pendrel-decode [--expect-shift SECONDS] [--min-minutes N] [--edges] REC.wav REC.log
+//   pendrel-decode [--expect-shift SECONDS] [--min-minutes N] [--edges] [--fail-on-holes]
+//                  REC.wav REC.log
 // --expect-shift: each decoded minute must equal the wall-clock (UTC) minute at which its
 // second-0 marker was heard, moved by SECONDS. Exit status 0 when at least N minutes (default
-// 1) decoded and every decoded minute met the expectation.
+// 1) decoded and every decoded minute met the expectation, and with --fail-on-holes no hole
+// was found inside the signal. Every hole (a dropout of the pulse or of the low level between
+// the first pulse and the last) is counted and listed whether or not it fails the run; the
+// stretches the recorder itself lost (its "hole FIRST COUNT" log lines) are not the signal's.
 
 #include "tools/jjy_decode.h"
 
@@ -34,6 +38,7 @@ using Points = std::vector<std::pair<double, double>>;  // (index, seconds since
 struct Timeline {
     Points points;
     bool withLatency = true;
+    std::vector<tools::Hole> unheard;  // stretches the recorder lost
 };
 
 // Each fragment's first frame was heard at its arrival time less the stream latency logged
@@ -46,6 +51,12 @@ Timeline readTimeline(const std::string& logPath, double firstSecond)
     std::string line;
     while (std::getline(in, line)) {
         std::istringstream fields(line);
+        if (line.rfind("hole ", 0) == 0) {
+            std::string word;
+            std::size_t first = 0, count = 0;
+            if (fields >> word >> first >> count) timeline.unheard.push_back({first, count});
+            continue;
+        }
         double t = 0;
         long long first = 0, count = 0, latencyUs = 0;
         if (!(fields >> t >> first >> count)) continue;
@@ -144,17 +155,19 @@ int main(int argc, char** argv)
     std::optional<long long> shift;
     int minMinutes = 1;
     bool edges = false;
+    bool failOnHoles = false;
     std::string wavPath, logPath;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--expect-shift" && i + 1 < argc) shift = std::stoll(argv[++i]);
         else if (arg == "--min-minutes" && i + 1 < argc) minMinutes = std::stoi(argv[++i]);
         else if (arg == "--edges") edges = true;
+        else if (arg == "--fail-on-holes") failOnHoles = true;
         else if (wavPath.empty()) wavPath = arg;
         else logPath = arg;
     }
     if (wavPath.empty() || logPath.empty()) {
-        std::fprintf(stderr, "usage: %s [--expect-shift S] [--min-minutes N] [--edges] REC.wav REC.log\n", argv[0]);
+        std::fprintf(stderr, "usage: %s [--expect-shift S] [--min-minutes N] [--edges] [--fail-on-holes] REC.wav REC.log\n", argv[0]);
         return 2;
     }
 
@@ -221,6 +234,22 @@ int main(int argc, char** argv)
                     percentile(widthErrors, 1.0));
     }
 
+    // Holes inside the signal, each one, however the time code reads.
+    const auto holes = tools::findHoles(mono, rate, pulses, timeline.unheard);
+    double longestMs = 0;
+    for (const auto& h : holes) {
+        const double ms = static_cast<double>(h.length) * fit->b * 1000;
+        longestMs = std::max(longestMs, ms);
+        std::printf("hole at %s, %.2f ms\n", utcText(timeOf(h.start)).c_str(), ms);
+    }
+    std::printf("holes in the signal %zu longest %.2f ms\n", holes.size(), longestMs);
+    if (!timeline.unheard.empty()) {
+        std::size_t lost = 0;
+        for (const auto& u : timeline.unheard) lost += u.length;
+        std::printf("stretches the recorder lost %zu (%.1f ms), not counted as holes\n",
+                    timeline.unheard.size(), static_cast<double>(lost) * fit->b * 1000);
+    }
+
     int decoded = 0;
     bool allRight = true;
     // For reading the time code, a pulse interrupted by a dropout of under 30 ms is taken as
@@ -260,5 +289,6 @@ int main(int argc, char** argv)
                     m.dayOfYear, utcText(heard).c_str(), verdict.c_str());
     }
     std::printf("minutes decoded %d\n", decoded);
-    return decoded >= minMinutes && allRight ? 0 : 1;
+    if (failOnHoles && !holes.empty()) std::printf("FAIL: %zu holes inside the signal\n", holes.size());
+    return decoded >= minMinutes && allRight && !(failOnHoles && !holes.empty()) ? 0 : 1;
 }

@@ -1,28 +1,40 @@
 #!/bin/sh
 # End to end: the transmitter plays into a private sound server's null sink, the sink's
-# monitor is recorded, and at least one whole minute must decode to the transmitted time.
-#   e2e-sound-test.sh (--program PENDREL | --driver PENDREL-SOUND-DRIVER) --sounds FOLDER
-#                     --record PENDREL-RECORD --decode PENDREL-DECODE
+# monitor is recorded, at least one whole minute must decode to the transmitted time, and
+# there must be no hole inside the signal (a dropout bridged to read the time is still a hole).
+#   e2e-sound-test.sh [--server pulseaudio|pipewire]
+#                     (--program PENDREL | --driver PENDREL-SOUND-DRIVER | --reference PLAYER)
+#                     --sounds FOLDER --record PENDREL-RECORD [--record-pw PENDREL-RECORD-PW]
+#                     --decode PENDREL-DECODE
+# --server picks the private server (PulseAudio by default). Under PipeWire the sink is
+# recorded by --record-pw on the graph's own clock, and the transmitter finds the server
+# through XDG_RUNTIME_DIR (no PULSE_SERVER), free to use either protocol.
 # --program runs the real program from a scratch program folder whose setting.ini switches
-# transmission on with some advances; --driver runs the stand-in transmitter instead. The
+# transmission on with some advances; --driver runs the stand-in transmitter instead;
+# --reference (PipeWire only) the reference transmitter, which checks the measuring itself. The
 # clock is moved by faketime by whole seconds, so that a minute begins a few seconds after the
 # start while the sub-second phase stays the PC's. Exit 77 (skipped) only when no sound server
 # can be started.
 set -u
 
-program= driver= sounds= record= decode=
+program= driver= reference= sounds= record= record_pw= decode= server=pulseaudio
 while [ $# -gt 0 ]; do
     case "$1" in
+        --server) server=$2; shift 2 ;;
         --program) program=$2; shift 2 ;;
         --driver) driver=$2; shift 2 ;;
+        --reference) reference=$2; shift 2 ;;
         --sounds) sounds=$2; shift 2 ;;
         --record) record=$2; shift 2 ;;
+        --record-pw) record_pw=$2; shift 2 ;;
         --decode) decode=$2; shift 2 ;;
         *) echo "unknown argument $1" >&2; exit 2 ;;
     esac
 done
-if [ -z "$program$driver" ] || [ -z "$sounds" ] || [ -z "$record" ] || [ -z "$decode" ]; then
-    echo "usage: $0 (--program P | --driver D) --sounds DIR --record R --decode D" >&2
+if [ -z "$program$driver$reference" ] || [ -z "$sounds" ] || [ -z "$record" ] || [ -z "$decode" ] ||
+   { [ "$server" = pipewire ] && [ -z "$record_pw" ]; }; then
+    echo "usage: $0 [--server S] (--program P | --driver D | --reference P) --sounds DIR --record R" \
+         "[--record-pw R] --decode D" >&2
     exit 2
 fi
 
@@ -34,7 +46,7 @@ transmitter_pid= recorder_pid=
 trap end_sound_run EXIT
 trap 'exit 1' INT TERM
 
-start_sound_server
+start_server "$server"
 export TZ=UTC
 
 find_faketime
@@ -48,7 +60,11 @@ now=$(date +%s)
 offset=$(( 3 * 86400 + 7 * 3600 + (115 - now % 60) % 60 ))
 shift_seconds=$(( offset + adv_date * 86400 + adv_hour * 3600 + adv_min * 60 ))
 
-"$record" "$work/rec.wav" "$work/rec.log" 2>"$work/record.err" &
+if [ "$server" = pipewire ]; then
+    "$record_pw" --sink "$pw_sink" "$work/rec.wav" "$work/rec.log" 2>"$work/record.err" &
+else
+    "$record" "$work/rec.wav" "$work/rec.log" 2>"$work/record.err" &
+fi
 recorder_pid=$!
 
 if [ -n "$program" ]; then
@@ -61,6 +77,10 @@ if [ -n "$program" ]; then
     QT_QPA_PLATFORM=offscreen LD_PRELOAD="$faketime_lib" FAKETIME="+$offset" \
         FAKETIME_DONT_FAKE_MONOTONIC=1 \
         "$folder/$(basename "$program")" >"$work/transmitter.out" 2>&1 &
+elif [ -n "$reference" ]; then
+    LD_PRELOAD="$faketime_lib" FAKETIME="+$offset" FAKETIME_DONT_FAKE_MONOTONIC=1 \
+        "$reference" --shift $(( adv_date * 86400 + adv_hour * 3600 + adv_min * 60 )) --seconds 140 \
+        >"$work/transmitter.out" 2>&1 &
 else
     LD_PRELOAD="$faketime_lib" FAKETIME="+$offset" FAKETIME_DONT_FAKE_MONOTONIC=1 \
         "$driver" --advance "$adv_date" "$adv_hour" "$adv_min" --seconds 140 "$sounds" \
@@ -78,11 +98,11 @@ kill "$transmitter_pid" 2>/dev/null
 wait "$transmitter_pid" 2>/dev/null
 transmitter_pid=
 
-echo "clock offset $offset s, advances $adv_date d $adv_hour h $adv_min min"
-"$decode" --expect-shift "$shift_seconds" --min-minutes 1 "$work/rec.wav" "$work/rec.log"
+echo "$server: clock offset $offset s, advances $adv_date d $adv_hour h $adv_min min"
+"$decode" --expect-shift "$shift_seconds" --min-minutes 1 --fail-on-holes "$work/rec.wav" "$work/rec.log"
 status=$?
 if [ "$status" -ne 0 ]; then
-    echo "FAIL: no whole minute decoded to the transmitted time"
+    echo "FAIL: no whole minute decoded to the transmitted time, or holes inside the signal"
     echo "--- every pulse heard"
     "$decode" --edges --min-minutes 0 "$work/rec.wav" "$work/rec.log" | grep '^edge'
     echo "--- transmitter output"; cat "$work/transmitter.out"

@@ -41,6 +41,32 @@ std::vector<Pulse> findPulses(const std::vector<float>& samples, unsigned rate)
     return pulses;
 }
 
+std::vector<Hole> findHoles(const std::vector<float>& samples, unsigned rate, const std::vector<Pulse>& pulses,
+                            const std::vector<Hole>& unheard)
+{
+    std::vector<Hole> holes;
+    if (pulses.empty()) return holes;
+    float peak = 0;
+    for (float s : samples) peak = std::max(peak, std::abs(s));
+    const float floor = peak * 0.03f;
+    const std::size_t longest = rate / 2000;  // 0.5 ms
+    const std::size_t end = std::min(samples.size(), pulses.back().start + pulses.back().width);
+    std::vector<bool> lost(samples.size(), false);
+    for (const auto& u : unheard)
+        for (std::size_t n = u.start; n < std::min(samples.size(), u.start + u.length); ++n) lost[n] = true;
+    std::size_t run = 0;
+    for (std::size_t n = pulses.front().start; n <= end; ++n) {
+        const bool low = n < end && !lost[n] && std::abs(samples[n]) < floor;
+        if (low) {
+            ++run;
+            continue;
+        }
+        if (run > longest) holes.push_back({n - run, run});
+        run = 0;
+    }
+    return holes;
+}
+
 int symbolOf(double widthMs)
 {
     if (widthMs < 350) return 0;

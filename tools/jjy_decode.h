@@ -22,6 +22,20 @@ struct Pulse {
 // ignored as clicks, and so are pulses cut off by either end of the recording.
 std::vector<Pulse> findPulses(const std::vector<float>& samples, unsigned rate);
 
+// A stretch where the signal dropped out: neither the pulse nor the low level between pulses.
+struct Hole {
+    std::size_t start = 0;   // first sample of the stretch
+    std::size_t length = 0;  // samples
+};
+
+// Every stretch between the start of the first pulse and the end of the last where the signal
+// stays below 3 % of the loudest sample for longer than 0.5 ms (the low level is a tenth of
+// it, and a tone sampled at 48 kHz never sits that low for more than a sample or two). Samples
+// in `unheard` (stretches the recording itself lost) are no fault of the signal and are left
+// out.
+std::vector<Hole> findHoles(const std::vector<float>& samples, unsigned rate, const std::vector<Pulse>& pulses,
+                            const std::vector<Hole>& unheard = {});
+
 // 0 marker, 1 one, 2 zero, by the nearest of the three widths.
 int symbolOf(double widthMs);
 

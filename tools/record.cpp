@@ -2,8 +2,9 @@
 // float WAV file, and logs for every fragment received: the wall-clock time of its arrival,
 // the number of frames recorded before it, its length in frames and the stream's latency at
 // that moment in microseconds (how long before its arrival the fragment's first frame was
-// heard; negative when it arrived before it was heard). pendrel-decode fits sample index to
-// wall-clock time from that log.
+// heard; negative when it arrived before it was heard). A stretch the server could not deliver
+// is recorded as silence and logged as "hole FIRST COUNT", so that it is not taken for a hole
+// in the signal. pendrel-decode fits sample index to wall-clock time from that log.
 //   pendrel-record [--device NAME] [--seconds N] OUT.wav OUT.log
 // Stops after N seconds, or on SIGINT/SIGTERM; the files are complete either way.
 
@@ -60,6 +61,7 @@ struct Recorder {
                 sf_writef_float(r->wav, static_cast<const float*>(data), n);
             } else {  // a hole in the recording: keep the timeline with silence
                 r->holeFrames += n;
+                std::fprintf(r->log, "hole %lld %lld\n", r->frames, static_cast<long long>(n));
                 for (sf_count_t i = 0; i < n; ++i) {
                     const float zero = 0;
                     sf_writef_float(r->wav, &zero, 1);

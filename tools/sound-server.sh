@@ -1,8 +1,14 @@
-# Shared by the sound test scripts (sourced, POSIX sh): a private PulseAudio server with a null
-# sink, in its own runtime and home folders under $work, started and stopped by its pid.
-#   start_sound_server   -> sets PULSE_SERVER and server_pid; exit 77 when no server can run
+# Shared by the sound test scripts (sourced, POSIX sh): a private sound server with a null
+# sink, in its own runtime and home folders under $work, started and stopped by pid.
+#   start_sound_server      PulseAudio -> sets PULSE_SERVER and server_pid
 #   stop_sound_server
-# Requires $work (an empty scratch folder).
+#   start_pipewire_server   PipeWire (pipewire, wireplumber, pipewire-pulse on a session bus of
+#                           its own; the null sink drives the graph on its own clock)
+#                           -> sets pw_pids and pw_sink
+#   stop_pipewire_server
+#   start_server NAME / stop_server   either of the two, NAME pulseaudio or pipewire
+# The start functions exit 77 when the server cannot run here. Requires $work (an empty
+# scratch folder).
 
 start_sound_server() {
     export XDG_RUNTIME_DIR="$work/run" HOME="$work/home"
@@ -47,6 +53,123 @@ stop_sound_server() {
     fi
 }
 
+# The PipeWire stack. libpulse and libpipewire both find it through XDG_RUNTIME_DIR alone, so
+# PULSE_SERVER is left unset: a program may talk either protocol.
+start_pipewire_server() {
+    export XDG_RUNTIME_DIR="$work/run" HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config"
+    export XDG_STATE_HOME="$work/home/.state" PIPEWIRE_RUNTIME_DIR="$work/run"
+    unset PULSE_SERVER PIPEWIRE_REMOTE
+    mkdir -p "$XDG_RUNTIME_DIR" "$XDG_CONFIG_HOME/pipewire/pipewire.conf.d" \
+        "$XDG_CONFIG_HOME/wireplumber/main.lua.d" "$XDG_CONFIG_HOME/wireplumber/bluetooth.lua.d"
+    chmod 700 "$XDG_RUNTIME_DIR"
+    pw_pids= pw_sink=pendrel_test
+    for tool in pipewire wireplumber pipewire-pulse dbus-daemon pw-metadata pactl; do
+        if ! command -v "$tool" >/dev/null 2>&1; then
+            echo "SKIP: $tool is not installed"
+            exit 77
+        fi
+    done
+    # A sink that is its own clock, always running, and small quanta allowed (a virtual
+    # machine raises the smallest to 1024 otherwise).
+    cat > "$XDG_CONFIG_HOME/pipewire/pipewire.conf.d/50-pendrel-test.conf" <<CONF
+context.properties = {
+    default.clock.rate = 48000
+    default.clock.min-quantum = 64
+    vm.overrides = { default.clock.min-quantum = 64 }
+}
+context.objects = [
+    { factory = adapter
+      args = {
+          factory.name = support.null-audio-sink
+          node.name = $pw_sink
+          node.description = "Pendrel test sink"
+          media.class = Audio/Sink
+          audio.position = [ FL FR ]
+          audio.rate = 48000
+          node.driver = true
+          node.always-process = true
+          priority.driver = 2000
+          priority.session = 2000
+          monitor.channel-volumes = true
+      }
+    }
+]
+CONF
+    # No hardware: the session manager only links streams to the test sink.
+    cat > "$XDG_CONFIG_HOME/wireplumber/main.lua.d/90-pendrel-test.lua" <<CONF
+alsa_monitor.enabled = false
+v4l2_monitor.enabled = false
+libcamera_monitor.enabled = false
+CONF
+    echo 'bluez_monitor.enabled = false' > "$XDG_CONFIG_HOME/wireplumber/bluetooth.lua.d/90-pendrel-test.lua"
+
+    dbus-daemon --session --nofork --nopidfile --address="unix:path=$XDG_RUNTIME_DIR/bus" \
+        >"$work/dbus.log" 2>&1 &
+    pw_pids=$!
+    export DBUS_SESSION_BUS_ADDRESS="unix:path=$XDG_RUNTIME_DIR/bus"
+    _pw_wait "test -S $XDG_RUNTIME_DIR/bus" "the session bus" || return
+    pipewire >"$work/pipewire.log" 2>&1 &
+    pw_pids="$! $pw_pids"
+    _pw_wait "pw-cli info 0" pipewire || return
+    wireplumber >"$work/wireplumber.log" 2>&1 &
+    pw_pids="$! $pw_pids"
+    pipewire-pulse >"$work/pipewire-pulse.log" 2>&1 &
+    pw_pids="$! $pw_pids"
+    _pw_wait "pactl info" pipewire-pulse || return
+    # The session manager sets up its metadata a moment after it starts.
+    _pw_wait "pactl set-default-sink $pw_sink" "the default sink" || return
+    _pw_wait "pw-metadata -n settings 0 clock.force-quantum 0" "the settings" || return
+}
+
+# Forces the graph's quantum (frames per cycle); 0 returns it to the default.
+set_pipewire_quantum() {
+    pw-metadata -n settings 0 clock.force-quantum "$1" >/dev/null
+}
+
+# Waits up to 5 s for a command to succeed; otherwise ends the stack and skips.
+_pw_wait() {
+    tries=0
+    while ! $1 >/dev/null 2>&1; do
+        tries=$((tries + 1))
+        if [ "$tries" -gt 50 ]; then
+            echo "SKIP: $2 does not answer here (see $work/*.log)"
+            tail -n 20 "$work/pipewire.log" "$work/wireplumber.log" "$work/pipewire-pulse.log" 2>/dev/null
+            stop_pipewire_server
+            exit 77
+        fi
+        sleep 0.1
+    done
+}
+
+# Last started first: pipewire-pulse, wireplumber, pipewire, the bus.
+stop_pipewire_server() {
+    for pid in ${pw_pids:-}; do
+        kill "$pid" 2>/dev/null
+        tries=0
+        while kill -0 "$pid" 2>/dev/null && [ "$tries" -lt 50 ]; do
+            tries=$((tries + 1))
+            sleep 0.1
+        done
+        kill -9 "$pid" 2>/dev/null
+        wait "$pid" 2>/dev/null
+    done
+    pw_pids=
+}
+
+start_server() {
+    server_kind=$1
+    case "$1" in
+        pulseaudio) start_sound_server ;;
+        pipewire) start_pipewire_server ;;
+        *) echo "unknown sound server $1" >&2; exit 2 ;;
+    esac
+}
+
+stop_server() {
+    stop_sound_server
+    stop_pipewire_server
+}
+
 # Sets faketime_lib to the path of libfaketime (package faketime), which the scripts preload
 # themselves: the faketime command forks and would not pass a kill on to the program.
 find_faketime() {
@@ -61,10 +184,12 @@ find_faketime() {
 # Ends what a sound script started: the transmitter, the recorder and the server, by their
 # pids, then removes the script's work folder (kept, and named, when PENDREL_KEEP is set).
 end_sound_run() {
-    [ -n "${transmitter_pid:-}" ] && kill "$transmitter_pid" 2>/dev/null
-    [ -n "${recorder_pid:-}" ] && kill "$recorder_pid" 2>/dev/null
-    wait 2>/dev/null
-    stop_sound_server
+    for pid in ${transmitter_pid:-} ${recorder_pid:-} ${staller_pid:-}; do
+        kill "$pid" 2>/dev/null
+        kill -CONT "$pid" 2>/dev/null  # a stopped program would not end
+        wait "$pid" 2>/dev/null
+    done
+    stop_server
     [ -n "${PENDREL_KEEP:-}" ] && { echo "kept $work"; return; }
     rm -rf "$work"
 }

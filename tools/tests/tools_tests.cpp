@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -198,5 +199,38 @@ TEST(JjyDecoder, ReadsBackWhatTheProgramEncodes)
         std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d", t.year, t.month, t.day, t.hour, t.minute);
         EXPECT_EQ(m.text(), text);
         EXPECT_EQ(m.weekday, runtime::weekdayNumber(t) - 1);
+    }
+}
+
+TEST(JjyDecoder, FindsEveryHoleInsideTheSignal)
+{
+    const auto frame = symbols("0121212220 2221222110 2211221120 2121221120 2221221210 2112222220");
+    const std::size_t lead = 48000;  // silence before the first pulse is not a hole
+    const struct {
+        const char* what;
+        std::size_t at, length;  // samples silenced, from the start of the recording
+        bool lost;               // lost by the recording, not the signal
+        std::size_t holes;
+    } cases[] = {
+        {"nothing silenced", 0, 0, false, 0},
+        {"1 ms of the low level", lead + 3 * 48000 + 30000, 48, false, 1},
+        {"0.3 ms of the low level: the tone's own zeros are shorter", lead + 3 * 48000 + 30000, 14, false, 0},
+        {"0.6 ms of the low level", lead + 3 * 48000 + 30000, 29, false, 1},
+        {"2 ms inside a pulse", lead + 5 * 48000 + 4800, 96, false, 1},
+        {"the last 5 ms before the first pulse", lead - 240, 240, false, 0},
+        {"a stretch the recording lost", lead + 7 * 48000 + 30000, 480, true, 0},
+    };
+    for (const auto& c : cases) {
+        auto samples = recording(frame, lead);
+        std::fill_n(samples.begin() + static_cast<std::ptrdiff_t>(c.at), c.length, 0.0f);
+        const std::vector<tools::Hole> lost = c.lost ? std::vector<tools::Hole>{{c.at, c.length}}
+                                                     : std::vector<tools::Hole>{};
+        const auto holes = tools::findHoles(samples, 48000, tools::findPulses(samples, 48000), lost);
+        ASSERT_EQ(holes.size(), c.holes) << c.what;
+        if (c.holes) {
+            // The tone's own zero crossings may add a sample at either end.
+            EXPECT_NEAR(static_cast<double>(holes[0].start), static_cast<double>(c.at), 1) << c.what;
+            EXPECT_NEAR(static_cast<double>(holes[0].length), static_cast<double>(c.length), 2) << c.what;
+        }
     }
 }

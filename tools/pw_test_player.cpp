@@ -1,0 +1,193 @@
+// A reference transmitter for checking the recorder and the decoder: a native PipeWire playback
+// stream that computes every frame from the moment it will be played, so that what reaches
+// the sink is the signal as it should be (edges on the second, exact widths, the low level
+// never broken). It starts at the next minute of the UTC clock and sends the real time code.
+//   pendrel-pw-test-player [--seconds N] [--shift SECONDS] [--now]
+// --shift sends the time SECONDS ahead; --now starts at the next second instead. Prints, per minute, how far ahead of its edge the
+// buffer holding the second-0 edge was written: a recorder that places an edge before the
+// moment it was written is wrong.
+//
+// The moment of a frame: the stream's time report gives the graph's cycle start (now) and the
+// delay until the next frame written is played; frames already queued play first.
+
+#include "runtime/datetime.h"
+#include "timecode/timecode.h"
+
+#include <pipewire/pipewire.h>
+#include <spa/param/audio/format-utils.h>
+
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <ctime>
+#include <numbers>
+#include <string>
+
+namespace {
+
+constexpr unsigned kRate = 48000;
+constexpr double kHigh = 0.97723722;
+constexpr double kTone = 40000.0 / 3;
+
+std::int64_t ns(clockid_t id)
+{
+    timespec t{};
+    clock_gettime(id, &t);
+    return static_cast<std::int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
+struct Player {
+    pw_main_loop* loop = nullptr;
+    pw_stream* stream = nullptr;
+    long long shift = 0;
+    long long startSecond = 0;       // the first minute sent, in UTC seconds
+    long long codeMinute = -1;
+    timecode::Frame code{};
+    long long reportedMinute = -1;
+
+    // One frame of the signal at a wall-clock moment given in whole seconds and nanoseconds.
+    float frameAt(long long second, std::int64_t nanos)
+    {
+        if (second < startSecond) return 0;
+        const long long minute = second - ((second % 60) + 60) % 60;
+        if (minute != codeMinute) {
+            using namespace std::chrono;
+            const runtime::LocalTime t{microseconds((minute + shift) * 1000000)};
+            code = timecode::timecode(runtime::toDateTime(t));
+            codeMinute = minute;
+        }
+        const int symbol = code[static_cast<std::size_t>(second - minute)];
+        const std::int64_t widthNs = symbol == 0 ? 200000000 : symbol == 1 ? 500000000 : 800000000;
+        const double level = nanos < widthNs ? kHigh : kHigh / 10;
+        const double phase = std::fmod(kTone * static_cast<double>(nanos) * 1e-9, 1.0);
+        return static_cast<float>(level * std::sin(2 * std::numbers::pi * phase));
+    }
+
+    static void onProcess(void* self)
+    {
+        auto* p = static_cast<Player*>(self);
+        pw_buffer* b = pw_stream_dequeue_buffer(p->stream);
+        if (!b) return;
+        pw_time time{};
+        pw_stream_get_time_n(p->stream, &time, sizeof time);
+        const std::int64_t m0 = ns(CLOCK_MONOTONIC);
+        const std::int64_t real = ns(CLOCK_REALTIME);
+        const std::int64_t m1 = ns(CLOCK_MONOTONIC);
+        const std::int64_t toReal = real - (m0 + m1) / 2;
+        spa_data& d = b->buffer->datas[0];
+        auto* out = static_cast<float*>(d.data);
+        if (!out) return;
+        std::uint32_t frames = d.maxsize / (2 * sizeof(float));
+        if (b->requested && b->requested < frames) frames = static_cast<std::uint32_t>(b->requested);
+        const double nsPerTick = time.rate.denom ? 1e9 * time.rate.num / time.rate.denom : 1e9 / kRate;
+        const std::int64_t aheadTicks = time.delay + static_cast<std::int64_t>(time.queued + time.buffered);
+        const std::int64_t firstNs = time.now + toReal + std::llround(static_cast<double>(aheadTicks) * nsPerTick);
+        for (std::uint32_t i = 0; i < frames; ++i) {
+            const std::int64_t t = firstNs + static_cast<std::int64_t>(std::llround(static_cast<double>(i) * 1e9 / kRate));
+            const long long second = t / 1000000000;
+            const std::int64_t nanos = t - second * 1000000000;
+            const float v = p->frameAt(second, nanos);
+            out[2 * i] = v;
+            out[2 * i + 1] = v;
+            if (nanos < 1000000000 / kRate && second >= p->startSecond && second != p->reportedMinute &&
+                (second % 60 == 0 || second < p->startSecond + 3)) {
+                p->reportedMinute = second;
+                std::printf("edge at %lld written %.3f ms ahead (delay %lld, queued %llu, "
+                            "buffered %llu, %u frames)\n", second, static_cast<double>(t - real) / 1e6,
+                            static_cast<long long>(time.delay), static_cast<unsigned long long>(time.queued),
+                            static_cast<unsigned long long>(time.buffered), frames);
+                std::fflush(stdout);
+            }
+        }
+        d.chunk->offset = 0;
+        d.chunk->stride = 2 * sizeof(float);
+        d.chunk->size = frames * 2 * sizeof(float);
+        pw_stream_queue_buffer(p->stream, b);
+    }
+};
+
+pw_main_loop* g_loop = nullptr;
+
+void onSignal(void*, int)
+{
+    pw_main_loop_quit(g_loop);
+}
+
+void onTimeout(void* loop, std::uint64_t)
+{
+    pw_main_loop_quit(static_cast<pw_main_loop*>(loop));
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    double seconds = 130;
+    bool startNow = false;
+    Player p;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--seconds" && i + 1 < argc) seconds = std::stod(argv[++i]);
+        else if (arg == "--shift" && i + 1 < argc) p.shift = std::stoll(argv[++i]);
+        else if (arg == "--now") startNow = true;
+        else {
+            std::fprintf(stderr, "usage: %s [--seconds N] [--shift SECONDS]\n", argv[0]);
+            return 2;
+        }
+    }
+    const long long now = ns(CLOCK_REALTIME) / 1000000000;
+    p.startSecond = startNow ? now + 1 : now - now % 60 + 60;
+
+    pw_init(&argc, &argv);
+    p.loop = pw_main_loop_new(nullptr);
+    g_loop = p.loop;
+    pw_loop* loop = pw_main_loop_get_loop(p.loop);
+    pw_loop_add_signal(loop, SIGINT, onSignal, nullptr);
+    pw_loop_add_signal(loop, SIGTERM, onSignal, nullptr);
+    spa_source* timer = pw_loop_add_timer(loop, onTimeout, p.loop);
+    timespec value{static_cast<time_t>(seconds), static_cast<long>((seconds - std::floor(seconds)) * 1e9)};
+    pw_loop_update_timer(loop, timer, &value, nullptr, false);
+
+    static const pw_stream_events events = [] {
+        pw_stream_events e{};
+        e.version = PW_VERSION_STREAM_EVENTS;
+        e.process = &Player::onProcess;
+        return e;
+    }();
+    pw_properties* props = pw_properties_new(PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CATEGORY, "Playback",
+                                             PW_KEY_MEDIA_ROLE, "Music", PW_KEY_NODE_NAME,
+                                             "pendrel-test-player", nullptr);
+    // The real-time client set-up: the data thread runs at real-time priority where allowed.
+    pw_context* context = pw_context_new(loop, pw_properties_new(PW_KEY_CONFIG_NAME, "client-rt.conf", nullptr), 0);
+    pw_core* core = context ? pw_context_connect(context, nullptr, 0) : nullptr;
+    if (!core) {
+        std::fprintf(stderr, "%s: no PipeWire server\n", argv[0]);
+        return 1;
+    }
+    spa_hook streamListener{};
+    p.stream = pw_stream_new(core, "pendrel-test-player", props);
+    pw_stream_add_listener(p.stream, &streamListener, &events, &p);
+    std::uint8_t buffer[1024];
+    spa_pod_builder builder = SPA_POD_BUILDER_INIT(buffer, sizeof buffer);
+    spa_audio_info_raw raw{};
+    raw.format = SPA_AUDIO_FORMAT_F32;
+    raw.rate = kRate;
+    raw.channels = 2;
+    raw.position[0] = SPA_AUDIO_CHANNEL_FL;
+    raw.position[1] = SPA_AUDIO_CHANNEL_FR;
+    const spa_pod* params[1] = {spa_format_audio_raw_build(&builder, SPA_PARAM_EnumFormat, &raw)};
+    const auto flags = static_cast<pw_stream_flags>(PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS |
+                                                    PW_STREAM_FLAG_RT_PROCESS);
+    if (pw_stream_connect(p.stream, PW_DIRECTION_OUTPUT, PW_ID_ANY, flags, params, 1) < 0) {
+        std::fprintf(stderr, "pendrel-pw-test-player: no PipeWire server\n");
+        return 1;
+    }
+    pw_main_loop_run(p.loop);
+    pw_stream_destroy(p.stream);
+    pw_core_disconnect(core);
+    pw_context_destroy(context);
+    pw_main_loop_destroy(p.loop);
+    pw_deinit();
+    return 0;
+}

@@ -1,0 +1,286 @@
+// Records what a PipeWire sink plays, through a native capture stream of its monitor, into a
+// mono 48 kHz float WAV file (the left channel), and writes the same log as pendrel-record:
+// per buffer the wall-clock time, the index of its first frame, its length in frames and a
+// latency in microseconds, such that time - latency is the moment the first frame was played.
+//   pendrel-record-pw [--sink NAME] [--seconds N] [--verbose] OUT.wav OUT.log
+//
+// The moment comes from the graph's own clock, not from a latency the server reports: every
+// cycle the stream's time report carries the driver's position (ticks) at the cycle's start
+// (now, CLOCK_MONOTONIC), and a sink driven by its own clock plays the frame at that position
+// at that moment; that is also what playback streams are told. The sink takes its frames at the
+// end of a cycle, and what its monitor puts out then reaches a capture stream in the following
+// cycle: the buffer in hand started one buffer length before the reported position (and the
+// delay the report names, zero for a monitor, before that). The monotonic moment is carried over to
+// CLOCK_REALTIME by reading both clocks back to back in the same callback. A cycle the stream
+// missed shows as a jump in the position; it is recorded as silence, so the file's timeline
+// stays the graph's, and logged as "hole FIRST COUNT" so that it is not taken for a hole in
+// the signal.
+// Stops after N seconds, or on SIGINT/SIGTERM; the files are complete either way.
+
+#include <pipewire/pipewire.h>
+#include <spa/param/audio/format-utils.h>
+#include <sndfile.h>
+
+#include <atomic>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr unsigned kRate = 48000;
+constexpr unsigned kChannels = 2;
+
+struct Entry {
+    std::int64_t realNs;    // CLOCK_REALTIME of the cycle's start
+    long long first;        // index of the buffer's first frame in the file
+    long long count;
+    std::int64_t latencyNs; // how long before realNs the first frame was played
+};
+
+std::int64_t ns(clockid_t id)
+{
+    timespec t{};
+    clock_gettime(id, &t);
+    return static_cast<std::int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
+struct Recorder {
+    pw_main_loop* loop = nullptr;
+    pw_stream* stream = nullptr;
+    spa_hook listener{};
+    std::vector<float> samples;    // the left channel, filled by the data thread
+    std::vector<Entry> entries;
+    long long frames = 0;
+    long long holeFrames = 0;
+    std::vector<std::pair<long long, long long>> holesLost;  // first frame, count
+    bool havePosition = false;
+    std::uint64_t nextTicks = 0;   // position expected for the next buffer's first frame
+    bool verbose = false;
+    bool stopping = false;
+    std::atomic<bool> failed{false};
+
+    static void onProcess(void* self)
+    {
+        auto* r = static_cast<Recorder*>(self);
+        // A late cycle finds more than one buffer waiting: the oldest first.
+        pw_buffer* ready[16];
+        std::size_t count = 0;
+        long long total = 0;
+        while (count < 16) {
+            pw_buffer* b = pw_stream_dequeue_buffer(r->stream);
+            if (!b) break;
+            const spa_data& d = b->buffer->datas[0];
+            const std::uint32_t stride = d.chunk->stride ? static_cast<std::uint32_t>(d.chunk->stride)
+                                                         : kChannels * sizeof(float);
+            total += d.chunk->size / stride;
+            ready[count++] = b;
+        }
+        if (count == 0) return;
+        pw_time time{};
+        pw_stream_get_time_n(r->stream, &time, sizeof time);
+        // The monotonic to realtime offset, from readings taken back to back.
+        const std::int64_t m0 = ns(CLOCK_MONOTONIC);
+        const std::int64_t real = ns(CLOCK_REALTIME);
+        const std::int64_t m1 = ns(CLOCK_MONOTONIC);
+        const std::int64_t toReal = real - (m0 + m1) / 2;
+        const bool rateKnown = time.rate.denom != 0 && time.rate.num != 0;
+        // The sink renders a cycle's frames at the end of the cycle and its monitor reaches
+        // this stream in the next one: what is in hand ends at the reported position, and
+        // started its length (and the reported delay) before it.
+        std::int64_t behind = time.delay + total;
+        for (std::size_t k = 0; k < count; ++k) {
+            const spa_data& d = ready[k]->buffer->datas[0];
+            const std::uint32_t stride = d.chunk->stride ? static_cast<std::uint32_t>(d.chunk->stride)
+                                                         : kChannels * sizeof(float);
+            const long long n = d.chunk->size / stride;
+            const auto* data = d.data ? static_cast<const float*>(SPA_PTROFF(d.data, d.chunk->offset, void))
+                                      : nullptr;
+            const std::uint64_t firstTicks = time.ticks - static_cast<std::uint64_t>(behind);
+            if (r->havePosition && rateKnown && firstTicks > r->nextTicks) {
+                // Cycles this stream missed: silence in their place keeps the timeline.
+                const auto gap = static_cast<long long>(firstTicks - r->nextTicks);
+                if (gap < 10LL * kRate) r->lose(gap);
+            }
+            if (n > 0) {
+                const std::int64_t latencyNs =
+                    rateKnown ? behind * 1000000000LL * time.rate.num / time.rate.denom : 0;
+                if (data) {
+                    r->entries.push_back({time.now + toReal, r->frames, n, latencyNs});
+                    for (long long i = 0; i < n; ++i)
+                        r->samples.push_back(data[i * (stride / sizeof(float))]);
+                    r->frames += n;
+                } else {
+                    r->lose(n);
+                }
+            }
+            if (r->verbose && r->entries.size() % 500 == 1)
+                std::fprintf(stderr, "now %lld ticks %llu delay %lld rate %u/%u queued %llu buffered %llu "
+                             "frames %lld of %zu buffers, callback %+.3f ms after the cycle start\n",
+                             static_cast<long long>(time.now), static_cast<unsigned long long>(time.ticks),
+                             static_cast<long long>(time.delay), time.rate.num, time.rate.denom,
+                             static_cast<unsigned long long>(time.queued),
+                             static_cast<unsigned long long>(time.buffered), n, count,
+                             static_cast<double>(m0 - time.now) / 1e6);
+            if (rateKnown) {
+                r->nextTicks = firstTicks + static_cast<std::uint64_t>(n);
+                r->havePosition = true;
+            }
+            behind -= n;
+            pw_stream_queue_buffer(r->stream, ready[k]);
+        }
+    }
+
+    // Frames the recording does not have, kept as silence and logged as lost.
+    void lose(long long n)
+    {
+        holesLost.push_back({frames, n});
+        samples.insert(samples.end(), static_cast<std::size_t>(n), 0.0f);
+        frames += n;
+        holeFrames += n;
+    }
+
+    static void onState(void* self, pw_stream_state, pw_stream_state state, const char* error)
+    {
+        auto* r = static_cast<Recorder*>(self);
+        if (r->stopping) return;
+        if (state == PW_STREAM_STATE_ERROR || state == PW_STREAM_STATE_UNCONNECTED) {
+            std::fprintf(stderr, "pendrel-record-pw: the recording stream ended%s%s\n",
+                         error ? ": " : "", error ? error : "");
+            r->failed = true;
+            pw_main_loop_quit(r->loop);
+        }
+    }
+};
+
+pw_main_loop* g_loop = nullptr;
+
+void onSignal(void*, int)
+{
+    pw_main_loop_quit(g_loop);
+}
+
+void onTimeout(void* loop, std::uint64_t)
+{
+    pw_main_loop_quit(static_cast<pw_main_loop*>(loop));
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    std::string sink, wavPath, logPath;
+    double seconds = 0;
+    bool verbose = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--sink" && i + 1 < argc) sink = argv[++i];
+        else if (arg == "--seconds" && i + 1 < argc) seconds = std::stod(argv[++i]);
+        else if (arg == "--verbose") verbose = true;
+        else if (wavPath.empty()) wavPath = arg;
+        else logPath = arg;
+    }
+    if (wavPath.empty() || logPath.empty()) {
+        std::fprintf(stderr, "usage: %s [--sink NAME] [--seconds N] [--verbose] OUT.wav OUT.log\n", argv[0]);
+        return 2;
+    }
+    SF_INFO info{};
+    info.samplerate = kRate;
+    info.channels = 1;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+    SNDFILE* wav = sf_open(wavPath.c_str(), SFM_WRITE, &info);
+    FILE* log = std::fopen(logPath.c_str(), "w");
+    if (!wav || !log) {
+        std::fprintf(stderr, "pendrel-record-pw: cannot write %s or %s\n", wavPath.c_str(), logPath.c_str());
+        return 1;
+    }
+
+    pw_init(&argc, &argv);
+    Recorder r;
+    r.verbose = verbose;
+    // Room for long recordings without growing in the data thread.
+    const double reserveSeconds = seconds > 0 ? seconds + 30 : 900;
+    r.samples.reserve(static_cast<std::size_t>(reserveSeconds * kRate));
+    r.entries.reserve(static_cast<std::size_t>(reserveSeconds * kRate / 64));
+    r.holesLost.reserve(4096);
+    r.loop = pw_main_loop_new(nullptr);
+    g_loop = r.loop;
+    pw_loop* loop = pw_main_loop_get_loop(r.loop);
+    pw_loop_add_signal(loop, SIGINT, onSignal, nullptr);
+    pw_loop_add_signal(loop, SIGTERM, onSignal, nullptr);
+    if (seconds > 0) {
+        spa_source* timer = pw_loop_add_timer(loop, onTimeout, r.loop);
+        timespec value{static_cast<time_t>(seconds), static_cast<long>((seconds - std::floor(seconds)) * 1e9)};
+        pw_loop_update_timer(loop, timer, &value, nullptr, false);
+    }
+
+    pw_properties* props = pw_properties_new(PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CATEGORY, "Capture",
+                                             PW_KEY_MEDIA_ROLE, "Production", PW_KEY_STREAM_CAPTURE_SINK,
+                                             "true", PW_KEY_NODE_NAME, "pendrel-record", nullptr);
+    if (!sink.empty()) pw_properties_set(props, PW_KEY_TARGET_OBJECT, sink.c_str());
+    static const pw_stream_events events = [] {
+        pw_stream_events e{};
+        e.version = PW_VERSION_STREAM_EVENTS;
+        e.state_changed = &Recorder::onState;
+        e.process = &Recorder::onProcess;
+        return e;
+    }();
+    // The real-time client set-up: the data thread runs at real-time priority where allowed.
+    pw_context* context = pw_context_new(loop, pw_properties_new(PW_KEY_CONFIG_NAME, "client-rt.conf", nullptr), 0);
+    pw_core* core = context ? pw_context_connect(context, nullptr, 0) : nullptr;
+    if (!core) {
+        std::fprintf(stderr, "%s: no PipeWire server\n", argv[0]);
+        return 1;
+    }
+    spa_hook streamListener{};
+    r.stream = pw_stream_new(core, "pendrel-record", props);
+    pw_stream_add_listener(r.stream, &streamListener, &events, &r);
+
+    // The sink's own format: no conversion, no resampling between the sink and the file.
+    std::uint8_t buffer[1024];
+    spa_pod_builder builder = SPA_POD_BUILDER_INIT(buffer, sizeof buffer);
+    spa_audio_info_raw raw{};
+    raw.format = SPA_AUDIO_FORMAT_F32;
+    raw.rate = kRate;
+    raw.channels = kChannels;
+    raw.position[0] = SPA_AUDIO_CHANNEL_FL;
+    raw.position[1] = SPA_AUDIO_CHANNEL_FR;
+    const spa_pod* params[1] = {spa_format_audio_raw_build(&builder, SPA_PARAM_EnumFormat, &raw)};
+    const auto flags = static_cast<pw_stream_flags>(PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS |
+                                                    PW_STREAM_FLAG_RT_PROCESS);
+    if (pw_stream_connect(r.stream, PW_DIRECTION_INPUT, PW_ID_ANY, flags, params, 1) < 0) {
+        std::fprintf(stderr, "pendrel-record-pw: no PipeWire server\n");
+        return 1;
+    }
+    pw_main_loop_run(r.loop);
+    r.stopping = true;
+    pw_stream_disconnect(r.stream);
+    pw_stream_destroy(r.stream);
+    pw_core_disconnect(core);
+    pw_context_destroy(context);
+
+    sf_writef_float(wav, r.samples.data(), static_cast<sf_count_t>(r.samples.size()));
+    sf_close(wav);
+    for (const Entry& e : r.entries) {
+        const std::int64_t secs = e.realNs / 1000000000;
+        std::fprintf(log, "%lld.%09lld %lld %lld %lld\n", static_cast<long long>(secs),
+                     static_cast<long long>(e.realNs - secs * 1000000000), e.first, e.count,
+                     static_cast<long long>(std::llround(static_cast<double>(e.latencyNs) / 1000)));
+    }
+    for (const auto& [first, count] : r.holesLost) std::fprintf(log, "hole %lld %lld\n", first, count);
+    std::fclose(log);
+    if (r.holeFrames > 0)
+        std::fprintf(stderr, "pendrel-record-pw: %lld frames were holes in the recording (silence), in %zu places\n",
+                     r.holeFrames, r.holesLost.size());
+    pw_main_loop_destroy(r.loop);
+    pw_deinit();
+    if (r.entries.empty()) {
+        std::fprintf(stderr, "pendrel-record-pw: nothing was recorded\n");
+        return 1;
+    }
+    return r.failed ? 1 : 0;
+}
