@@ -6,7 +6,7 @@ export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update -qq
 $SUDO apt-get install -y -qq --no-install-recommends \
   build-essential cmake ninja-build pkg-config git \
-  qt6-base-dev libgl-dev libx11-dev libpulse-dev libpipewire-0.3-dev libsndfile1-dev \
+  qt6-base-dev libgl-dev libx11-dev libpulse-dev libsndfile1-dev \
   libgtest-dev libgmock-dev \
   fonts-ipafont-gothic xdg-utils \
   xvfb xauth xdotool x11-utils imagemagick sox pulseaudio faketime \
