@@ -167,6 +167,7 @@ public:
     // episode; switching off ends an episode without a word. An output whose status is all
     // empty (it reports nothing) is shown as unknown and never told.
     void checkSignal();
+    void warnIfCarrierCannotPass(const platform::SoundStatus& status);
 
 signals:
     // A click of the transmit switch that changed the selection, by the user (mouse, space
@@ -229,6 +230,9 @@ private:
     // Set once the user has been told the clock is not synchronised; cleared when a switch-on
     // finds it synchronised again.
     bool m_clockWarned = false;
+    // The output rate and carrier the user was last told cannot go together; 0: none yet.
+    unsigned m_carrierWarnedRate = 0;
+    long m_carrierWarnedHz = 0;
 };
 
 }  // namespace app

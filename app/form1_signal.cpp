@@ -4,8 +4,13 @@
 
 #include "form1.h"
 
+#include "mod_ini_edit.h"
+
 #include <QFileInfo>
 #include <QMessageBox>
+
+#include <cmath>
+#include <cstdio>
 
 namespace app {
 
@@ -114,6 +119,9 @@ void Form1::checkSignal()
         problem += (problem.isEmpty() ? QString() : QStringLiteral("\n\n")) + p.detail;
     const runtime::LocalTime now = m_services.clock->now();
 
+    if (transmitting)
+        warnIfCarrierCannotPass(status);
+
     if (!transmitting) {
         m_inEpisode = false;
         m_signalProblem.clear();
@@ -152,6 +160,36 @@ void Form1::checkSignal()
     }
     m_inEpisode = true;
     m_signalBox = showMessage(QMessageBox::Warning, text, QStringLiteral("PendrelSignalMessage"));
+}
+
+// A device fed at a rate carries tones only up to a little below half of it: a direct 40 kHz
+// set through a 48 kHz output never reaches the clock. The program keeps sending (the user may
+// be about to change the rate) and says so once for each rate and carrier.
+void Form1::warnIfCarrierCannotPass(const platform::SoundStatus& status)
+{
+    constexpr double kPassable = 0.45;
+    if (status.outputRate == 0 || status.carrierHz <= kPassable * status.outputRate)
+        return;
+    const long carrier = std::lround(status.carrierHz);
+    if (status.outputRate == m_carrierWarnedRate && carrier == m_carrierWarnedHz)
+        return;
+    m_carrierWarnedRate = status.outputRate;
+    m_carrierWarnedHz = carrier;
+    std::fprintf(stderr, "pendrel: the sound output runs at %u Hz, too slow for the %ld Hz tone of "
+                 "the pulse files; sending on\n", status.outputRate, carrier);
+    showMessage(QMessageBox::Warning,
+                QStringLiteral("音声ファイルの信号は %1 kHz ですが、音声の出力が %2 kHz で動いているため、"
+                               "この信号は出力されません（出せるのは %3 kHz ぐらいまでです）。"
+                               "電波時計は合わせられません。送信はこのまま続けます。\n\n"
+                               "サウンドサーバーを 96 kHz か 192 kHz で動かすか、13 kHz（40 kHz の"
+                               "電波時計用）や 20 kHz（60 kHz 用）の音声ファイルに戻してください"
+                               "（%4/pendrel-make-sounds %4）。詳しくはマニュアルの"
+                               "「音声ファイルの種類と出力の周波数」をご覧ください。")
+                    .arg(status.carrierHz / 1000, 0, 'f', 1)
+                    .arg(status.outputRate / 1000.0, 0, 'f', 1)
+                    .arg(kPassable * status.outputRate / 1000, 0, 'f', 1)
+                    .arg(QString::fromStdString(programFolder())),
+                QStringLiteral("PendrelCarrierMessage"));
 }
 
 // The PC clock is what the radio clock gets set to; say so when nothing keeps it right.

@@ -44,6 +44,7 @@ constexpr int kRelayLifeFd = 4;
 // than it leaves no hole. Refilled every kFeedInterval.
 constexpr double kFillSeconds = 0.150;
 constexpr auto kFeedInterval = std::chrono::milliseconds(10);
+constexpr std::uint32_t kRingFrames = 96000;
 
 std::int64_t monotonicNs()
 {
@@ -89,10 +90,10 @@ void initPipeWire()
 // ring ahead of what the relay has handed to the graph; the relay writes back where the graph
 // is and when the next frame will be heard. Positions count frames of one continuous stream.
 struct RelayBlock {
-    std::uint32_t rate = 0;
     std::uint32_t channels = 0;
     std::uint32_t ringFrames = 0;
     // program -> relay
+    std::atomic<std::uint32_t> rate{0};  // the stream's; a change reopens it
     std::atomic<std::uint64_t> written{0};
     std::atomic<std::uint32_t> wantStream{0};
     // relay -> program
@@ -103,6 +104,7 @@ struct RelayBlock {
     std::atomic<std::uint32_t> epoch{0};      // a new stream: the timing starts over
     std::atomic<std::uint32_t> reachable{0};
     std::atomic<std::uint32_t> streaming{0};
+    std::atomic<std::uint32_t> graphRate{0};  // what the graph runs at; 0 until known
     std::atomic<std::uint32_t> deviceSeq{0};
     char device[256] = {};
 
@@ -145,6 +147,8 @@ struct Relay {
     std::map<std::uint32_t, Sink> sinks;
     std::uint32_t metadataId = SPA_ID_INVALID;
     std::string defaultSink;
+
+    std::uint32_t streamRate = 0;  // what the open stream was opened at
 
     // Data thread only.
     std::uint64_t lastTicks = 0;
@@ -263,6 +267,7 @@ struct Relay {
 
     void followWish()
     {
+        if (stream && streamRate != block.rate.load()) closeStream();
         if (block.wantStream.load() != 0)
             openStream();
         else
@@ -345,7 +350,8 @@ struct Relay {
         spa_pod_builder b = SPA_POD_BUILDER_INIT(buffer, sizeof buffer);
         spa_audio_info_raw info{};
         info.format = SPA_AUDIO_FORMAT_F32;
-        info.rate = block.rate;
+        streamRate = block.rate.load();
+        info.rate = streamRate;
         info.channels = block.channels;
         if (info.channels == 2) {
             info.position[0] = SPA_AUDIO_CHANNEL_FL;
@@ -387,8 +393,9 @@ struct Relay {
         if (!b) return;
         spa_data& data = b->buffer->datas[0];
         const std::uint32_t channels = blk.channels;
+        const std::uint32_t rate = r->streamRate;
         const std::uint32_t stride = static_cast<std::uint32_t>(sizeof(float)) * channels;
-        if (!data.data || stride == 0) {
+        if (!data.data || stride == 0 || rate == 0) {
             pw_stream_queue_buffer(r->stream, b);
             return;
         }
@@ -404,14 +411,15 @@ struct Relay {
             // comes next is heard when it was placed to be.
             if (r->lastTicks != 0 && t.ticks > r->lastTicks) {
                 const double graphPerFrame = static_cast<double>(t.rate.denom) /
-                                             (static_cast<double>(t.rate.num) * blk.rate);
+                                             (static_cast<double>(t.rate.num) * rate);
                 const auto gap = static_cast<std::uint64_t>(
                     static_cast<double>(t.ticks - r->lastTicks) / graphPerFrame + 0.5);
-                if (gap > r->lastFrames + blk.rate / 500) consumed += gap - r->lastFrames;
+                if (gap > r->lastFrames + rate / 500) consumed += gap - r->lastFrames;
             }
             r->lastTicks = t.ticks;
+            if (t.rate.num == 1) blk.graphRate.store(t.rate.denom, std::memory_order_relaxed);
             const double tickNs = 1e9 * t.rate.num / t.rate.denom;
-            const double frameNs = 1e9 / blk.rate;
+            const double frameNs = 1e9 / rate;
             const double aheadNs = static_cast<double>(t.delay) * tickNs +
                                    (static_cast<double>(t.buffered) +
                                     static_cast<double>(t.queued / stride)) * frameNs;
@@ -517,7 +525,8 @@ struct PipeWireSound::Impl {
     {
         const std::string exe = ownExecutable();
         if (exe.empty()) return false;
-        const std::uint32_t ringFrames = owner.m_format.rate / 2;
+        // Room for half a second at the highest rate the files can bring.
+        const std::uint32_t ringFrames = kRingFrames;
         blockBytes = RelayBlock::bytes(ringFrames, owner.m_format.channels);
         const int memFd = memfd_create("pendrel-sound", MFD_CLOEXEC);
         if (memFd < 0) return false;
@@ -531,7 +540,7 @@ struct PipeWireSound::Impl {
             return false;
         }
         block = new (mem) RelayBlock;
-        block->rate = owner.m_format.rate;
+        block->rate = owner.rate();
         block->channels = owner.m_format.channels;
         block->ringFrames = ringFrames;
 
@@ -596,16 +605,21 @@ struct PipeWireSound::Impl {
         }
         if (!on) owner.dropEverything();
         block->wantStream.store(on ? 1 : 0);
+        poke();
+        wake.notify_one();
+    }
+
+    // Tells the relay to look at what the program wants of its stream.
+    void poke()
+    {
         const char byte = 1;
         [[maybe_unused]] const ssize_t n = ::write(lifeFd, &byte, 1);
-        wake.notify_one();
     }
 
     // Keeps the ring written ahead of the graph and brings the relay's reports in. Sleeps
     // whenever nothing is transmitted.
     void feed()
     {
-        const auto fill = static_cast<std::uint64_t>(kFillSeconds * owner.m_format.rate);
         const std::uint32_t channels = owner.m_format.channels;
         std::uint32_t epoch = 0;
         std::uint32_t lastSeq = 0;
@@ -618,8 +632,9 @@ struct PipeWireSound::Impl {
 
             if (const std::uint32_t e = block->epoch.load(); e != epoch) {
                 epoch = e;
-                owner.m_clock.reset();
+                owner.m_clock.reset(block->rate.load());
             }
+            const auto fill = static_cast<std::uint64_t>(kFillSeconds * block->rate.load());
             const std::uint64_t consumed = block->consumed.load(std::memory_order_acquire);
             auto written = static_cast<std::uint64_t>(owner.m_timeline.written());
             if (consumed > written) {  // the relay played on past what was written: lost frames
@@ -658,6 +673,7 @@ struct PipeWireSound::Impl {
         } while (before % 2 != 0 || block->deviceSeq.load() != before);
         device[sizeof device - 1] = '\0';
         const bool running = block->streaming.load() != 0;
+        owner.setOutputRate(running ? block->graphRate.load() : 0);
         owner.setServerState(block->reachable.load() != 0, running, running ? device : "");
     }
 };
@@ -680,6 +696,13 @@ PipeWireSound::~PipeWireSound()
 void PipeWireSound::setTransmitting(bool on)
 {
     if (m_started) m_impl->setTransmitting(on);
+}
+
+void PipeWireSound::rateChanged(unsigned rate)
+{
+    if (!m_started) return;
+    m_impl->block->rate.store(rate);
+    m_impl->poke();
 }
 
 namespace {

@@ -45,6 +45,7 @@ struct PulseSound::Impl {
     bool priorityRaised = false;
     bool transmitting = false;
     std::string device;
+    std::uint32_t sinkIndex = PA_INVALID_INDEX;
 
     void publish()
     {
@@ -66,7 +67,7 @@ struct PulseSound::Impl {
     void openStream()
     {
         // A new stream starts a new timeline: its frame 0 is the first frame written.
-        owner.m_clock.reset();
+        owner.m_clock.reset(sampleFormat.rate);
         owner.m_timeline.restart();
         pa_channel_map map;
         pa_channel_map_init_auto(&map, sampleFormat.channels, PA_CHANNEL_MAP_DEFAULT);
@@ -165,6 +166,10 @@ struct PulseSound::Impl {
                 raisePriority();
                 d->priorityRaised = true;
             }
+            // A device that changes its rate (or its description) is looked at again.
+            pa_context_set_subscribe_callback(c, &Impl::onServerEvent, d);
+            if (pa_operation* op = pa_context_subscribe(c, PA_SUBSCRIPTION_MASK_SINK, nullptr, nullptr))
+                pa_operation_unref(op);
             if (!d->stream && d->transmitting) d->openStream();
             d->publish();
             break;
@@ -194,6 +199,15 @@ struct PulseSound::Impl {
         }
     }
 
+    static void onServerEvent(pa_context*, pa_subscription_event_type_t type, std::uint32_t index,
+                              void* self)
+    {
+        auto* d = static_cast<Impl*>(self);
+        if ((type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) == PA_SUBSCRIPTION_EVENT_SINK
+            && index == d->sinkIndex)
+            d->lookUpDevice();
+    }
+
     static void onMoved(pa_stream*, void* self)
     {
         static_cast<Impl*>(self)->lookUpDevice();
@@ -213,6 +227,10 @@ struct PulseSound::Impl {
         if (eol || !info) return;
         const bool none = info->name && std::strcmp(info->name, kNullSinkName) == 0;
         d->device = none ? std::string() : std::string(info->description ? info->description : "");
+        d->sinkIndex = info->index;
+        // The rate the device is fed at: the server resamples our stream to it when they differ
+        // (it switches the device to our rate itself only where it is allowed to).
+        d->owner.setOutputRate(info->sample_spec.rate);
         d->publish();
     }
 
@@ -288,6 +306,19 @@ PulseSound::~PulseSound()
     pa_threaded_mainloop_unlock(d.loop);
     pa_threaded_mainloop_stop(d.loop);
     pa_threaded_mainloop_free(d.loop);
+}
+
+void PulseSound::rateChanged(unsigned rate)
+{
+    Impl& d = *m_impl;
+    if (!d.loop) return;
+    pa_threaded_mainloop_lock(d.loop);
+    d.sampleFormat.rate = rate;
+    if (d.stream) {
+        d.closeStream();
+        if (d.transmitting) d.openStream();
+    }
+    pa_threaded_mainloop_unlock(d.loop);
 }
 
 // Off, the stream is closed so the device can rest; on, a new one opens at once. It plays

@@ -35,6 +35,9 @@ public:
 
     struct Impl;
 
+protected:
+    void rateChanged(unsigned rate) override;
+
 private:
     std::unique_ptr<Impl> m_impl;
 };

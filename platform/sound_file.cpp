@@ -147,6 +147,26 @@ bool wavDataCutShort(const std::string& path, std::int64_t fileSize)
     return false;
 }
 
+// The frequency of the tone in the first channel, from its sign changes: a pure tone changes
+// sign twice a period. A file's own rate is what it was written at, so a 40 kHz tone at 96 kHz
+// is counted before any conversion could take it out.
+double toneFrequency(const std::vector<float>& samples, unsigned channels, unsigned rate)
+{
+    const std::size_t frames = samples.size() / channels;
+    if (frames < 2 || rate == 0) return 0;
+    std::size_t changes = 0;
+    bool positive = samples[0] > 0;
+    for (std::size_t n = 1; n < frames; ++n) {
+        const float v = samples[n * channels];
+        if (v == 0.0f) continue;
+        if ((v > 0) != positive) {
+            ++changes;
+            positive = v > 0;
+        }
+    }
+    return static_cast<double>(changes) / 2.0 * rate / static_cast<double>(frames);
+}
+
 std::optional<Pcm> decode(const std::string& path, unsigned rate, unsigned channels,
                           std::string& why)
 {
@@ -206,6 +226,8 @@ std::optional<Pcm> decode(const std::string& path, unsigned rate, unsigned chann
     Pcm pcm;
     pcm.rate = rate;
     pcm.channels = channels;
+    pcm.fileRate = static_cast<unsigned>(info.samplerate);
+    pcm.toneHz = toneFrequency(samples, inChannels, pcm.fileRate);
     pcm.samples = resample(convertChannels(samples, inChannels, channels), channels,
                            static_cast<unsigned>(info.samplerate), rate);
     for (float& s : pcm.samples) {
@@ -270,15 +292,17 @@ std::shared_ptr<const Pcm> SoundCache::load(const std::string& path)
                                     : "ファイルがありません");
         return nullptr;
     }
+    unsigned rate = 0;
     {
         std::lock_guard lock(m_mutex);
         const auto it = m_entries.find(path);
         if (it != m_entries.end() && it->second.stamp == *stamp) return it->second.pcm;
+        rate = m_rate;
     }
     std::shared_ptr<const Pcm> pcm;
     std::string error;
     try {
-        if (auto decoded = decodeSoundFile(path, m_rate, m_channels, &error))
+        if (auto decoded = decodeSoundFile(path, rate, m_channels, &error))
             pcm = std::make_shared<const Pcm>(std::move(*decoded));
     } catch (...) {
         error = path + ": メモリが足りません";
@@ -287,7 +311,8 @@ std::shared_ptr<const Pcm> SoundCache::load(const std::string& path)
     std::string reason = error.starts_with(path + ": ") ? error.substr(path.size() + 2) : error;
     // A file rewritten while it was read gets a new stamp, so the next lookup reads it again.
     std::lock_guard lock(m_mutex);
-    m_entries[path] = Entry{*stamp, pcm};
+    // Decoded for a rate the output has since left: the next lookup reads it again.
+    if (rate == m_rate) m_entries[path] = Entry{*stamp, pcm};
     remember(path, pcm, pcm ? std::string() : std::move(reason));
     return pcm;
 }
@@ -302,6 +327,20 @@ void SoundCache::remember(const std::string& path, const std::shared_ptr<const P
             return;
         }
     m_states.push_back(std::move(state));
+}
+
+unsigned SoundCache::rate() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_rate;
+}
+
+void SoundCache::setRate(unsigned rate)
+{
+    std::lock_guard lock(m_mutex);
+    if (rate == m_rate) return;
+    m_rate = rate;
+    m_entries.clear();
 }
 
 SoundFileState SoundCache::state(const std::string& path) const

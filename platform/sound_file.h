@@ -23,6 +23,8 @@ struct Pcm {
     unsigned rate = 0;
     unsigned channels = 0;
     std::vector<float> samples;  // interleaved, -1.0 .. 1.0
+    unsigned fileRate = 0;       // the rate the file itself was written at
+    double toneHz = 0;           // the tone it carries, from its zero crossings
     std::size_t frames() const { return channels == 0 ? 0 : samples.size() / channels; }
 };
 
@@ -80,8 +82,10 @@ public:
     // Every path loaded so far, first loaded first.
     std::vector<SoundFileState> states() const;
 
-    unsigned rate() const { return m_rate; }
+    unsigned rate() const;
     unsigned channels() const { return m_channels; }
+    // From now on files are decoded to `rate`; what was decoded at another rate is read again.
+    void setRate(unsigned rate);
 
 private:
     struct Entry {

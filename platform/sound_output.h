@@ -25,6 +25,9 @@ struct SoundStatus {
     bool streamRunning = false;   // our playback stream is connected and being played
     std::string device;           // description of the device the stream plays on; empty: none
     std::vector<SoundFileState> files;  // every file preloaded or played, first seen first
+    unsigned streamRate = 0;      // frames a second our stream is played at; 0: not known
+    unsigned outputRate = 0;      // frames a second the device is fed at; 0: not known
+    double carrierHz = 0;         // the highest tone the playable files carry; 0: none
     bool operator==(const SoundStatus&) const = default;
 };
 

@@ -118,11 +118,18 @@ void StreamClock::observe(std::int64_t frame, std::int64_t wallNs)
     m_offset += error * weight;
 }
 
-void StreamClock::reset()
+void StreamClock::reset(unsigned rate)
 {
     std::lock_guard lock(m_mutex);
+    if (rate != 0) m_rate = rate;
     m_reports = 0;
     m_disagreements = 0;
+}
+
+unsigned StreamClock::rate() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_rate;
 }
 
 bool StreamClock::known() const

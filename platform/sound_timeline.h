@@ -62,16 +62,16 @@ public:
 
     // Frame `frame` is heard at `wallNs` (CLOCK_REALTIME, nanoseconds).
     void observe(std::int64_t frame, std::int64_t wallNs);
-    // Forgets everything (a new stream).
-    void reset();
+    // Forgets everything (a new stream), and with `rate` given the stream's rate changes too.
+    void reset(unsigned rate = 0);
 
     bool known() const;
     // The frame heard at `wallNs`; meaningful only when known().
     std::int64_t frameAt(std::int64_t wallNs) const;
-    unsigned rate() const { return m_rate; }
+    unsigned rate() const;
 
 private:
-    const unsigned m_rate;
+    unsigned m_rate;
     mutable std::mutex m_mutex;
     // frame = m_offset + wall seconds * rate, with m_offset in frames (fractional)
     double m_offset = 0;

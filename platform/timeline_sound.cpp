@@ -56,10 +56,19 @@ void TimelineSound::preload(const std::string& path)
     if (!m_cache.lookup(path).fresh) enqueue({path, false, 0});
 }
 
+void TimelineSound::loadNow(const std::string& path)
+{
+    remember(path);
+    followFiles(path, m_cache.load(path));
+}
+
 // A missing or unplayable file places silence: that second's pulse is not heard, and the sound
 // before it does not run on into it.
 void TimelineSound::place(std::shared_ptr<const Pcm> pcm, std::int64_t heardAtNs)
 {
+    // Decoded for the rate the stream had before the files changed it: played now it would
+    // sound at the wrong speed. The file is read again for its next second.
+    if (pcm && pcm->rate != rate()) return;
     if (!m_clock.known()) {
         // The stream has not told its timing yet (it was opened a moment ago, or there is no
         // server): keep the latest sound until it does; its own position is still ahead.
@@ -119,7 +128,49 @@ SoundStatus TimelineSound::status() const
         }
         s.files.push_back(m_cache.state(path));
     }
+    s.streamRate = rate();
+    {
+        std::lock_guard lock(m_stateMutex);
+        for (const auto& [name, file] : m_fileSounds) s.carrierHz = std::max(s.carrierHz, file.toneHz);
+    }
     return s;
+}
+
+void TimelineSound::followFiles(const std::string& path, const std::shared_ptr<const Pcm>& pcm)
+{
+    unsigned wanted = 0;
+    std::vector<std::string> paths;
+    {
+        std::lock_guard lock(m_stateMutex);
+        if (pcm)
+            m_fileSounds[path] = FileSound{pcm->fileRate, pcm->toneHz};
+        else if (!m_cache.lookup(path).fresh)
+            return;  // changed again meanwhile; the next read decides
+        else
+            m_fileSounds.erase(path);
+        for (const auto& [name, file] : m_fileSounds) wanted = std::max(wanted, file.rate);
+        paths = m_paths;
+    }
+    // Rates a sound server plays; anything else is converted to the nearest one above.
+    constexpr unsigned kRates[] = {8000, 11025, 16000, 22050, 32000, 44100, 48000, 88200, 96000,
+                                   176400, 192000};
+    if (wanted == 0) wanted = m_format.rate;
+    unsigned chosen = kRates[std::size(kRates) - 1];
+    for (const unsigned r : kRates)
+        if (r >= wanted) {
+            chosen = r;
+            break;
+        }
+    if (chosen == rate()) return;
+    m_cache.setRate(chosen);
+    rateChanged(chosen);
+    for (const auto& p : paths) enqueue({p, false, 0});
+}
+
+void TimelineSound::setOutputRate(unsigned rate)
+{
+    std::lock_guard lock(m_stateMutex);
+    m_server.outputRate = rate;
 }
 
 void TimelineSound::setServerState(bool reachable, bool running, std::string device)
@@ -157,6 +208,7 @@ void TimelineSound::work()
             m_jobs.pop_front();
         }
         auto pcm = m_cache.load(job.path);
+        followFiles(job.path, pcm);
         if (job.play) place(std::move(pcm), job.heardAtNs);
     }
 }

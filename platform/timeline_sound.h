@@ -17,6 +17,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -39,6 +40,8 @@ public:
 
     void play(const std::string& path, std::chrono::microseconds late) override;
     void preload(const std::string& path) override;
+    // What preload does, on the caller's thread, done when it returns.
+    void loadNow(const std::string& path);
     std::chrono::microseconds lead() const override { return m_format.lead; }
     SoundStatus status() const override;
 
@@ -61,6 +64,13 @@ protected:
     void setServerState(bool reachable, bool running, std::string device);
     void setServerName(std::string name);
 
+    // The stream's rate follows the files: the highest rate any of them was written at, so a
+    // file is played as it was made. The server's class reopens its stream at the new rate;
+    // called on the decoding thread.
+    virtual void rateChanged(unsigned /*rate*/) {}
+    unsigned rate() const { return m_cache.rate(); }
+    void setOutputRate(unsigned rate);
+
     const Format m_format;
     SoundTimeline m_timeline;
     StreamClock m_clock;
@@ -78,6 +88,7 @@ private:
         std::int64_t heardAtNs = 0;
     };
     void remember(const std::string& path);
+    void followFiles(const std::string& path, const std::shared_ptr<const Pcm>& pcm);
     void enqueue(Job job) const;
     void work();
 
@@ -91,6 +102,11 @@ private:
     mutable std::mutex m_stateMutex;
     SoundStatus m_server;              // everything but the files
     std::vector<std::string> m_paths;  // every file preloaded or played, first seen first
+    struct FileSound {
+        unsigned rate = 0;
+        double toneHz = 0;
+    };
+    std::map<std::string, FileSound> m_fileSounds;  // the playable files, as last read
 
     mutable std::mutex m_workMutex;
     mutable std::condition_variable m_workReady;

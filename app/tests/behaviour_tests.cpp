@@ -789,6 +789,28 @@ TEST_F(Behaviour, SignalTroubleIsToldOncePerEpisodeAndItsEnd)
     }
     EXPECT_TRUE(visibleBoxes("PendrelSignalMessage").empty());
     EXPECT_EQ(w.Label4->toolTip(), QStringLiteral("音声の出力の状態はわかりません"));
+
+    // A direct 40 kHz set through an output fed at 48 kHz: told once, and the pulses go on.
+    Status tooSlow = working;
+    tooSlow.streamRate = 96000;
+    tooSlow.outputRate = 48000;
+    tooSlow.carrierHz = 40000;
+    Status fastEnough = tooSlow;
+    fastEnough.outputRate = 96000;
+    for (const Status& s : {fastEnough, tooSlow, tooSlow, fastEnough, tooSlow}) {
+        bench->sound.soundStatus = s;
+        w.checkSignal();
+        bench->clock.advance(1s);
+        w.Timer1_Timer();
+    }
+    const auto carrierBoxes = visibleBoxes("PendrelCarrierMessage");
+    ASSERT_EQ(carrierBoxes.size(), 1u);
+    EXPECT_FALSE(carrierBoxes[0]->isModal());
+    for (const char* part : {"40.0 kHz", "48.0 kHz", "送信はこのまま続けます"})
+        EXPECT_TRUE(carrierBoxes[0]->text().contains(QString::fromUtf8(part)))
+            << carrierBoxes[0]->text().toStdString();
+    EXPECT_TRUE(visibleBoxes("PendrelSignalMessage").empty());
+    EXPECT_GE(bench->sound.plays.size(), 4u);
 }
 
 // A warning opened by a click handled inside the minute-start wait only shows itself: the wait
