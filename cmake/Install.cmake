@@ -5,7 +5,7 @@
 # under /usr) it keeps them in each user's ~/.config/pendrel instead. The layout under the
 # prefix:
 #   lib/pendrel/           the program folder: pendrel, pendrel-frame, pendrel-make-sounds (to
-#                          make the 60 kHz sound set), the three sound files and
+#                          make the other sound sets), the three sound files and
 #                          the manual page (and later the user's setting.ini, which we never
 #                          install, so installing again leaves it alone)
 #   bin/pendrel            a symbolic link to the program

@@ -8,16 +8,38 @@
 
 namespace tools {
 
-double toneFrequency(int carrierKHz)
+std::string whyNotMade(const PulseSet& set)
 {
-    return carrierKHz * 1000.0 / 3.0;
+    if (set.carrierKHz != 40 && set.carrierKHz != 60)
+        return "the carrier is 40 or 60 (kHz), not " + std::to_string(set.carrierKHz);
+    if (set.directRate == 0)
+        return {};
+    if (set.directRate != 96000 && set.directRate != 192000)
+        return "a direct set is made at 96000 or 192000 Hz, not " + std::to_string(set.directRate);
+    // The output's filter keeps only what lies below half its rate.
+    if (set.carrierKHz * 1000.0 >= set.directRate / 2.0)
+        return "a " + std::to_string(set.carrierKHz) + " kHz tone cannot be made at " +
+               std::to_string(set.directRate) + " Hz: that rate carries nothing above " +
+               std::to_string(set.directRate / 2000) + " kHz; make it at 192000 Hz";
+    return {};
 }
 
-std::vector<std::int16_t> pulseSamples(int highMs, int carrierKHz)
+unsigned sampleRate(const PulseSet& set)
 {
-    const double step = 2 * std::numbers::pi * toneFrequency(carrierKHz) / kPulseRate;
-    const auto highEnd = static_cast<std::size_t>(highMs) * kPulseRate / 1000;
-    std::vector<std::int16_t> out(kPulseRate);
+    return set.directRate ? set.directRate : kSubHarmonicRate;
+}
+
+double toneFrequency(const PulseSet& set)
+{
+    return set.directRate ? set.carrierKHz * 1000.0 : set.carrierKHz * 1000.0 / 3.0;
+}
+
+std::vector<std::int16_t> pulseSamples(int highMs, const PulseSet& set)
+{
+    const unsigned rate = sampleRate(set);
+    const double step = 2 * std::numbers::pi * toneFrequency(set) / rate;
+    const auto highEnd = static_cast<std::size_t>(highMs) * rate / 1000;
+    std::vector<std::int16_t> out(rate);
     for (std::size_t n = 0; n < out.size(); ++n) {
         const double level = n < highEnd ? kHighLevel : kLowLevel;
         // The phase is reduced per sample so that rounding does not build up over the second.
@@ -27,12 +49,12 @@ std::vector<std::int16_t> pulseSamples(int highMs, int carrierKHz)
     return out;
 }
 
-bool writePulseFile(const std::string& path, int highMs, int carrierKHz, std::string* error)
+bool writePulseFile(const std::string& path, int highMs, const PulseSet& set, std::string* error)
 {
-    const auto samples = pulseSamples(highMs, carrierKHz);
+    const auto samples = pulseSamples(highMs, set);
     const std::string temp = path + ".part";
     SF_INFO info{};
-    info.samplerate = static_cast<int>(kPulseRate);
+    info.samplerate = static_cast<int>(sampleRate(set));
     info.channels = 1;
     info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
     SNDFILE* file = sf_open(temp.c_str(), SFM_WRITE, &info);

@@ -11,6 +11,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <iterator>
+
+#include <sys/wait.h>
 
 namespace {
 
@@ -25,11 +30,12 @@ std::vector<std::int16_t> readShorts(const std::string& path, SF_INFO& info)
 }
 
 // Amplitude of the best-fitting sine of the given frequency over samples [from, to).
-double amplitude(const std::vector<std::int16_t>& s, std::size_t from, std::size_t to, double frequency)
+double amplitude(const std::vector<std::int16_t>& s, std::size_t from, std::size_t to, double frequency,
+                 unsigned rate)
 {
     double ss = 0, cc = 0, sc = 0, xs = 0, xc = 0;
     for (std::size_t n = from; n < to; ++n) {
-        const double w = 2 * M_PI * frequency * static_cast<double>(n) / 48000;
+        const double w = 2 * M_PI * frequency * static_cast<double>(n) / rate;
         const double si = std::sin(w), co = std::cos(w), x = s[n];
         ss += si * si, cc += co * co, sc += si * co, xs += x * si, xc += x * co;
     }
@@ -44,22 +50,37 @@ int peak(const std::vector<std::int16_t>& s, std::size_t from, std::size_t to)
     return p;
 }
 
-// Checks one second of pulse samples: length, start, levels, the change of level, frequency.
-void checkPulse(const std::vector<std::int16_t>& s, int highMs, int carrierKHz)
+// The sets the tool makes: carrier, direct rate (0: a third of the carrier at 48 kHz), and the
+// rate and tone worked out by hand.
+struct SetCase {
+    tools::PulseSet set;
+    unsigned rate;
+    double tone;
+};
+const SetCase kSets[] = {
+    {{40, 0}, 48000, 40000.0 / 3},
+    {{60, 0}, 48000, 20000},
+    {{40, 96000}, 96000, 40000},
+    {{40, 192000}, 192000, 40000},
+    {{60, 192000}, 192000, 60000},
+};
+
+// Checks one second of pulse samples at `rate`: length, start, levels, the change of level,
+// frequency.
+void checkPulse(const std::vector<std::int16_t>& s, int highMs, unsigned rate, double tone)
 {
-    ASSERT_EQ(s.size(), 48000u);
-    const auto edge = static_cast<std::size_t>(highMs) * 48;
+    ASSERT_EQ(s.size(), rate) << "exactly one second";
+    const auto edge = static_cast<std::size_t>(highMs) * rate / 1000;
     EXPECT_EQ(s[0], 0);
     EXPECT_GT(s[1], 10000) << "starts at a rising zero crossing";
-    const double f = carrierKHz * 1000.0 / 3;
-    EXPECT_NEAR(amplitude(s, 0, edge, f), 32021, 2) << "-0.2 dBFS";
-    EXPECT_NEAR(amplitude(s, edge, s.size(), f), 3202, 2) << "a tenth of the high level";
+    EXPECT_NEAR(amplitude(s, 0, edge, tone, rate), 32021, 2) << "-0.2 dBFS";
+    EXPECT_NEAR(amplitude(s, edge, s.size(), tone, rate), 3202, 2) << "a tenth of the high level";
     EXPECT_LE(peak(s, 0, s.size()), 32021) << "never clipped";
     EXPECT_GT(peak(s, edge - 4, edge), 15000) << "high up to the last sample of the pulse";
     EXPECT_LT(peak(s, edge, edge + 4), 3300) << "low from the first sample after it";
     int rising = 0;
     for (std::size_t n = 1; n < s.size(); ++n) rising += s[n - 1] <= 0 && s[n] > 0;
-    EXPECT_NEAR(rising, carrierKHz * 1000 / 3, 1) << "tone frequency";
+    EXPECT_NEAR(rising, tone, 1) << "tone frequency";
 }
 
 // Seconds 0..59 of a frame written as six rows of ten digits.
@@ -76,7 +97,7 @@ std::vector<int> symbols(const std::string& rows)
 std::vector<float> recording(const std::vector<int>& frame, std::size_t lead, int drop = 60)
 {
     static const std::vector<std::int16_t> files[3] = {
-        tools::pulseSamples(200, 40), tools::pulseSamples(500, 40), tools::pulseSamples(800, 40)};
+        tools::pulseSamples(200, {}), tools::pulseSamples(500, {}), tools::pulseSamples(800, {})};
     std::vector<int> sequence{0};
     sequence.insert(sequence.end(), frame.begin(), frame.end());
     std::vector<float> out(lead + sequence.size() * 48000 + 4800, 0.0f);
@@ -93,24 +114,80 @@ std::vector<float> recording(const std::vector<int>& frame, std::size_t lead, in
 
 TEST(PulseFiles, TheBuildPutsThreeCorrectFilesBesideTheProgram)
 {
+    const tools::PulseSet built{PENDREL_CARRIER_KHZ, PENDREL_DIRECT_RATE};
+    const auto* c = std::find_if(std::begin(kSets), std::end(kSets), [&](const SetCase& k) { return k.set == built; });
+    ASSERT_NE(c, std::end(kSets));
     for (const int ms : {200, 500, 800}) {
         SCOPED_TRACE(ms);
         SF_INFO info{};
         const auto s = readShorts(std::string(PENDREL_PROGRAM_DIR) + "/" + std::to_string(ms) + "ms.wav", info);
-        EXPECT_EQ(info.samplerate, 48000);
+        EXPECT_EQ(info.samplerate, static_cast<int>(c->rate));
         EXPECT_EQ(info.channels, 1);
         EXPECT_EQ(info.format, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
-        checkPulse(s, ms, PENDREL_CARRIER_KHZ);
+        checkPulse(s, ms, c->rate, c->tone);
     }
 }
 
-TEST(PulseFiles, BothCarriersHaveTheirTone)
+TEST(PulseFiles, EverySetHasItsRateAndTone)
 {
-    for (const int carrier : {40, 60})
+    for (const auto& c : kSets) {
+        EXPECT_EQ(tools::whyNotMade(c.set), "");
+        EXPECT_EQ(tools::sampleRate(c.set), c.rate);
         for (const int ms : {200, 500, 800}) {
-            SCOPED_TRACE(testing::Message() << carrier << " kHz, " << ms << " ms");
-            checkPulse(tools::pulseSamples(ms, carrier), ms, carrier);
+            SCOPED_TRACE(testing::Message() << c.set.carrierKHz << " kHz at " << c.rate << " Hz, " << ms << " ms");
+            checkPulse(tools::pulseSamples(ms, c.set), ms, c.rate, c.tone);
         }
+    }
+}
+
+// The sound tool as a user runs it: the set asked for lands in the folder, and what cannot be
+// made is refused with status 2 before anything is written.
+TEST(PulseFiles, TheSoundToolWritesTheSetAskedForAndRefusesTheRest)
+{
+    const std::string folder = testing::TempDir() + "pendrel-sets";
+    const std::string tool = std::string(PENDREL_PROGRAM_DIR) + "/pendrel-make-sounds";
+    const struct {
+        const char* args;
+        int status;
+        unsigned rate;  // of the files written; 0 when none may be
+        double tone;
+    } cases[] = {
+        {"", 0, 48000, 40000.0 / 3},
+        {"--carrier 60", 0, 48000, 20000},
+        {"--carrier 40 --direct", 0, 96000, 40000},
+        {"--direct --rate 192000", 0, 192000, 40000},
+        {"--carrier 60 --direct", 0, 192000, 60000},
+        {"--rate 192000 --carrier 60 --direct", 0, 192000, 60000},
+        {"--carrier 60 --direct --rate 96000", 2, 0, 0},  // above what 96 kHz carries
+        {"--carrier 40 --direct --rate 48000", 2, 0, 0},
+        {"--carrier 40 --direct --rate 44100", 2, 0, 0},
+        {"--carrier 60 --rate 192000", 2, 0, 0},  // a rate is only for the direct sets
+        {"--carrier 77", 2, 0, 0},
+        {"--carrier sixty", 2, 0, 0},
+        {"--carrier", 2, 0, 0},
+        {"--loud", 2, 0, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args);
+        std::filesystem::remove_all(folder);
+        std::filesystem::create_directories(folder);
+        const std::string command = "'" + tool + "' " + c.args + " '" + folder + "' 2>/dev/null";
+        const int result = std::system(command.c_str());
+        ASSERT_TRUE(WIFEXITED(result));
+        EXPECT_EQ(WEXITSTATUS(result), c.status);
+        for (const int ms : {200, 500, 800}) {
+            SF_INFO info{};
+            const auto s = readShorts(folder + "/" + std::to_string(ms) + "ms.wav", info);
+            if (c.rate == 0) {
+                EXPECT_TRUE(s.empty()) << ms << " ms written though refused";
+                continue;
+            }
+            EXPECT_EQ(info.samplerate, static_cast<int>(c.rate)) << ms;
+            checkPulse(s, ms, c.rate, c.tone);
+        }
+    }
+    EXPECT_EQ(std::system(("'" + tool + "' --help >/dev/null").c_str()), 0);
+    std::filesystem::remove_all(folder);
 }
 
 TEST(JjyDecoder, FindsEachPulseToTheSample)
