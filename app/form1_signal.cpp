@@ -71,7 +71,8 @@ std::vector<Problem> problemsOf(const platform::SoundStatus& s)
                                         "%3のパルスは無音になります。\n"
                                         "プログラムのパッケージからファイルをコピーし直すか、"
                                         "「%4/pendrel-make-sounds %4」を実行して作り直してください"
-                                        "（60 kHz 用は --carrier 60 を付けます）。")
+                                        "（60 kHz 用は --carrier 60、電波そのものの周波数で送る音は "
+                                        "--direct を付けます）。")
                              .arg(file.filePath(), reason, pulseKind(file.fileName()),
                                   file.path())});
     }
@@ -184,7 +185,7 @@ void Form1::warnIfCarrierCannotPass(const platform::SoundStatus& status)
                                "サウンドサーバーを 96 kHz か 192 kHz で動かすか、13 kHz（40 kHz の"
                                "電波時計用）や 20 kHz（60 kHz 用）の音声ファイルに戻してください"
                                "（%4/pendrel-make-sounds %4）。詳しくはマニュアルの"
-                               "「音声ファイルの種類と出力の周波数」をご覧ください。")
+                               "「音声ファイルの種類と作り方」をご覧ください。")
                     .arg(status.carrierHz / 1000, 0, 'f', 1)
                     .arg(status.outputRate / 1000.0, 0, 'f', 1)
                     .arg(kPassable * status.outputRate / 1000, 0, 'f', 1)
