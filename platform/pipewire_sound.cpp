@@ -335,6 +335,9 @@ struct Relay {
             PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CATEGORY, "Playback", PW_KEY_MEDIA_ROLE,
             "Music", PW_KEY_APP_NAME, "Pendrel", PW_KEY_NODE_NAME, "pendrel",
             PW_KEY_MEDIA_NAME, "JJY time signal", nullptr);
+        // Ask the graph to run at the stream's own rate: where the server allows that rate,
+        // the stream is played unconverted and a carrier near its top gets out whole.
+        pw_properties_setf(props, PW_KEY_NODE_RATE, "1/%u", block.rate.load());
         stream = pw_stream_new(core, "JJY time signal", props);
         if (!stream) return scheduleRetry();
         static const pw_stream_events streamEvents = [] {

@@ -66,8 +66,11 @@ int main(int argc, char** argv)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     const platform::SoundStatus status = sound.status();
-    std::fprintf(stderr, "%s: lead %lld us, stream running %d, device \"%s\"\n",
+    std::fprintf(stderr,
+                 "%s: lead %lld us, stream running %d, device \"%s\", stream %u Hz, output %u Hz, "
+                 "tone %.0f Hz\n",
                  status.server.c_str(), static_cast<long long>(sound.lead().count()),
-                 status.streamRunning ? 1 : 0, status.device.c_str());
+                 status.streamRunning ? 1 : 0, status.device.c_str(), status.streamRate,
+                 status.outputRate, status.carrierHz);
     return 0;
 }
