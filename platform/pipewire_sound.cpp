@@ -330,6 +330,9 @@ struct Relay {
         if (stream || !core) return;
         streaming = false;
         lastTicks = 0;
+        // What is still in the ring was written for the stream before (or before switching
+        // off): a new stream starts at what the program writes next.
+        block.consumed.store(block.written.load());
         block.epoch.fetch_add(1);
         pw_properties* props = pw_properties_new(
             PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CATEGORY, "Playback", PW_KEY_MEDIA_ROLE,
@@ -515,8 +518,10 @@ struct PipeWireSound::Impl {
     PipeWireSound& owner;
     RelayBlock* block = nullptr;
     std::size_t blockBytes = 0;
-    int lifeFd = -1;
+    int memFd = -1;
+    std::atomic<int> lifeFd{-1};  // replaced by the feeder when it starts a new relay
     pid_t relay = -1;
+    std::chrono::steady_clock::time_point lastSpawn{};
 
     std::mutex mutex;
     std::condition_variable wake;
@@ -526,32 +531,28 @@ struct PipeWireSound::Impl {
 
     bool start()
     {
-        const std::string exe = ownExecutable();
-        if (exe.empty()) return false;
         // Room for half a second at the highest rate the files can bring.
         const std::uint32_t ringFrames = kRingFrames;
         blockBytes = RelayBlock::bytes(ringFrames, owner.m_format.channels);
-        const int memFd = memfd_create("pendrel-sound", MFD_CLOEXEC);
+        memFd = memfd_create("pendrel-sound", MFD_CLOEXEC);
         if (memFd < 0) return false;
-        if (ftruncate(memFd, static_cast<off_t>(blockBytes)) != 0) {
-            ::close(memFd);
-            return false;
-        }
+        if (ftruncate(memFd, static_cast<off_t>(blockBytes)) != 0) return false;
         void* mem = mmap(nullptr, blockBytes, PROT_READ | PROT_WRITE, MAP_SHARED, memFd, 0);
-        if (mem == MAP_FAILED) {
-            ::close(memFd);
-            return false;
-        }
+        if (mem == MAP_FAILED) return false;
         block = new (mem) RelayBlock;
         block->rate = owner.rate();
         block->channels = owner.m_format.channels;
         block->ringFrames = ringFrames;
+        if (!spawnRelay()) return false;
+        feeder = std::thread([this] { feed(); });
+        return true;
+    }
 
+    bool spawnRelay()
+    {
+        const std::string exe = ownExecutable();
         int line[2];
-        if (pipe2(line, O_CLOEXEC) != 0) {
-            ::close(memFd);
-            return false;
-        }
+        if (exe.empty() || pipe2(line, O_CLOEXEC) != 0) return false;
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, memFd, kRelayBlockFd);
@@ -561,7 +562,6 @@ struct PipeWireSound::Impl {
         char* argv[] = {arg0.data(), arg1.data(), nullptr};
         const int failed = posix_spawn(&relay, exe.c_str(), &actions, nullptr, argv, environ);
         posix_spawn_file_actions_destroy(&actions);
-        ::close(memFd);
         ::close(line[0]);
         if (failed != 0) {
             ::close(line[1]);
@@ -569,8 +569,22 @@ struct PipeWireSound::Impl {
             return false;
         }
         lifeFd = line[1];
-        feeder = std::thread([this] { feed(); });
         return true;
+    }
+
+    // A relay that died (it should not) is told as no sound server, and started again at most
+    // once a second.
+    void watchRelay()
+    {
+        if (relay > 0 && waitpid(relay, nullptr, WNOHANG) != relay) return;
+        relay = -1;
+        block->reachable.store(0);
+        block->streaming.store(0);
+        const auto now = std::chrono::steady_clock::now();
+        if (now - lastSpawn < std::chrono::seconds(1)) return;
+        lastSpawn = now;
+        if (lifeFd >= 0) ::close(lifeFd.exchange(-1));
+        if (spawnRelay()) poke();
     }
 
     void shutdown()
@@ -597,6 +611,7 @@ struct PipeWireSound::Impl {
             }
         }
         if (block) munmap(block, blockBytes);
+        if (memFd >= 0) ::close(memFd);
     }
 
     void setTransmitting(bool on)
@@ -630,6 +645,7 @@ struct PipeWireSound::Impl {
         while (!stop) {
             wake.wait_for(lock, transmitting ? kFeedInterval : std::chrono::hours(24));
             if (stop) break;
+            watchRelay();
             publishState();
             if (!transmitting) continue;
 
