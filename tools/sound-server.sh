@@ -184,7 +184,7 @@ find_faketime() {
 # Ends what a sound script started: the transmitter, the recorder and the server, by their
 # pids, then removes the script's work folder (kept, and named, when PENDREL_KEEP is set).
 end_sound_run() {
-    for pid in ${transmitter_pid:-} ${recorder_pid:-} ${staller_pid:-}; do
+    for pid in ${transmitter_pid:-} ${recorder_pid:-} ${staller_pid:-} ${sleeper_pid:-}; do
         kill "$pid" 2>/dev/null
         kill -CONT "$pid" 2>/dev/null  # a stopped program would not end
         wait "$pid" 2>/dev/null
