@@ -109,6 +109,7 @@ struct Recorder {
             // Frames that never reached this stream: silence in their place keeps the timeline.
             r->lose(static_cast<long long>(firstTicks - r->nextTicks));
         }
+        if (steady) r->nextTicks = firstTicks;  // the report is the graph's word on where we are
         r->lastTicks = time.ticks;
         const bool place = steady || r->entries.empty();
         std::int64_t behind = time.delay + total;

@@ -63,7 +63,7 @@ start_pipewire_server() {
         "$XDG_CONFIG_HOME/wireplumber/main.lua.d" "$XDG_CONFIG_HOME/wireplumber/bluetooth.lua.d"
     chmod 700 "$XDG_RUNTIME_DIR"
     pw_pids= pw_sink=pendrel_test
-    for tool in pipewire wireplumber pipewire-pulse dbus-daemon pw-metadata pactl; do
+    for tool in pipewire wireplumber pipewire-pulse dbus-daemon pw-cli pw-metadata pactl; do
         if ! command -v "$tool" >/dev/null 2>&1; then
             echo "SKIP: $tool is not installed"
             exit 77
