@@ -19,6 +19,8 @@
 // they are not taken for a hole in the signal.
 // Stops after N seconds, or on SIGINT/SIGTERM; the files are complete either way.
 
+#include "tools/graph_timeline.h"
+
 #include <pipewire/pipewire.h>
 #include <spa/param/audio/format-utils.h>
 #include <sndfile.h>
@@ -60,9 +62,7 @@ struct Recorder {
     long long frames = 0;
     long long holeFrames = 0;
     std::vector<std::pair<long long, long long>> holesLost;  // first frame, count
-    bool havePosition = false;
-    std::uint64_t nextTicks = 0;   // position expected for the next buffer's first frame
-    std::uint64_t lastTicks = 0;   // position in the previous callback's report
+    tools::GraphTimeline timeline;
     long long unplaced = 0;        // buffers that came late, kept but not placed
     bool verbose = false;
     bool stopping = false;
@@ -94,24 +94,10 @@ struct Recorder {
         const std::int64_t toReal = real - (m0 + m1) / 2;
         const bool rateKnown = time.rate.denom != 0 && time.rate.num != 0;
         if (!rateKnown) return r->keepAll(ready, count);
-        // The sink renders a cycle's frames at the end of the cycle and its monitor reaches
-        // this stream in the next one: what is in hand ends at the reported position, and
-        // started its length (and the reported delay) before it. That holds when the report
-        // moved on by just what is in hand; a callback run late finds a report already one
-        // cycle on, and the one after it the same report again. Those place nothing: their
-        // frames follow the ones before, and the next steady cycle places them all.
-        const bool steady = r->havePosition && time.ticks - r->lastTicks == static_cast<std::uint64_t>(total);
-        const std::uint64_t firstTicks = time.ticks - static_cast<std::uint64_t>(time.delay + total);
-        if (!r->havePosition) {
-            r->nextTicks = firstTicks;
-            r->havePosition = true;
-        } else if (steady && firstTicks > r->nextTicks && firstTicks - r->nextTicks < 10ULL * kRate) {
-            // Frames that never reached this stream: silence in their place keeps the timeline.
-            r->lose(static_cast<long long>(firstTicks - r->nextTicks));
-        }
-        if (steady) r->nextTicks = firstTicks;  // the report is the graph's word on where we are
-        r->lastTicks = time.ticks;
-        const bool place = steady || r->entries.empty();
+        // What is in hand ended at the reported position (see tools/graph_timeline.h).
+        const auto step = r->timeline.next(time.ticks, time.delay, total, 10LL * kRate);
+        if (step.lost > 0) r->lose(step.lost);
+        const bool place = step.place || r->entries.empty();
         std::int64_t behind = time.delay + total;
         for (std::size_t k = 0; k < count; ++k) {
             const spa_data& d = ready[k]->buffer->datas[0];
@@ -138,7 +124,6 @@ struct Recorder {
                              static_cast<unsigned long long>(time.queued),
                              static_cast<unsigned long long>(time.buffered), n, count,
                              static_cast<double>(m0 - time.now) / 1e6);
-            r->nextTicks = r->nextTicks + static_cast<std::uint64_t>(n);
             behind -= n;
             pw_stream_queue_buffer(r->stream, ready[k]);
         }
