@@ -33,7 +33,7 @@ for tool in Xvfb xdotool xdpyinfo; do
 done
 
 work=$(mktemp -d /tmp/pendrel-quiet.XXXXXX)
-transmitter_pid= recorder_pid= staller_pid= xvfb_pid=
+transmitter_pid= recorder_pid= staller_pid= sleeper_pid= xvfb_pid=
 . "$root/tools/sound-server.sh"
 end_quiet() {
     [ -n "$xvfb_pid" ] && { kill "$xvfb_pid" 2>/dev/null; wait "$xvfb_pid" 2>/dev/null; }
@@ -84,7 +84,9 @@ phase() {
     ticks0=$(awk '{print $14 + $15}' "/proc/$transmitter_pid/stat")
     sw0=$(switches "$transmitter_pid")
     t0=$(date +%s.%N)
-    sleep "$seconds"
+    sleep "$seconds" & sleeper_pid=$!
+    wait "$sleeper_pid"  # a signal to the script is taken at once
+    sleeper_pid=
     ticks1=$(awk '{print $14 + $15}' "/proc/$transmitter_pid/stat")
     sw1=$(switches "$transmitter_pid")
     t1=$(date +%s.%N)
