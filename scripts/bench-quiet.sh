@@ -7,20 +7,23 @@
 #   RSS       peak resident memory
 # Targets: sending <= 0.3 %, idle <= 0.1 % of a core; start-up <= 1.5 x the bare window;
 # RSS <= 40 MiB.
-#   scripts/bench-quiet.sh [--build DIR] [--seconds N] [--starts N]
-# --seconds is each phase's length (at least 180), --starts the number of timed start-ups.
+#   scripts/bench-quiet.sh [--build DIR] [--seconds N] [--starts N] [--start-up-only]
+# --seconds is each phase's length (at least 180), --starts the number of timed start-ups;
+# --start-up-only times the start-ups alone.
 set -u
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build"
 seconds=190
 starts=10
+only_startup=
 while [ $# -gt 0 ]; do
     case "$1" in
         --build) build=$(cd "$2" && pwd); shift 2 ;;
         --seconds) seconds=$2; shift 2 ;;
         --starts) starts=$2; shift 2 ;;
-        *) echo "usage: $0 [--build DIR] [--seconds N] [--starts N]" >&2; exit 2 ;;
+        --start-up-only) only_startup=1; shift ;;
+        *) echo "usage: $0 [--build DIR] [--seconds N] [--starts N] [--start-up-only]" >&2; exit 2 ;;
     esac
 done
 [ "$seconds" -lt 180 ] && seconds=180
@@ -100,29 +103,38 @@ phase() {
     }'
 }
 
-# Median time in ms from launch to a shown window of the given program, over $starts launches.
+# Median time in ms from launch to a shown window of the given program, over $starts launches
+# that showed one (a launch that ends first is reported and tried again, up to $starts times).
 startup() {
     : > "$work/times"
-    i=0
-    while [ "$i" -lt "$starts" ]; do
-        i=$((i + 1))
+    shown=0 failed=0
+    while [ "$shown" -lt "$starts" ] && [ "$failed" -lt "$starts" ]; do
         t0=$(date +%s%N)
-        "$@" >/dev/null 2>&1 &
+        "$@" >"$work/launch.out" 2>&1 &
         pid=$!
+        ok=1
         until xdotool search --onlyvisible --pid "$pid" >/dev/null 2>&1; do
-            kill -0 "$pid" 2>/dev/null || { echo "$1 ended before showing a window" >&2; break; }
+            kill -0 "$pid" 2>/dev/null || { ok=; break; }
         done
         t1=$(date +%s%N)
         kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null
-        echo $(( (t1 - t0) / 1000000 )) >> "$work/times"
+        if [ -n "$ok" ]; then
+            shown=$((shown + 1))
+            echo $(( (t1 - t0) / 1000000 )) >> "$work/times"
+        else
+            failed=$((failed + 1))
+            echo "$(basename "$1") ended before showing a window:" $(tail -n 2 "$work/launch.out") >&2
+        fi
         sleep 0.3
     done
     sort -n "$work/times" | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'
 }
 
 echo "Pendrel quiet benchmark: ${seconds} s a phase, $starts start-ups each, Xvfb :$display, private PulseAudio"
-phase 1 sending 0.3
-phase 0 idle 0.1
+if [ -z "$only_startup" ]; then
+    phase 1 sending 0.3
+    phase 0 idle 0.1
+fi
 settings 0
 bare_ms=$(startup "$bare")
 program_ms=$(startup "$folder/pendrel")
@@ -130,6 +142,6 @@ awk -v p="$program_ms" -v b="$bare_ms" 'BEGIN {
     printf "start-up median %d ms, bare window %d ms: %.2f x (target <= 1.5 x: %s)\n", p, b, p / b,
            p <= 1.5 * b ? "met" : "NOT met"
 }'
-sort -n "$work/peak" | tail -n 1 | awk '{
+[ -s "$work/peak" ] && sort -n "$work/peak" | tail -n 1 | awk '{
     printf "peak RSS %.1f MiB (target <= 40 MiB: %s)\n", $1 / 1024, $1 <= 40 * 1024 ? "met" : "NOT met"
 }'
