@@ -115,6 +115,7 @@ startup() {
         ok=1
         until xdotool search --onlyvisible --pid "$pid" >/dev/null 2>&1; do
             kill -0 "$pid" 2>/dev/null || { ok=; break; }
+            sleep 0.005  # polling flat out crowds the X server's queue of new connections
         done
         t1=$(date +%s%N)
         kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null
@@ -123,7 +124,7 @@ startup() {
             echo $(( (t1 - t0) / 1000000 )) >> "$work/times"
         else
             failed=$((failed + 1))
-            echo "$(basename "$1") ended before showing a window:" $(tail -n 2 "$work/launch.out") >&2
+            echo "$(basename "$1") ended before showing a window:" $(tail -n 4 "$work/launch.out") >&2
         fi
         sleep 0.3
     done
