@@ -124,7 +124,9 @@ run_one() {
 
     ticks0=$(awk '{print $14 + $15}' "/proc/$transmitter_pid/stat" 2>/dev/null || echo 0)
     t0=$(date +%s.%N)
-    sleep "$seconds"
+    sleep "$seconds" & sleeper_pid=$!
+    wait "$sleeper_pid"  # a signal to the script is taken at once
+    sleeper_pid=
     ticks1=$(awk '{print $14 + $15}' "/proc/$transmitter_pid/stat" 2>/dev/null || echo 0)
     t1=$(date +%s.%N)
     peak_kb=$(awk '/^VmHWM/{print $2}' "/proc/$transmitter_pid/status" 2>/dev/null)

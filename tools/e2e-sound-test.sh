@@ -89,7 +89,9 @@ fi
 transmitter_pid=$!
 
 # Minutes start about 5 s and 65 s from now; the second one is heard whole 126 s from now.
-sleep 127
+sleep 127 & sleeper_pid=$!
+wait "$sleeper_pid"  # a signal to the script is taken at once
+sleeper_pid=
 # The recording ends first, so that the last pulse it holds is whole or cut by its end.
 kill "$recorder_pid" 2>/dev/null
 wait "$recorder_pid" 2>/dev/null

@@ -11,11 +11,15 @@
 // end of a cycle, and what its monitor puts out then reaches a capture stream in the following
 // cycle: the buffer in hand started one buffer length before the reported position (and the
 // delay the report names, zero for a monitor, before that). The monotonic moment is carried over to
-// CLOCK_REALTIME by reading both clocks back to back in the same callback. A cycle the stream
-// missed shows as a jump in the position; it is recorded as silence, so the file's timeline
-// stays the graph's, and logged as "hole FIRST COUNT" so that it is not taken for a hole in
-// the signal.
+// CLOCK_REALTIME by reading both clocks back to back in the same callback. Only a callback
+// whose report moved on by just the frames in hand places them (logs a line); one run late
+// finds a newer report and keeps its frames unplaced, in sequence. Frames that never reached
+// the stream show as a jump in the position at the next steady cycle; they are recorded as
+// silence, so the file's timeline stays the graph's, and logged as "hole FIRST COUNT" so that
+// they are not taken for a hole in the signal.
 // Stops after N seconds, or on SIGINT/SIGTERM; the files are complete either way.
+
+#include "tools/graph_timeline.h"
 
 #include <pipewire/pipewire.h>
 #include <spa/param/audio/format-utils.h>
@@ -58,8 +62,8 @@ struct Recorder {
     long long frames = 0;
     long long holeFrames = 0;
     std::vector<std::pair<long long, long long>> holesLost;  // first frame, count
-    bool havePosition = false;
-    std::uint64_t nextTicks = 0;   // position expected for the next buffer's first frame
+    tools::GraphTimeline timeline;
+    long long unplaced = 0;        // buffers that came late, kept but not placed
     bool verbose = false;
     bool stopping = false;
     std::atomic<bool> failed{false};
@@ -89,9 +93,11 @@ struct Recorder {
         const std::int64_t m1 = ns(CLOCK_MONOTONIC);
         const std::int64_t toReal = real - (m0 + m1) / 2;
         const bool rateKnown = time.rate.denom != 0 && time.rate.num != 0;
-        // The sink renders a cycle's frames at the end of the cycle and its monitor reaches
-        // this stream in the next one: what is in hand ends at the reported position, and
-        // started its length (and the reported delay) before it.
+        if (!rateKnown) return r->keepAll(ready, count);
+        // What is in hand ended at the reported position (see tools/graph_timeline.h).
+        const auto step = r->timeline.next(time.ticks, time.delay, total, 10LL * kRate);
+        if (step.lost > 0) r->lose(step.lost);
+        const bool place = step.place || r->entries.empty();
         std::int64_t behind = time.delay + total;
         for (std::size_t k = 0; k < count; ++k) {
             const spa_data& d = ready[k]->buffer->datas[0];
@@ -100,25 +106,17 @@ struct Recorder {
             const long long n = d.chunk->size / stride;
             const auto* data = d.data ? static_cast<const float*>(SPA_PTROFF(d.data, d.chunk->offset, void))
                                       : nullptr;
-            const std::uint64_t firstTicks = time.ticks - static_cast<std::uint64_t>(behind);
-            if (r->havePosition && rateKnown && firstTicks > r->nextTicks) {
-                // Cycles this stream missed: silence in their place keeps the timeline.
-                const auto gap = static_cast<long long>(firstTicks - r->nextTicks);
-                if (gap < 10LL * kRate) r->lose(gap);
+            if (n > 0 && data) {
+                if (place)
+                    r->entries.push_back({time.now + toReal, r->frames, n,
+                                          behind * 1000000000LL * time.rate.num / time.rate.denom});
+                for (long long i = 0; i < n; ++i) r->samples.push_back(data[i * (stride / sizeof(float))]);
+                r->frames += n;
+            } else if (n > 0) {
+                r->lose(n);
             }
-            if (n > 0) {
-                const std::int64_t latencyNs =
-                    rateKnown ? behind * 1000000000LL * time.rate.num / time.rate.denom : 0;
-                if (data) {
-                    r->entries.push_back({time.now + toReal, r->frames, n, latencyNs});
-                    for (long long i = 0; i < n; ++i)
-                        r->samples.push_back(data[i * (stride / sizeof(float))]);
-                    r->frames += n;
-                } else {
-                    r->lose(n);
-                }
-            }
-            if (r->verbose && r->entries.size() % 500 == 1)
+            if (!place) ++r->unplaced;
+            if (r->verbose && n > 0 && (r->frames / n) % 500 == 1)
                 std::fprintf(stderr, "now %lld ticks %llu delay %lld rate %u/%u queued %llu buffered %llu "
                              "frames %lld of %zu buffers, callback %+.3f ms after the cycle start\n",
                              static_cast<long long>(time.now), static_cast<unsigned long long>(time.ticks),
@@ -126,12 +124,24 @@ struct Recorder {
                              static_cast<unsigned long long>(time.queued),
                              static_cast<unsigned long long>(time.buffered), n, count,
                              static_cast<double>(m0 - time.now) / 1e6);
-            if (rateKnown) {
-                r->nextTicks = firstTicks + static_cast<std::uint64_t>(n);
-                r->havePosition = true;
-            }
             behind -= n;
             pw_stream_queue_buffer(r->stream, ready[k]);
+        }
+    }
+
+    // Without a clock to go by, the frames are kept and nothing is placed.
+    void keepAll(pw_buffer** ready, std::size_t count)
+    {
+        for (std::size_t k = 0; k < count; ++k) {
+            const spa_data& d = ready[k]->buffer->datas[0];
+            const std::uint32_t stride = d.chunk->stride ? static_cast<std::uint32_t>(d.chunk->stride)
+                                                         : kChannels * sizeof(float);
+            const long long n = d.chunk->size / stride;
+            const auto* data = d.data ? static_cast<const float*>(SPA_PTROFF(d.data, d.chunk->offset, void))
+                                      : nullptr;
+            for (long long i = 0; i < n; ++i) samples.push_back(data ? data[i * (stride / sizeof(float))] : 0.0f);
+            frames += n;
+            pw_stream_queue_buffer(stream, ready[k]);
         }
     }
 
@@ -273,6 +283,9 @@ int main(int argc, char** argv)
     }
     for (const auto& [first, count] : r.holesLost) std::fprintf(log, "hole %lld %lld\n", first, count);
     std::fclose(log);
+    if (r.unplaced > 0)
+        std::fprintf(stderr, "pendrel-record-pw: %lld buffers came late (kept, placed by their neighbours)\n",
+                     r.unplaced);
     if (r.holeFrames > 0)
         std::fprintf(stderr, "pendrel-record-pw: %lld frames were holes in the recording (silence), in %zu places\n",
                      r.holeFrames, r.holesLost.size());

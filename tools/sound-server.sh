@@ -63,7 +63,7 @@ start_pipewire_server() {
         "$XDG_CONFIG_HOME/wireplumber/main.lua.d" "$XDG_CONFIG_HOME/wireplumber/bluetooth.lua.d"
     chmod 700 "$XDG_RUNTIME_DIR"
     pw_pids= pw_sink=pendrel_test
-    for tool in pipewire wireplumber pipewire-pulse dbus-daemon pw-metadata pactl; do
+    for tool in pipewire wireplumber pipewire-pulse dbus-daemon pw-cli pw-metadata pactl; do
         if ! command -v "$tool" >/dev/null 2>&1; then
             echo "SKIP: $tool is not installed"
             exit 77
@@ -184,7 +184,7 @@ find_faketime() {
 # Ends what a sound script started: the transmitter, the recorder and the server, by their
 # pids, then removes the script's work folder (kept, and named, when PENDREL_KEEP is set).
 end_sound_run() {
-    for pid in ${transmitter_pid:-} ${recorder_pid:-} ${staller_pid:-}; do
+    for pid in ${transmitter_pid:-} ${recorder_pid:-} ${staller_pid:-} ${sleeper_pid:-}; do
         kill "$pid" 2>/dev/null
         kill -CONT "$pid" 2>/dev/null  # a stopped program would not end
         wait "$pid" 2>/dev/null

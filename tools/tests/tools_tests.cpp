@@ -2,6 +2,7 @@
 // checked against frames worked out by hand and against the program's own encoder.
 
 #include "timecode/timecode.h"
+#include "tools/graph_timeline.h"
 #include "tools/jjy_decode.h"
 #include "tools/pulse_tone.h"
 
@@ -308,6 +309,42 @@ TEST(JjyDecoder, FindsEveryHoleInsideTheSignal)
             // The tone's own zero crossings may add a sample at either end.
             EXPECT_NEAR(static_cast<double>(holes[0].start), static_cast<double>(c.at), 1) << c.what;
             EXPECT_NEAR(static_cast<double>(holes[0].length), static_cast<double>(c.length), 2) << c.what;
+        }
+    }
+}
+
+// The PipeWire recorder's placing of buffers on the graph's clock, through the ways callbacks
+// come: on time, late (a report already a cycle on, then the same report again), after frames
+// were lost, and with two buffers at once.
+TEST(GraphTimeline, PlacesOnlyWhatTheReportPlacesAndFindsEachLossOnce)
+{
+    struct Callback {
+        std::uint64_t ticks;
+        long long frames;
+        long long lost;
+        bool place;
+    };
+    const struct {
+        const char* what;
+        std::vector<Callback> callbacks;
+    } cases[] = {
+        {"on time", {{256, 256, 0, true}, {512, 256, 0, true}, {768, 256, 0, true}}},
+        {"one callback late",
+         {{256, 256, 0, true}, {512, 256, 0, true}, {1024, 256, 0, false}, {1024, 256, 0, false},
+          {1280, 256, 0, true}, {1536, 256, 0, true}}},
+        {"a cycle lost, found once",
+         {{256, 256, 0, true}, {512, 256, 0, true}, {1024, 256, 0, false}, {1280, 256, 256, true},
+          {1536, 256, 0, true}, {1792, 256, 0, true}}},
+        {"two buffers at once", {{256, 256, 0, true}, {512, 256, 0, true}, {1024, 512, 0, true}}},
+        {"a restarted graph is no loss", {{256, 256, 0, true}, {10000000, 256, 0, false}, {10000256, 256, 0, true}}},
+    };
+    for (const auto& c : cases) {
+        tools::GraphTimeline timeline;
+        for (std::size_t i = 0; i < c.callbacks.size(); ++i) {
+            const auto& cb = c.callbacks[i];
+            const auto step = timeline.next(cb.ticks, 0, cb.frames, 480000);
+            EXPECT_EQ(step.lost, cb.lost) << c.what << ", callback " << i;
+            EXPECT_EQ(step.place, cb.place) << c.what << ", callback " << i;
         }
     }
 }
