@@ -10,6 +10,7 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 program=${2:-$here/build/pendrel}
 [ -x "$program" ] || { echo "screenshot: no program at $program (build it first)" >&2; exit 1; }
 
+. "$here/scripts/x11-helpers.sh"
 scratch=$(mktemp -d)
 xvfb_pid=
 app_pid=
@@ -26,17 +27,7 @@ cp "$program" "$scratch/pendrel"
 for f in "$(dirname "$program")"/*.wav; do [ -e "$f" ] && cp "$f" "$scratch/"; done
 printf '[Show]\r\nMessage=1\r\n' > "$scratch/setting.ini"
 
-# Let the server pick a free display number and tell us which.
-exec 3>"$scratch/display"
-Xvfb -displayfd 3 -screen 0 640x480x24 -nolisten tcp >"$scratch/xvfb.log" 2>&1 &
-xvfb_pid=$!
-exec 3>&-
-tries=0
-while [ ! -s "$scratch/display" ]; do
-    tries=$((tries + 1)); [ $tries -gt 100 ] && { echo "screenshot: Xvfb did not start" >&2; exit 1; }
-    sleep 0.1
-done
-export DISPLAY=":$(cat "$scratch/display")"
+start_xvfb "$scratch" 640x480x24 || { echo "screenshot: no X server" >&2; exit 1; }
 unset QT_QPA_PLATFORM QT_SCALE_FACTOR
 
 HOME="$scratch" XDG_RUNTIME_DIR="$scratch" "$scratch/pendrel" >"$scratch/app.log" 2>&1 &

@@ -121,14 +121,7 @@ chmod 755 "$work"
 user=pendrel-test-$$
 home="$work/home"
 installed=0 made_user=0 made_folder=0 xvfb_pid= app_pid=
-stop() {
-    [ -n "$1" ] || return 0
-    kill "$1" 2>/dev/null || return 0
-    n=0
-    while kill -0 "$1" 2>/dev/null && [ $n -lt 40 ]; do sleep 0.05; n=$((n + 1)); done
-    kill -9 "$1" 2>/dev/null
-    wait "$1" 2>/dev/null
-}
+. "$(cd "$(dirname "$0")" && pwd)/x11-helpers.sh"
 cleanup() {
     stop "$app_pid"
     stop "$xvfb_pid"
@@ -170,18 +163,7 @@ chmod 700 "$work/run"
 config="$home/.config/pendrel"
 ini="$config/setting.ini"
 
-exec 3>"$work/display"
-Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-xvfb_pid=$!
-exec 3>&-
-tries=0
-while [ ! -s "$work/display" ]; do
-    kill -0 "$xvfb_pid" 2>/dev/null || { cat "$work/xvfb.log"; echo "FAIL: Xvfb did not start"; exit 1; }
-    tries=$((tries + 1)); [ $tries -le 100 ] || { echo "FAIL: Xvfb reported no display"; exit 1; }
-    sleep 0.1
-done
-DISPLAY=":$(cat "$work/display")"
-export DISPLAY
+start_xvfb "$work" 800x600x24 || { echo "FAIL: no X server"; exit 1; }
 unset XAUTHORITY
 
 # Starts /usr/bin/pendrel as the user (or, given "root HOME", as root), as a launcher would,
@@ -199,12 +181,7 @@ start_program() {
     main=$(timeout 20 xdotool search --sync --onlyvisible --name '^電波時計用ペンドレル$' | head -n 1)
     [ -n "$main" ] || { cat "$work/app.log"; echo "FAIL: the window did not appear"; exit 1; }
 }
-ini_value() {
-    [ -f "$ini" ] || return 0
-    tr -d '\r' <"$ini" | awk -v section="[$1]" -v key="$2" '
-        /^\[/ { here = ($0 == section); next }
-        here && index($0, key "=") == 1 { print substr($0, length(key) + 2); exit }'
-}
+ini_value() { ini_file_value "$ini" "$1" "$2"; }
 expect_ini() {
     n=0
     while [ "$(ini_value "$1" "$2")" != "$3" ]; do

@@ -21,15 +21,7 @@ scratch=$(mktemp -d)
 xvfb_pid=
 pids=
 failed=0
-# Ends one of our own processes: asks, then insists after 2 s.
-stop() {
-    [ -n "$1" ] || return 0
-    kill "$1" 2>/dev/null || return 0
-    n=0
-    while kill -0 "$1" 2>/dev/null && [ $n -lt 40 ]; do sleep 0.05; n=$((n + 1)); done
-    kill -9 "$1" 2>/dev/null || true
-    wait "$1" 2>/dev/null || true
-}
+. "$(cd "$(dirname "$0")/../.." && pwd)/scripts/x11-helpers.sh"
 cleanup() {
     for p in $pids; do stop "$p"; done
     stop "$xvfb_pid"
@@ -103,18 +95,7 @@ second-copy)
     for tool in Xvfb xdotool; do
         command -v "$tool" >/dev/null 2>&1 || { echo "$name: skipped, no $tool"; exit 77; }
     done
-    exec 3>"$scratch/display"
-    Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp >"$scratch/xvfb.log" 2>&1 &
-    xvfb_pid=$!
-    exec 3>&-
-    tries=0
-    while [ ! -s "$scratch/display" ]; do
-        kill -0 "$xvfb_pid" 2>/dev/null || fail "Xvfb did not start"
-        tries=$((tries + 1)); [ $tries -le 100 ] || fail "Xvfb did not report a display"
-        sleep 0.1
-    done
-    DISPLAY=":$(cat "$scratch/display")"
-    export DISPLAY
+    start_xvfb "$scratch" 800x600x24 || fail "no X server"
     unset XAUTHORITY
     windows() { xdotool search --onlyvisible --name '電波時計用ペンドレル' 2>/dev/null | wc -l; }
     wait_windows() {

@@ -44,15 +44,7 @@ ini=$program/setting.ini
 xvfb_pid=
 app_pid=
 failed=0
-# Ends one of our own processes: asks, then insists after 2 s.
-stop() {
-    [ -n "$1" ] || return 0
-    kill "$1" 2>/dev/null || return 0
-    n=0
-    while kill -0 "$1" 2>/dev/null && [ $n -lt 40 ]; do sleep 0.05; n=$((n + 1)); done
-    kill -9 "$1" 2>/dev/null || true
-    wait "$1" 2>/dev/null || true
-}
+. "$(cd "$(dirname "$0")/../.." && pwd)/scripts/x11-helpers.sh"
 cleanup() {
     stop "$app_pid"
     stop "$xvfb_pid"
@@ -88,18 +80,7 @@ program_time() { TZ=UTC0 date -d "@$(( $(date +%s) + offset ))" '+%F %T'; }
 second_at() { echo $(( ((0 - ($1)) % 60000 + 60000) % 60000 / 1000 )); }
 
 # --- X server and program folder -------------------------------------------------------------
-exec 3>"$scratch/display"
-Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp >"$scratch/xvfb.log" 2>&1 &
-xvfb_pid=$!
-exec 3>&-
-tries=0
-while [ ! -s "$scratch/display" ]; do
-    kill -0 "$xvfb_pid" 2>/dev/null || fail "Xvfb did not start: $(cat "$scratch/xvfb.log")"
-    tries=$((tries + 1)); [ $tries -le 100 ] || fail "Xvfb did not report a display"
-    sleep 0.1
-done
-DISPLAY=":$(cat "$scratch/display")"
-export DISPLAY
+start_xvfb "$scratch" 800x600x24 || fail "no X server"
 unset XAUTHORITY
 
 mkdir -p "$program" "$scratch/home" "$scratch/run" "$scratch/bin"
@@ -211,12 +192,7 @@ expect_indicator() {
     done
 }
 
-ini_value() {
-    [ -f "$ini" ] || return 0
-    tr -d '\r' <"$ini" | awk -v section="[$1]" -v key="$2" '
-        /^\[/ { here = ($0 == section); next }
-        here && index($0, key "=") == 1 { print substr($0, length(key) + 2); exit }'
-}
+ini_value() { ini_file_value "$ini" "$1" "$2"; }
 
 # Waits up to 5 s for SECTION/KEY to hold VALUE.
 expect_ini() {
