@@ -464,7 +464,10 @@ struct Relay {
         mainLoop = pw_main_loop_new(nullptr);
         if (!mainLoop) return 1;
         loop = pw_main_loop_get_loop(mainLoop);
-        context = pw_context_new(loop, nullptr, 0);
+        // The real-time client set-up raises the graph thread's priority (through RTKit where
+        // the user may not do it directly); without it, a busy machine makes it miss cycles.
+        context = pw_context_new(loop, pw_properties_new(PW_KEY_CONFIG_NAME, "client-rt.conf", nullptr), 0);
+        if (!context) context = pw_context_new(loop, nullptr, 0);
         if (!context) return 1;
         retryTimer = pw_loop_add_timer(loop, &Relay::onRetry, this);
         lifeLine = pw_loop_add_io(loop, lifeFd, SPA_IO_IN | SPA_IO_HUP | SPA_IO_ERR, false,
