@@ -42,8 +42,8 @@ constexpr int kRelayBlockFd = 3;
 constexpr int kRelayLifeFd = 4;
 // What the program keeps written ahead of the graph: a stall of the program this much shorter
 // than it leaves no hole. Refilled every kFeedInterval.
-constexpr double kFillSeconds = 0.150;
-constexpr auto kFeedInterval = std::chrono::milliseconds(10);
+constexpr double kFillSeconds = 0.200;
+constexpr auto kFeedInterval = std::chrono::milliseconds(40);
 constexpr std::uint32_t kRingFrames = 96000;
 
 std::int64_t monotonicNs()

@@ -7,7 +7,7 @@
 // A PipeWire stream is filled by its own process at every graph cycle, and a process that is
 // held up (swapped out, stopped) misses cycles: a hole in the signal. So the stream lives in a
 // small relay process of its own, this program started again with one argument, and the program
-// keeps a shared ring written about 150 ms ahead of it: the relay plays on through any stall of
+// keeps a shared ring written 160 to 200 ms ahead of it: the relay plays on through any stall of
 // the program shorter than that. The relay ends with the program.
 //
 // Failures never reach the caller: with no PipeWire, or when it goes away, the relay

@@ -16,8 +16,9 @@ namespace {
 
 constexpr pa_usec_t kRetryUs = 500'000;
 // The server asks for more whenever this much has been played: the stream stays within this
-// of full, so a stall of the program finds nearly all of it to play on, at few wake-ups.
-constexpr pa_usec_t kRefillUs = 25'000;
+// of full, so a stall of the program finds at least three quarters of it to play on, at twenty
+// wake-ups a second.
+constexpr pa_usec_t kRefillUs = 50'000;
 // PulseAudio's own stand-in when it has no real device.
 constexpr const char* kNullSinkName = "auto_null";
 

@@ -31,9 +31,10 @@ public:
     struct Format {
         unsigned rate = 48000;
         unsigned channels = 2;
-        // How far ahead of the wall clock the caller's clock runs: the time a play may take to
-        // reach the stream (a busy window thread, a stalled program) plus what the stream holds.
-        std::chrono::microseconds lead{300'000};
+        // How far ahead of the wall clock the caller's clock runs: what the stream holds written
+        // ahead (200 ms) plus the time a play may take to reach it (a window thread held up by
+        // 150 ms, or the whole program stopped for 100 ms, still places every pulse on time).
+        std::chrono::microseconds lead{350'000};
     };
 
     ~TimelineSound() override;

@@ -336,7 +336,7 @@ TEST(PulseSound, WithoutAServerEveryCallReturnsAndNothingPlays)
         const platform::SoundStatus status = sound.status();
         EXPECT_FALSE(status.serverReachable);
         EXPECT_FALSE(status.streamRunning);
-        EXPECT_EQ(sound.lead(), std::chrono::milliseconds(300));
+        EXPECT_EQ(sound.lead(), std::chrono::milliseconds(350));
         ASSERT_EQ(status.files.size(), 2u);
         EXPECT_EQ(status.files[1].path, dir.file("missing.wav"));
         EXPECT_FALSE(status.files[1].playable);
