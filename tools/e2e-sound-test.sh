@@ -125,7 +125,7 @@ started=$(date +%s)
 # The direct set switches the PulseAudio sink to its rate as the program's stream starts.
 sink_rate_start= sink_rate_end=
 if [ "$mode" != plain ]; then
-    if [ "$server" = pulseaudio ]; then
+    if [ "$mode" = direct ] && [ "$server" = pulseaudio ]; then
         tries=0
         while [ "$(pulseaudio_sink_rate)" != 192000 ] && [ "$tries" -lt 50 ]; do
             tries=$((tries + 1)); sleep 0.1
@@ -140,7 +140,9 @@ fi
 # Minutes start about 5 s and 65 s from the start; the second one is heard whole 126 s from it.
 length=127
 [ "$mode" = direct-48k ] && length=15
-sleep $(( length - ($(date +%s) - started) )) & sleeper_pid=$!
+left=$(( length - ($(date +%s) - started) ))
+[ "$left" -lt 1 ] && left=1
+sleep "$left" & sleeper_pid=$!
 wait "$sleeper_pid"  # a signal to the script is taken at once
 sleeper_pid=
 [ "$server" = pulseaudio ] && sink_rate_end=$(pulseaudio_sink_rate)
@@ -165,6 +167,13 @@ if [ "$mode" = direct-48k ]; then
     grep -E '^(recording|pulses|tone)' "$work/decode.txt"
     grep -h 'graph ran at' "$work/record.err"
     status=0
+    # The set-up itself: the output must have stayed at 48 kHz.
+    if [ "$server" = pulseaudio ]; then ran=$sink_rate_end
+    else ran=$(sed -n 's/.*the graph ran at \([0-9]*\) Hz.*/\1/p' "$work/record.err"); fi
+    if [ "$ran" != 48000 ]; then
+        echo "FAIL: the output ran at ${ran:-?} Hz, not held at 48000 Hz"
+        status=1
+    fi
     count=$(grep -cxF "$notice" "$work/transmitter.out")
     if [ "$count" -ne 1 ]; then
         echo "FAIL: the notice was said $count times on stderr, not once: \"$notice\""
