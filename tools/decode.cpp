@@ -221,6 +221,10 @@ int main(int argc, char** argv)
                 static_cast<double>(mono.size()) / rate, 1 / fit->b, rate, fit->residualMedianMs,
                 fit->residualMaxMs);
 
+    float loudest = 0;
+    for (const float s : mono) loudest = std::max(loudest, std::abs(s));
+    std::printf("peak level %.1f dB\n", loudest > 0 ? 20 * std::log10(loudest) : -999.0);
+
     const auto pulses = tools::findPulses(mono, rate);
     const double window = 3.0 * rate;  // samples either side of a moment for its local line
     auto timeOf = [&](std::size_t sample) {
