@@ -104,8 +104,8 @@ run_one() {
     mkdir -p "$work"
     rate=48000 label=
     case "$set" in
-        13k) export SINK_RATES=48k; label="13k@48000 " ;;
-        direct) export SINK_RATES=direct; rate=192000 label="direct@192000 " ;;
+        13k) export SINK_RATES=48k; label=13k@48000 ;;
+        direct) export SINK_RATES=direct; rate=192000 label=direct@192000 ;;
         *) unset SINK_RATES ;;
     esac
     # A server that cannot start ends the whole benchmark (with its reason).
@@ -205,8 +205,9 @@ run_one() {
             if (label != "" && ran != rate) why = why " output-at-" (ran == "" ? "?" : ran)
             verdict = why == "" ? "met" : "NOT met:" why
             if (lost + 0 > 0) verdict = verdict " (recorder lost " lost ")"
-            printf "%s%-10s | %-4s | %-3s | %6d | %2d/%-2d | %7.3f %7.3f %8.3f | %4d %8.2f | %8.3f | %5.2f %% | %5.1f MiB | %s\n",
-                   label, server, quantum, stall ? "yes" : "no", pulses, missing, extra, med, p99, max,
+            if (label != "") printf "%-14s", label
+            printf "%-10s | %-4s | %-3s | %6d | %2d/%-2d | %7.3f %7.3f %8.3f | %4d %8.2f | %8.3f | %5.2f %% | %5.1f MiB | %s\n",
+                   server, quantum, stall ? "yes" : "no", pulses, missing, extra, med, p99, max,
                    holes, longest, w, cpu, kb / 1024, verdict
         }' "$work/decode.txt" >> "$rows"
     tail -n 1 "$rows"
