@@ -15,11 +15,18 @@
 # max <= 1 ms; widths within +-0.5 ms; no missing or extra pulse.
 #   scripts/bench-sound.sh [--build DIR] [--seconds N] [--servers "pulseaudio pipewire"]
 #                          [--quanta "256 1024"] [--stalls no|yes|both] [--driver | --reference]
-#                          [--edges] [--keep]
+#                          [--sets "13k direct"] [--edges] [--keep]
 # --driver measures the stand-in transmitter (tools/pendrel-sound-driver) instead of the
 # program; --reference the reference PipeWire transmitter (tools/pendrel-pw-test-player, PipeWire
 # rows only), which checks the measuring itself: it must meet every target. --edges lists every
 # pulse's edges; --keep keeps the work folder. Needs a build (cmake --build DIR).
+# --sets measures the program with each set named, in rows that begin with the set and the
+# rate: 13k the 13,333 Hz set at 48 kHz (sinks held at 48 kHz), direct the 40 kHz carrier
+# itself at 192 kHz (sinks that follow the stream's rate, see SINK_RATES in
+# tools/sound-server.sh; recorded at 192 kHz). Both are made into the run's program folder with
+# the built pendrel-make-sounds. A direct run records from 2 s after the program starts (a
+# PulseAudio sink whose monitor is being recorded keeps its rate), so its first pulse after
+# switching on may not count. Without --sets the program plays the build's own files.
 set -u
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -30,6 +37,7 @@ quanta="256 1024"
 stalls=both
 transmitter=program
 edges=
+sets=
 while [ $# -gt 0 ]; do
     case "$1" in
         --build) build=$(cd "$2" && pwd); shift 2 ;;
@@ -40,6 +48,7 @@ while [ $# -gt 0 ]; do
         --driver) transmitter=driver; shift ;;
         --reference) transmitter=reference; shift ;;
         --edges) edges=--edges; shift ;;
+        --sets) sets=$2; shift 2 ;;
         --keep) PENDREL_KEEP=1; shift ;;
         *) sed -n '/^#   scripts/,/^#  .*\[--edges\]/p' "$0" >&2; exit 2 ;;
     esac
@@ -47,6 +56,12 @@ done
 [ "$seconds" -lt 180 ] && seconds=180
 case "$stalls" in no) stall_passes=0 ;; yes) stall_passes=1 ;; both) stall_passes="0 1" ;;
     *) echo "--stalls takes no, yes or both" >&2; exit 2 ;; esac
+for set in $sets; do
+    case "$set" in 13k|direct) ;; *) echo "--sets takes 13k and direct, not $set" >&2; exit 2 ;; esac
+done
+[ -n "$sets" ] && [ "$transmitter" != program ] && { echo "--sets is for the program" >&2; exit 2; }
+make_sounds="$build/pendrel-make-sounds"
+[ -n "$sets" ] && [ ! -x "$make_sounds" ] && { echo "missing $make_sounds: build first" >&2; exit 1; }
 record="$build/tools/pendrel-record"
 record_pw="$build/tools/pendrel-record-pw"
 decode="$build/tools/pendrel-decode"
@@ -72,23 +87,36 @@ hz=$(getconf CLK_TCK)
 rows="$base/rows"
 : > "$rows"
 
-# One run: server, quantum (- for PulseAudio), stalls (0 or 1). Appends a row to $rows.
+start_recorder() {
+    if [ "$server" = pipewire ]; then
+        "$record_pw" --sink "$pw_sink" --rate "$rate" "$work/rec.wav" "$work/rec.log" 2>"$work/record.err" &
+    else
+        "$record" --rate "$rate" "$work/rec.wav" "$work/rec.log" 2>"$work/record.err" &
+    fi
+    recorder_pid=$!
+}
+
+# One run: server, quantum (- for PulseAudio), stalls (0 or 1), set (empty: the build's files).
+# Appends a row to $rows.
 run_one() {
-    server=$1 quantum=$2 stall=$3
-    work="$base/$server-$quantum-$stall"
+    server=$1 quantum=$2 stall=$3 set=${4:-}
+    work="$base/${set:+$set-}$server-$quantum-$stall"
     mkdir -p "$work"
+    rate=48000 label=
+    case "$set" in
+        13k) export SINK_RATES=48k; label=13k@48000 ;;
+        direct) export SINK_RATES=direct; rate=192000 label=direct@192000 ;;
+        *) unset SINK_RATES ;;
+    esac
     # A server that cannot start ends the whole benchmark (with its reason).
     start_server "$server"
     [ "$server" = pipewire ] && set_pipewire_quantum "$quantum"
 
     # The recording starts before the transmitter, so that its first pulse is measured too.
-    if [ "$server" = pipewire ]; then
-        "$record_pw" --sink "$pw_sink" "$work/rec.wav" "$work/rec.log" 2>"$work/record.err" &
-    else
-        "$record" "$work/rec.wav" "$work/rec.log" 2>"$work/record.err" &
+    if [ "$set" != direct ]; then
+        start_recorder
+        sleep 1
     fi
-    recorder_pid=$!
-    sleep 1
 
     # Whole-second clock offset so that a minute starts about 7 s after launch.
     now=$(date +%s)
@@ -105,12 +133,21 @@ run_one() {
     program)
         folder="$work/program"
         mkdir -p "$folder"
-        cp "$build/pendrel" "$build/200ms.wav" "$build/500ms.wav" "$build/800ms.wav" "$folder/"
+        cp "$build/pendrel" "$folder/"
+        case "$set" in
+            13k) "$make_sounds" --carrier 40 "$folder" >/dev/null ;;
+            direct) "$make_sounds" --carrier 40 --direct --rate 192000 "$folder" >/dev/null ;;
+            *) cp "$build/200ms.wav" "$build/500ms.wav" "$build/800ms.wav" "$folder/" ;;
+        esac
         printf '[Show]\r\nMessage=1\r\n[Transmit]\r\nState=1\r\n' > "$folder/setting.ini"
         QT_QPA_PLATFORM=offscreen LD_PRELOAD="$faketime_lib" FAKETIME="+$offset" \
             FAKETIME_DONT_FAKE_MONOTONIC=1 "$folder/pendrel" >"$work/transmitter.out" 2>&1 & ;;
     esac
     transmitter_pid=$!
+    if [ "$set" = direct ]; then
+        sleep 2
+        start_recorder
+    fi
     if [ "$stall" = 1 ]; then
         # 100 ms stopped, every 3 s; the phase within the second wanders from stall to stall.
         pid=$transmitter_pid
@@ -130,6 +167,9 @@ run_one() {
     ticks1=$(awk '{print $14 + $15}' "/proc/$transmitter_pid/stat" 2>/dev/null || echo 0)
     t1=$(date +%s.%N)
     peak_kb=$(awk '/^VmHWM/{print $2}' "/proc/$transmitter_pid/status" 2>/dev/null)
+    # The rate the output ran at: the PulseAudio sink's, or the PipeWire graph's (the recorder's).
+    ran=
+    [ "$server" = pulseaudio ] && ran=$(pulseaudio_sink_rate)
     if [ -n "$staller_pid" ]; then
         kill "$staller_pid" 2>/dev/null; wait "$staller_pid" 2>/dev/null; staller_pid=
         kill -CONT "$transmitter_pid" 2>/dev/null
@@ -139,8 +179,10 @@ run_one() {
     kill "$transmitter_pid" 2>/dev/null; wait "$transmitter_pid" 2>/dev/null; transmitter_pid=
     stop_server
 
+    [ "$server" = pipewire ] && ran=$(sed -n 's/.*the graph ran at \([0-9]*\) Hz.*/\1/p' "$work/record.err")
     "$decode" $edges --min-minutes 0 "$work/rec.wav" "$work/rec.log" > "$work/decode.txt" 2>&1
     awk -v server="$server" -v quantum="$quantum" -v stall="$stall" -v a="$ticks0" -v b="$ticks1" \
+        -v label="$label" -v rate="$rate" -v ran="$ran" \
         -v t0="$t0" -v t1="$t1" -v hz="$hz" -v kb="${peak_kb:-0}" '
         /^pulses /        { pulses = $2; missing = $4; extra = $6 }
         /^rising edge/    { split($0, f, /[:,] */); for (i in f) {
@@ -160,8 +202,10 @@ run_one() {
             if (max + 0 > 1) why = why " max"
             if (w + 0 > 0.5) why = why " width"
             if (missing + extra > 0) why = why " missing/extra"
+            if (label != "" && ran != rate) why = why " output-at-" (ran == "" ? "?" : ran)
             verdict = why == "" ? "met" : "NOT met:" why
             if (lost + 0 > 0) verdict = verdict " (recorder lost " lost ")"
+            if (label != "") printf "%-14s", label
             printf "%-10s | %-4s | %-3s | %6d | %2d/%-2d | %7.3f %7.3f %8.3f | %4d %8.2f | %8.3f | %5.2f %% | %5.1f MiB | %s\n",
                    server, quantum, stall ? "yes" : "no", pulses, missing, extra, med, p99, max,
                    holes, longest, w, cpu, kb / 1024, verdict
@@ -169,20 +213,29 @@ run_one() {
     tail -n 1 "$rows"
 }
 
-echo "Pendrel sound benchmark: $transmitter, ${seconds} s a run, null sinks at 48 kHz"
-echo "server     | q    | stl | pulses | mi/ex | edge |ms| med     p99      max | holes longest | width ms | CPU     | RSS       | targets"
-for stall in $stall_passes; do
-    for server in $servers; do
-        if [ "$server" = pipewire ]; then
-            for q in $quanta; do run_one pipewire "$q" "$stall"; done
-        elif [ "$transmitter" != reference ]; then
-            run_one pulseaudio - "$stall"
-        fi
+if [ -n "$sets" ]; then
+    echo "Pendrel sound benchmark: $transmitter, ${seconds} s a run, sets $sets (set@rate: files and sink)"
+    head="set@rate      "
+else
+    echo "Pendrel sound benchmark: $transmitter, ${seconds} s a run, null sinks at 48 kHz"
+    head=
+fi
+echo "${head}server     | q    | stl | pulses | mi/ex | edge |ms| med     p99      max | holes longest | width ms | CPU     | RSS       | targets"
+for set in ${sets:-built}; do
+    [ "$set" = built ] && set=
+    for stall in $stall_passes; do
+        for server in $servers; do
+            if [ "$server" = pipewire ]; then
+                for q in $quanta; do run_one pipewire "$q" "$stall" "$set"; done
+            elif [ "$transmitter" != reference ]; then
+                run_one pulseaudio - "$stall" "$set"
+            fi
+        done
     done
 done
 echo
 echo "--- the table"
-echo "server     | q    | stl | pulses | mi/ex | edge |ms| med     p99      max | holes longest | width ms | CPU     | RSS       | targets"
+echo "${head}server     | q    | stl | pulses | mi/ex | edge |ms| med     p99      max | holes longest | width ms | CPU     | RSS       | targets"
 cat "$rows"
 echo "(each run's decoder output and recorder messages are in its folder; --keep keeps them)"
 for d in "$base"/*/; do

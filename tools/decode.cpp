@@ -1,13 +1,18 @@
 // Decodes a recording made by pendrel-record: the pulses, their timing against the wall clock
 // and the JJY minutes they carry.
 //   pendrel-decode [--expect-shift SECONDS] [--min-minutes N] [--edges] [--fail-on-holes]
-//                  REC.wav REC.log
+//                  [--tone-db HZ,HZ... [--tone-gap DB]] REC.wav REC.log
+// The recording may be at any rate up to 192 kHz; its own rate is read from the file.
+// --tone-db: the level of each tone over the pulses, in dB of full scale; with --tone-gap the
+// first tone must stand at least DB above each of the others (the carrier of a direct set over
+// a third of it, which a resampler or a distorting output would put there).
 // --expect-shift: each decoded minute must equal the wall-clock (UTC) minute at which its
 // second-0 marker was heard, moved by SECONDS. Exit status 0 when at least N minutes (default
 // 1) decoded and every decoded minute met the expectation, and with --fail-on-holes no hole
 // was found inside the signal. Every hole (a dropout of the pulse or of the low level between
 // the first pulse and the last) is counted and listed whether or not it fails the run; the
 // stretches the recorder itself lost (its "hole FIRST COUNT" log lines) are not the signal's.
+// Exit status 1 also when --tone-gap is not met.
 
 #include "tools/jjy_decode.h"
 
@@ -17,8 +22,10 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <fstream>
+#include <limits>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -156,6 +163,8 @@ int main(int argc, char** argv)
     int minMinutes = 1;
     bool edges = false;
     bool failOnHoles = false;
+    std::vector<double> tones;
+    std::optional<double> toneGap;
     std::string wavPath, logPath;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -163,11 +172,25 @@ int main(int argc, char** argv)
         else if (arg == "--min-minutes" && i + 1 < argc) minMinutes = std::stoi(argv[++i]);
         else if (arg == "--edges") edges = true;
         else if (arg == "--fail-on-holes") failOnHoles = true;
+        else if (arg == "--tone-db" && i + 1 < argc) {
+            std::istringstream list(argv[++i]);
+            std::string hz;
+            while (std::getline(list, hz, ',')) {
+                char* end = nullptr;
+                const double f = std::strtod(hz.c_str(), &end);
+                if (end == hz.c_str() || *end != '\0' || !(f > 0)) {
+                    std::fprintf(stderr, "pendrel-decode: --tone-db takes frequencies in Hz, not \"%s\"\n", hz.c_str());
+                    return 2;
+                }
+                tones.push_back(f);
+            }
+        } else if (arg == "--tone-gap" && i + 1 < argc) toneGap = std::stod(argv[++i]);
         else if (wavPath.empty()) wavPath = arg;
         else logPath = arg;
     }
     if (wavPath.empty() || logPath.empty()) {
-        std::fprintf(stderr, "usage: %s [--expect-shift S] [--min-minutes N] [--edges] [--fail-on-holes] REC.wav REC.log\n", argv[0]);
+        std::fprintf(stderr, "usage: %s [--expect-shift S] [--min-minutes N] [--edges] [--fail-on-holes] "
+                     "[--tone-db HZ,HZ... [--tone-gap DB]] REC.wav REC.log\n", argv[0]);
         return 2;
     }
 
@@ -197,6 +220,10 @@ int main(int argc, char** argv)
     std::printf("recording %.1f s, rate %.2f Hz (nominal %u), fit residual median %.3f ms, max %.3f ms\n",
                 static_cast<double>(mono.size()) / rate, 1 / fit->b, rate, fit->residualMedianMs,
                 fit->residualMaxMs);
+
+    float loudest = 0;
+    for (const float s : mono) loudest = std::max(loudest, std::abs(s));
+    std::printf("peak level %.1f dB\n", loudest > 0 ? 20 * std::log10(loudest) : -999.0);
 
     const auto pulses = tools::findPulses(mono, rate);
     const double window = 3.0 * rate;  // samples either side of a moment for its local line
@@ -250,6 +277,28 @@ int main(int argc, char** argv)
                     timeline.unheard.size(), static_cast<double>(lost) * fit->b * 1000);
     }
 
+    // Each tone's level over the pulses; a tone above half the rate cannot be in the file.
+    bool tonesRight = true;
+    std::vector<double> levels;
+    for (const double f : tones) {
+        const double db = 2 * f < rate ? tools::toneLevelDb(mono, rate, pulses, f)
+                                       : -std::numeric_limits<double>::infinity();
+        levels.push_back(db);
+        std::printf("tone %.0f Hz %.2f dB\n", f, db);
+    }
+    for (std::size_t k = 1; k < levels.size(); ++k) {
+        const double gap = levels[0] - levels[k];
+        std::printf("tone %.0f Hz over %.0f Hz %.2f dB\n", tones[0], tones[k], gap);
+        if (toneGap && !(gap >= *toneGap)) {
+            std::printf("FAIL: %.0f Hz stands less than %.1f dB above %.0f Hz\n", tones[0], *toneGap, tones[k]);
+            tonesRight = false;
+        }
+    }
+    if (toneGap && (levels.empty() || !std::isfinite(levels[0]))) {
+        std::printf("FAIL: no %s to measure\n", levels.empty() ? "tone given" : "pulse or tone");
+        tonesRight = false;
+    }
+
     int decoded = 0;
     bool allRight = true;
     // For reading the time code, a pulse interrupted by a dropout of under 30 ms is taken as
@@ -290,5 +339,5 @@ int main(int argc, char** argv)
     }
     std::printf("minutes decoded %d\n", decoded);
     if (failOnHoles && !holes.empty()) std::printf("FAIL: %zu holes inside the signal\n", holes.size());
-    return decoded >= minMinutes && allRight && !(failOnHoles && !holes.empty()) ? 0 : 1;
+    return decoded >= minMinutes && allRight && tonesRight && !(failOnHoles && !holes.empty()) ? 0 : 1;
 }

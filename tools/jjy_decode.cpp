@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 
 namespace tools {
 
@@ -65,6 +66,36 @@ std::vector<Hole> findHoles(const std::vector<float>& samples, unsigned rate, co
         run = 0;
     }
     return holes;
+}
+
+double toneLevelDb(const std::vector<float>& samples, unsigned rate, const std::vector<Pulse>& pulses,
+                   double frequency)
+{
+    double power = 0;
+    std::size_t fitted = 0;
+    // The sine and cosine run on by rotation, one step a sample, renewed at each pulse.
+    const double step = 2 * M_PI * frequency / rate;
+    const double cs = std::cos(step), sn = std::sin(step);
+    for (const auto& p : pulses) {
+        const std::size_t end = std::min(samples.size(), p.start + p.width);
+        if (end <= p.start + 16) continue;
+        double si = 0, co = 1;
+        double ss = 0, cc = 0, sc = 0, xs = 0, xc = 0;
+        for (std::size_t n = p.start; n < end; ++n) {
+            const double x = samples[n];
+            ss += si * si, cc += co * co, sc += si * co, xs += x * si, xc += x * co;
+            const double s2 = si * cs + co * sn;
+            co = co * cs - si * sn;
+            si = s2;
+        }
+        const double det = ss * cc - sc * sc;
+        if (det <= 0) continue;
+        const double a = (xs * cc - xc * sc) / det, b = (xc * ss - xs * sc) / det;
+        power += a * a + b * b;
+        ++fitted;
+    }
+    if (fitted == 0) return -std::numeric_limits<double>::infinity();
+    return 10 * std::log10(power / static_cast<double>(fitted));
 }
 
 int symbolOf(double widthMs)

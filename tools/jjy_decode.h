@@ -17,9 +17,11 @@ struct Pulse {
     std::size_t width = 0;  // samples at the high level
 };
 
-// Pulses in a mono recording. The high level is taken from the loudest sample; a pulse is a
-// stretch above half of it, ended by at least 1 ms below. Stretches shorter than 50 ms are
-// ignored as clicks, and so are pulses cut off by either end of the recording.
+// Pulses in a mono recording at any rate up to 192 kHz, of a tone up to a little below half the
+// rate (13.3 kHz at 48 kHz, 40 or 60 kHz at 192 kHz). The high level is taken from the loudest
+// sample; a pulse is a stretch above half of it, ended by at least 1 ms below. Stretches
+// shorter than 50 ms are ignored as clicks, and so are pulses cut off by either end of the
+// recording.
 std::vector<Pulse> findPulses(const std::vector<float>& samples, unsigned rate);
 
 // A stretch where the signal dropped out: neither the pulse nor the low level between pulses.
@@ -30,11 +32,19 @@ struct Hole {
 
 // Every stretch between the start of the first pulse and the end of the last where the signal
 // stays below 3 % of the loudest sample for longer than 0.5 ms (the low level is a tenth of
-// it, and a tone sampled at 48 kHz never sits that low for more than a sample or two). Samples
+// it, and a tone of at least a tenth of the rate never sits that low for more than a sample
+// or two: 0.5 ms is 24 samples at 48 kHz, 96 at 192 kHz). Samples
 // in `unheard` (stretches the recording itself lost) are no fault of the signal and are left
 // out.
 std::vector<Hole> findHoles(const std::vector<float>& samples, unsigned rate, const std::vector<Pulse>& pulses,
                             const std::vector<Hole>& unheard = {});
+
+// The level of a tone of `frequency` Hz over the high part of the pulses, in dB of full scale:
+// the amplitude of the sine (with its phase) that best fits each pulse, its power averaged
+// over the pulses. Another tone in the recording adds next to nothing to it, so the carrier
+// and, say, a third of it can each be measured in the same recording. -inf without pulses.
+double toneLevelDb(const std::vector<float>& samples, unsigned rate, const std::vector<Pulse>& pulses,
+                   double frequency);
 
 // 0 marker, 1 one, 2 zero, by the nearest of the three widths.
 int symbolOf(double widthMs);

@@ -1,17 +1,20 @@
-// Records a PulseAudio source (by default the monitor of the default sink) into a mono 48 kHz
-// float WAV file, and logs for every fragment received: the wall-clock time of its arrival,
+// Records a PulseAudio source (by default the monitor of the default sink) into a mono float
+// WAV file at 48 kHz or the rate asked for (up to 192 kHz: record at the sink's own rate, so
+// that the server resamples nothing on the way), and logs for every fragment received: the wall-clock time of its arrival,
 // the number of frames recorded before it, its length in frames and the stream's latency at
 // that moment in microseconds (how long before its arrival the fragment's first frame was
 // heard; negative when it arrived before it was heard). A stretch the server could not deliver
 // is recorded as silence and logged as "hole FIRST COUNT", so that it is not taken for a hole
 // in the signal. pendrel-decode fits sample index to wall-clock time from that log.
-//   pendrel-record [--device NAME] [--seconds N] OUT.wav OUT.log
+//   pendrel-record [--device NAME] [--rate HZ] [--seconds N] OUT.wav OUT.log
 // Stops after N seconds, or on SIGINT/SIGTERM; the files are complete either way.
 
 #include <pulse/pulseaudio.h>
 #include <sndfile.h>
 
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <signal.h>
 #include <string>
@@ -136,11 +139,12 @@ int main(int argc, char** argv)
         const std::string arg = argv[i];
         if (arg == "--device" && i + 1 < argc) r.device = argv[++i];
         else if (arg == "--seconds" && i + 1 < argc) seconds = std::stod(argv[++i]);
+        else if (arg == "--rate" && i + 1 < argc) r.sampleFormat.rate = static_cast<std::uint32_t>(std::atol(argv[++i]));
         else if (wavPath.empty()) wavPath = arg;
         else logPath = arg;
     }
-    if (wavPath.empty() || logPath.empty()) {
-        std::fprintf(stderr, "usage: %s [--device NAME] [--seconds N] OUT.wav OUT.log\n", argv[0]);
+    if (wavPath.empty() || logPath.empty() || r.sampleFormat.rate < 8000 || r.sampleFormat.rate > 192000) {
+        std::fprintf(stderr, "usage: %s [--device NAME] [--rate 8000..192000] [--seconds N] OUT.wav OUT.log\n", argv[0]);
         return 2;
     }
     SF_INFO info{};

@@ -1,8 +1,12 @@
 // Records what a PipeWire sink plays, through a native capture stream of its monitor, into a
-// mono 48 kHz float WAV file (the left channel), and writes the same log as pendrel-record:
+// mono float WAV file (the left channel) at 48 kHz or the rate asked for, up to 192 kHz: the
+// graph's own rate, so that nothing is resampled on the way. It writes the same log as pendrel-record:
 // per buffer the wall-clock time, the index of its first frame, its length in frames and a
 // latency in microseconds, such that time - latency is the moment the first frame was played.
-//   pendrel-record-pw [--sink NAME] [--seconds N] [--verbose] OUT.wav OUT.log
+//   pendrel-record-pw [--sink NAME] [--rate HZ] [--seconds N] [--verbose] OUT.wav OUT.log
+// At the end it says on stderr the rate the graph ran at ("the graph ran at N Hz"), as its
+// clock reports it; the stream does not ask for a rate of its own, so that is the rate the
+// sink and its other streams set.
 //
 // The moment comes from the graph's own clock, not from a latency the server reports: every
 // cycle the stream's time report carries the driver's position (ticks) at the cycle's start
@@ -29,6 +33,7 @@
 #include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <string>
@@ -36,7 +41,6 @@
 
 namespace {
 
-constexpr unsigned kRate = 48000;
 constexpr unsigned kChannels = 2;
 
 struct Entry {
@@ -63,6 +67,8 @@ struct Recorder {
     long long holeFrames = 0;
     std::vector<std::pair<long long, long long>> holesLost;  // first frame, count
     tools::GraphTimeline timeline;
+    unsigned rate = 48000;         // of the file
+    std::atomic<unsigned> graphRate{0};  // ticks a second in the last report
     long long unplaced = 0;        // buffers that came late, kept but not placed
     bool verbose = false;
     bool stopping = false;
@@ -94,11 +100,20 @@ struct Recorder {
         const std::int64_t toReal = real - (m0 + m1) / 2;
         const bool rateKnown = time.rate.denom != 0 && time.rate.num != 0;
         if (!rateKnown) return r->keepAll(ready, count);
+        r->graphRate = static_cast<unsigned>(time.rate.denom / time.rate.num);
+        // The report counts in the graph's ticks; the frames in hand are at the file's rate,
+        // the same unless the graph runs at another rate than the one asked for.
+        std::uint64_t ticks = time.ticks;
+        std::int64_t delay = time.delay;
+        if (r->graphRate != r->rate && r->graphRate > 0) {
+            ticks = ticks * r->rate / r->graphRate;
+            delay = delay * static_cast<std::int64_t>(r->rate) / r->graphRate;
+        }
         // What is in hand ended at the reported position (see tools/graph_timeline.h).
-        const auto step = r->timeline.next(time.ticks, time.delay, total, 10LL * kRate);
+        const auto step = r->timeline.next(ticks, delay, total, 10LL * r->rate);
         if (step.lost > 0) r->lose(step.lost);
         const bool place = step.place || r->entries.empty();
-        std::int64_t behind = time.delay + total;
+        std::int64_t behind = delay + total;
         for (std::size_t k = 0; k < count; ++k) {
             const spa_data& d = ready[k]->buffer->datas[0];
             const std::uint32_t stride = d.chunk->stride ? static_cast<std::uint32_t>(d.chunk->stride)
@@ -108,8 +123,7 @@ struct Recorder {
                                       : nullptr;
             if (n > 0 && data) {
                 if (place)
-                    r->entries.push_back({time.now + toReal, r->frames, n,
-                                          behind * 1000000000LL * time.rate.num / time.rate.denom});
+                    r->entries.push_back({time.now + toReal, r->frames, n, behind * 1000000000LL / r->rate});
                 for (long long i = 0; i < n; ++i) r->samples.push_back(data[i * (stride / sizeof(float))]);
                 r->frames += n;
             } else if (n > 0) {
@@ -185,21 +199,24 @@ int main(int argc, char** argv)
 {
     std::string sink, wavPath, logPath;
     double seconds = 0;
+    long rate = 48000;
     bool verbose = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--sink" && i + 1 < argc) sink = argv[++i];
         else if (arg == "--seconds" && i + 1 < argc) seconds = std::stod(argv[++i]);
+        else if (arg == "--rate" && i + 1 < argc) rate = std::atol(argv[++i]);
         else if (arg == "--verbose") verbose = true;
         else if (wavPath.empty()) wavPath = arg;
         else logPath = arg;
     }
-    if (wavPath.empty() || logPath.empty()) {
-        std::fprintf(stderr, "usage: %s [--sink NAME] [--seconds N] [--verbose] OUT.wav OUT.log\n", argv[0]);
+    if (wavPath.empty() || logPath.empty() || rate < 8000 || rate > 192000) {
+        std::fprintf(stderr, "usage: %s [--sink NAME] [--rate 8000..192000] [--seconds N] [--verbose] OUT.wav OUT.log\n",
+                     argv[0]);
         return 2;
     }
     SF_INFO info{};
-    info.samplerate = kRate;
+    info.samplerate = static_cast<int>(rate);
     info.channels = 1;
     info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
     SNDFILE* wav = sf_open(wavPath.c_str(), SFM_WRITE, &info);
@@ -212,10 +229,11 @@ int main(int argc, char** argv)
     pw_init(&argc, &argv);
     Recorder r;
     r.verbose = verbose;
+    r.rate = static_cast<unsigned>(rate);
     // Room for long recordings without growing in the data thread.
     const double reserveSeconds = seconds > 0 ? seconds + 30 : 900;
-    r.samples.reserve(static_cast<std::size_t>(reserveSeconds * kRate));
-    r.entries.reserve(static_cast<std::size_t>(reserveSeconds * kRate / 64));
+    r.samples.reserve(static_cast<std::size_t>(reserveSeconds * static_cast<double>(rate)));
+    r.entries.reserve(static_cast<std::size_t>(reserveSeconds * static_cast<double>(rate) / 64));
     r.holesLost.reserve(4096);
     r.loop = pw_main_loop_new(nullptr);
     g_loop = r.loop;
@@ -255,7 +273,7 @@ int main(int argc, char** argv)
     spa_pod_builder builder = SPA_POD_BUILDER_INIT(buffer, sizeof buffer);
     spa_audio_info_raw raw{};
     raw.format = SPA_AUDIO_FORMAT_F32;
-    raw.rate = kRate;
+    raw.rate = r.rate;
     raw.channels = kChannels;
     raw.position[0] = SPA_AUDIO_CHANNEL_FL;
     raw.position[1] = SPA_AUDIO_CHANNEL_FR;
@@ -286,6 +304,11 @@ int main(int argc, char** argv)
     if (r.unplaced > 0)
         std::fprintf(stderr, "pendrel-record-pw: %lld buffers came late (kept, placed by their neighbours)\n",
                      r.unplaced);
+    if (r.graphRate > 0) {
+        std::fprintf(stderr, "pendrel-record-pw: the graph ran at %u Hz\n", r.graphRate.load());
+        if (r.graphRate != r.rate)
+            std::fprintf(stderr, "pendrel-record-pw: recorded at %u Hz, resampled from the graph's rate\n", r.rate);
+    }
     if (r.holeFrames > 0)
         std::fprintf(stderr, "pendrel-record-pw: %lld frames were holes in the recording (silence), in %zu places\n",
                      r.holeFrames, r.holesLost.size());

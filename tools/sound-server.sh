@@ -9,12 +9,26 @@
 #   start_server NAME / stop_server   either of the two, NAME pulseaudio or pipewire
 # The start functions exit 77 when the server cannot run here. Requires $work (an empty
 # scratch folder).
+# SINK_RATES picks the rates the sink may run at:
+#   (unset)  the null sink at 48 kHz, as every test had it
+#   direct   the sink follows the stream's rate, up to 192 kHz: PulseAudio with avoid-resampling
+#            (the sink starts at 48000 Hz and switches to the first stream's rate, 192000 Hz
+#            being its other rate), PipeWire with 48, 96 and 192 kHz allowed and no rate fixed
+#            for the sink, so that the graph runs at the rate its streams ask for
+#   48k      48 kHz and nothing else, said outright: PulseAudio without avoid-resampling and
+#            both of its rates 48000, PipeWire with a sink fixed at 48000 and only 48000 allowed
 
 start_sound_server() {
     export XDG_RUNTIME_DIR="$work/run" HOME="$work/home"
     mkdir -p "$XDG_RUNTIME_DIR" "$HOME"
     chmod 700 "$XDG_RUNTIME_DIR"
     export PULSE_SERVER="unix:$XDG_RUNTIME_DIR/native"
+    case "${SINK_RATES:-}" in
+        direct) _pa_rates "yes" 192000 ;;
+        48k) _pa_rates "no" 48000 ;;
+        "") ;;
+        *) echo "SINK_RATES is direct, 48k or unset, not $SINK_RATES" >&2; exit 2 ;;
+    esac
     if ! command -v pulseaudio >/dev/null 2>&1; then
         echo "SKIP: pulseaudio is not installed"
         exit 77
@@ -41,6 +55,24 @@ start_sound_server() {
     done
 }
 
+# The private server's daemon.conf (in its own home): avoid-resampling yes or no, and the rate
+# it may switch the sink to besides 48000.
+_pa_rates() {
+    export XDG_CONFIG_HOME="$HOME/.config"
+    mkdir -p "$XDG_CONFIG_HOME/pulse"
+    cat > "$XDG_CONFIG_HOME/pulse/daemon.conf" <<CONF
+avoid-resampling = $1
+default-sample-rate = 48000
+alternate-sample-rate = $2
+CONF
+}
+
+# The rate the private PulseAudio's test sink runs at now, in Hz (empty when not known).
+pulseaudio_sink_rate() {
+    pactl list sinks short 2>/dev/null | awk '$2 == "pendrel_test" {
+        for (i = 1; i <= NF; i++) if ($i ~ /^[0-9]+Hz$/) { sub(/Hz$/, "", $i); print $i; exit } }'
+}
+
 stop_sound_server() {
     if [ -n "${server_pid:-}" ]; then
         kill "$server_pid" 2>/dev/null
@@ -63,6 +95,13 @@ start_pipewire_server() {
         "$XDG_CONFIG_HOME/wireplumber/main.lua.d" "$XDG_CONFIG_HOME/wireplumber/bluetooth.lua.d"
     chmod 700 "$XDG_RUNTIME_DIR"
     pw_pids= pw_sink=pendrel_test
+    pw_allowed= pw_sink_rate="audio.rate = 48000"
+    case "${SINK_RATES:-}" in
+        direct) pw_allowed="default.clock.allowed-rates = [ 48000 96000 192000 ]" pw_sink_rate= ;;
+        48k) pw_allowed="default.clock.allowed-rates = [ 48000 ]" ;;
+        "") ;;
+        *) echo "SINK_RATES is direct, 48k or unset, not $SINK_RATES" >&2; exit 2 ;;
+    esac
     for tool in pipewire wireplumber pipewire-pulse dbus-daemon pw-cli pw-metadata pactl; do
         if ! command -v "$tool" >/dev/null 2>&1; then
             echo "SKIP: $tool is not installed"
@@ -74,6 +113,7 @@ start_pipewire_server() {
     cat > "$XDG_CONFIG_HOME/pipewire/pipewire.conf.d/50-pendrel-test.conf" <<CONF
 context.properties = {
     default.clock.rate = 48000
+    $pw_allowed
     default.clock.min-quantum = 64
     vm.overrides = { default.clock.min-quantum = 64 }
 }
@@ -85,7 +125,7 @@ context.objects = [
           node.description = "Pendrel test sink"
           media.class = Audio/Sink
           audio.position = [ FL FR ]
-          audio.rate = 48000
+          $pw_sink_rate
           node.driver = true
           node.always-process = true
           priority.driver = 2000

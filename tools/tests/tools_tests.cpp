@@ -94,19 +94,22 @@ std::vector<int> symbols(const std::string& rows)
 }
 
 // A recording of the previous minute's last marker and then the frame, one pulse a second,
-// starting `lead` samples in, optionally without the pulse at second `drop` of the frame.
-std::vector<float> recording(const std::vector<int>& frame, std::size_t lead, int drop = 60)
+// starting `lead` samples in, optionally without the pulse at second `drop` of the frame, made
+// of the given set's files at their rate.
+std::vector<float> recording(const std::vector<int>& frame, std::size_t lead, int drop = 60,
+                             const tools::PulseSet& set = {})
 {
-    static const std::vector<std::int16_t> files[3] = {
-        tools::pulseSamples(200, {}), tools::pulseSamples(500, {}), tools::pulseSamples(800, {})};
+    const std::vector<std::int16_t> files[3] = {
+        tools::pulseSamples(200, set), tools::pulseSamples(500, set), tools::pulseSamples(800, set)};
+    const std::size_t rate = tools::sampleRate(set);
     std::vector<int> sequence{0};
     sequence.insert(sequence.end(), frame.begin(), frame.end());
-    std::vector<float> out(lead + sequence.size() * 48000 + 4800, 0.0f);
+    std::vector<float> out(lead + sequence.size() * rate + rate / 10, 0.0f);
     for (std::size_t i = 0; i < sequence.size(); ++i) {
         if (static_cast<int>(i) - 1 == drop) continue;
         const auto& file = files[sequence[i]];
         for (std::size_t n = 0; n < file.size(); ++n)
-            out[lead + i * 48000 + n] = static_cast<float>(file[n]) / 32768.0f;
+            out[lead + i * rate + n] = static_cast<float>(file[n]) / 32768.0f;
     }
     return out;
 }
@@ -191,15 +194,31 @@ TEST(PulseFiles, TheSoundToolWritesTheSetAskedForAndRefusesTheRest)
     std::filesystem::remove_all(folder);
 }
 
-TEST(JjyDecoder, FindsEachPulseToTheSample)
+// Every set, each at its own rate: the pulses to the sample (the width to within a cycle of the
+// tone, where the last high sample may sit near a zero), the minute they carry, and the tone's
+// level against another one that is not there (a third of a direct carrier, which a resampler
+// or a distorting output would put there).
+TEST(JjyDecoder, FindsEachPulseAndTheToneAtEveryRate)
 {
     const auto frame = symbols("0121212220 2221222110 2211221120 2121221120 2221221210 2112222220");
-    const auto pulses = tools::findPulses(recording(frame, 1234), 48000);
-    ASSERT_EQ(pulses.size(), 61u);
-    for (std::size_t i = 0; i < pulses.size(); ++i) {
-        const int kind = i == 0 ? 0 : frame[i - 1];
-        EXPECT_EQ(pulses[i].start, 1234 + i * 48000) << i;
-        EXPECT_NEAR(static_cast<double>(pulses[i].width), (kind == 0 ? 200 : kind == 1 ? 500 : 800) * 48, 1) << i;
+    for (const auto& c : kSets) {
+        SCOPED_TRACE(testing::Message() << c.tone << " Hz at " << c.rate << " Hz");
+        const std::size_t lead = 1234 * c.rate / 48000;
+        const auto samples = recording(frame, lead, 60, c.set);
+        const auto pulses = tools::findPulses(samples, c.rate);
+        ASSERT_EQ(pulses.size(), 61u);
+        for (std::size_t i = 0; i < pulses.size(); ++i) {
+            const int kind = i == 0 ? 0 : frame[i - 1];
+            EXPECT_EQ(pulses[i].start, lead + i * c.rate) << i;
+            EXPECT_NEAR(static_cast<double>(pulses[i].width),
+                        (kind == 0 ? 200 : kind == 1 ? 500 : 800) * c.rate / 1000.0, c.rate / c.tone + 1) << i;
+        }
+        const auto minutes = tools::decodeMinutes(pulses, 1.0 / c.rate);
+        ASSERT_EQ(minutes.size(), 1u);
+        EXPECT_EQ(minutes[0].text(), "2025-12-31 13:58") << minutes[0].problem;
+        EXPECT_NEAR(tools::toneLevelDb(samples, c.rate, pulses, c.tone), -0.2, 0.05);
+        const double other = c.tone > 20001 ? c.tone / 3 : c.tone < 19999 ? 20000 : 40000.0 / 3;
+        EXPECT_LT(tools::toneLevelDb(samples, c.rate, pulses, other), -60);
     }
 }
 
@@ -283,32 +302,40 @@ TEST(JjyDecoder, ReadsBackWhatTheProgramEncodes)
 TEST(JjyDecoder, FindsEveryHoleInsideTheSignal)
 {
     const auto frame = symbols("0121212220 2221222110 2211221120 2121221120 2221221210 2112222220");
-    const std::size_t lead = 48000;  // silence before the first pulse is not a hole
     const struct {
         const char* what;
-        std::size_t at, length;  // samples silenced, from the start of the recording
+        std::size_t at, length;  // samples at 48 kHz silenced, from the start of the recording
         bool lost;               // lost by the recording, not the signal
         std::size_t holes;
     } cases[] = {
         {"nothing silenced", 0, 0, false, 0},
-        {"1 ms of the low level", lead + 3 * 48000 + 30000, 48, false, 1},
-        {"0.3 ms of the low level: the tone's own zeros are shorter", lead + 3 * 48000 + 30000, 14, false, 0},
-        {"0.6 ms of the low level", lead + 3 * 48000 + 30000, 29, false, 1},
-        {"2 ms inside a pulse", lead + 5 * 48000 + 4800, 96, false, 1},
-        {"the last 5 ms before the first pulse", lead - 240, 240, false, 0},
-        {"a stretch the recording lost", lead + 7 * 48000 + 30000, 480, true, 0},
+        {"1 ms of the low level", 48000 + 3 * 48000 + 30000, 48, false, 1},
+        {"0.3 ms of the low level: the tone's own zeros are shorter", 48000 + 3 * 48000 + 30000, 14, false, 0},
+        {"0.6 ms of the low level", 48000 + 3 * 48000 + 30000, 29, false, 1},
+        {"2 ms inside a pulse", 48000 + 5 * 48000 + 4800, 96, false, 1},
+        {"the last 5 ms before the first pulse", 48000 - 240, 240, false, 0},
+        {"a stretch the recording lost", 48000 + 7 * 48000 + 30000, 480, true, 0},
     };
-    for (const auto& c : cases) {
-        auto samples = recording(frame, lead);
-        std::fill_n(samples.begin() + static_cast<std::ptrdiff_t>(c.at), c.length, 0.0f);
-        const std::vector<tools::Hole> lost = c.lost ? std::vector<tools::Hole>{{c.at, c.length}}
-                                                     : std::vector<tools::Hole>{};
-        const auto holes = tools::findHoles(samples, 48000, tools::findPulses(samples, 48000), lost);
-        ASSERT_EQ(holes.size(), c.holes) << c.what;
-        if (c.holes) {
-            // The tone's own zero crossings may add a sample at either end.
-            EXPECT_NEAR(static_cast<double>(holes[0].start), static_cast<double>(c.at), 1) << c.what;
-            EXPECT_NEAR(static_cast<double>(holes[0].length), static_cast<double>(c.length), 2) << c.what;
+    // The 13 kHz set at 48 kHz, and the direct 40 kHz set at 192 kHz, where each case is four
+    // times the samples.
+    for (const tools::PulseSet set : {tools::PulseSet{40, 0}, tools::PulseSet{40, 192000}}) {
+        const std::size_t scale = tools::sampleRate(set) / 48000;
+        const auto clean = recording(frame, 48000 * scale, 60, set);  // silence before the first pulse is not a hole
+        for (const auto& c : cases) {
+            SCOPED_TRACE(testing::Message() << c.what << " at " << tools::sampleRate(set) << " Hz");
+            auto samples = clean;
+            const std::size_t at = c.at * scale, length = c.length * scale;
+            std::fill_n(samples.begin() + static_cast<std::ptrdiff_t>(at), length, 0.0f);
+            const std::vector<tools::Hole> lost = c.lost ? std::vector<tools::Hole>{{at, length}}
+                                                         : std::vector<tools::Hole>{};
+            const unsigned rate = tools::sampleRate(set);
+            const auto holes = tools::findHoles(samples, rate, tools::findPulses(samples, rate), lost);
+            ASSERT_EQ(holes.size(), c.holes);
+            if (c.holes) {
+                // The tone's own zero crossings may add a sample at either end.
+                EXPECT_NEAR(static_cast<double>(holes[0].start), static_cast<double>(at), 1);
+                EXPECT_NEAR(static_cast<double>(holes[0].length), static_cast<double>(length), 2);
+            }
         }
     }
 }
