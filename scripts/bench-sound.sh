@@ -239,5 +239,9 @@ echo "${head}server     | q    | stl | pulses | mi/ex | edge |ms| med     p99   
 cat "$rows"
 echo "(each run's decoder output and recorder messages are in its folder; --keep keeps them)"
 for d in "$base"/*/; do
-    [ -s "$d/record.err" ] && { echo "--- recorder, $(basename "$d")"; cat "$d/record.err"; }
+    if [ -s "$d/record.err" ]; then
+        echo "--- recorder, $(basename "$d")"
+        cat "$d/record.err"
+    fi
 done
+exit 0
