@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <thread>
 
 int main(int argc, char** argv)
@@ -26,9 +27,11 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "%s\n", problem->c_str());
         return 1;
     }
+    std::optional<app::DisplayGuard> guard(std::in_place, argc, argv);
+    QApplication app(argc, argv);
+    guard.reset();
     // --- end of the display --------------------------------------------------------------------
 
-    QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Pendrel"));
     QApplication::setApplicationVersion(QStringLiteral(PENDREL_VERSION_TEXT));
     QGuiApplication::setDesktopFileName(QStringLiteral(PENDREL_APP_ID));
