@@ -3,7 +3,8 @@
 #
 #   app/tests/start-test.sh display PROGRAM_FOLDER
 #     An X display that cannot be reached (a display number nobody serves, a host that does not
-#     exist): one line on stderr naming the display, exit status 1, no core file.
+#     exist): one line on stderr naming the display, exit status 1, no core file. A platform
+#     Qt cannot start: its reason and a line naming the platform, status 1, no core file.
 #   app/tests/start-test.sh second-copy PROGRAM_FOLDER
 #     On a private X server: a second start in the folder of a running copy ends at once,
 #     says the running window was brought to the front, and leaves the settings file as it
@@ -89,6 +90,16 @@ Message=1
 State=0
 INI
     done
+    # A window system Qt cannot start at all: Qt's reason, then one line of ours; no abort.
+    status=0
+    ( cd "$scratch/a" && ulimit -c unlimited 2>/dev/null; \
+      run DISPLAY=:199 timeout 30 ./pendrel -platform no-such-platform ) \
+        >"$scratch/out.log" 2>"$scratch/err.log" || status=$?
+    [ "$status" = 1 ] || fail "-platform no-such-platform: exit status $status, not 1"
+    [ "$(tail -n 1 "$scratch/err.log")" = \
+      'pendrel: the window system could not be started (Qt platform "no-such-platform")' ] ||
+        fail "-platform no-such-platform: the last line of stderr is $(tail -n 1 "$scratch/err.log")"
+    ls "$scratch/a" | grep -q '^core' && fail "-platform no-such-platform: left a core file"
     echo "$name: passed"
     ;;
 second-copy)
