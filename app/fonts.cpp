@@ -8,8 +8,11 @@ namespace app {
 
 void installFontSubstitutes()
 {
+    // A substitute is only tried after the family itself, so where the Windows face is
+    // installed it is still the one used. Asking the font database whether it is there would
+    // load every font's description before the window can show.
     const QString family = QString::fromUtf16(kLabelFamily);
-    if (!QFontDatabase::families().contains(family))
+    if (!QFont::substitutes(family).contains(QString::fromLatin1(kSubstituteFamily)))
         QFont::insertSubstitution(family, QString::fromLatin1(kSubstituteFamily));
 }
 
