@@ -1,5 +1,6 @@
 #include "fonts.h"
 
+#include <QApplication>
 #include <QFontDatabase>
 #include <QString>
 #include <QStringList>
@@ -14,6 +15,20 @@ void installFontSubstitutes()
     const QString family = QString::fromUtf16(kLabelFamily);
     if (!QFont::substitutes(family).contains(QString::fromLatin1(kSubstituteFamily)))
         QFont::insertSubstitution(family, QString::fromLatin1(kSubstituteFamily));
+}
+
+void preferLabelFaceForJapanese()
+{
+    QFont font = QApplication::font();
+    const QString face = QString::fromUtf16(kLabelFamily);
+    QStringList families = font.families();
+    if (families.isEmpty())
+        families.append(font.family());
+    if (families.contains(face))
+        return;
+    families.append(face);
+    font.setFamilies(families);
+    QApplication::setFont(font);
 }
 
 QFont labelFont()

@@ -17,4 +17,11 @@ void installFontSubstitutes();
 // The labels' font: the family above, 9.75 pt, bold.
 QFont labelFont();
 
+// Makes the application's own font (the desktop's, for message boxes and tooltips) take the
+// labels' face for any character it lacks, before the system's fallbacks: Japanese text in the
+// messages is set in the same face as the window's, and the program does not load a second
+// Japanese face for a message. A desktop font with Japanese of its own is used as it is. Call
+// once, after installFontSubstitutes().
+void preferLabelFaceForJapanese();
+
 }  // namespace app

@@ -36,6 +36,7 @@ int main(int argc, char** argv)
     QApplication::setApplicationVersion(QStringLiteral(PENDREL_VERSION_TEXT));
     QGuiApplication::setDesktopFileName(QStringLiteral(PENDREL_APP_ID));
     app::installFontSubstitutes();
+    app::preferLabelFaceForJapanese();
     app::setProgramFolder(QCoreApplication::applicationDirPath().toStdString());
 
     // --- One copy per program folder: a later start neither sends nor writes. ----------------
