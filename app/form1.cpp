@@ -6,6 +6,7 @@
 
 #include "transmit/wake_plan.h"
 
+#include <QEvent>
 #include <QIcon>
 #include <QPainter>
 #include <QSocketNotifier>
@@ -80,7 +81,7 @@ QLabel* textLabel(QWidget* parent, const QString& name, const QString& caption,
                   const QRect& geometry, Qt::Alignment horizontal, std::uint32_t colour,
                   bool opaque)
 {
-    auto* label = new QLabel(caption, parent);
+    auto* label = new TextLabel(caption, parent);
     label->setObjectName(name);
     label->setGeometry(geometry);
     label->setFont(labelFont());
@@ -93,6 +94,7 @@ QLabel* textLabel(QWidget* parent, const QString& name, const QString& caption,
         palette.setColor(QPalette::Window, Qt::black);
     palette.setColor(QPalette::WindowText, fromBgr(colour));
     label->setPalette(palette);
+    label->shownBgr = colour & 0xFFFFFF;
     return label;
 }
 
@@ -146,12 +148,21 @@ Form1::Form1(Form1Services services, QWidget* parent)
     // The window starts with the transmit switch off: nothing is sent, the sound output rests.
     m_services.sound->setTransmitting(false);
 
-    // Not one of the window's elements: a look at the sound output once a second.
+    // Not one of the window's elements: a look at the sound output once a second while
+    // transmitting. While not, nothing is sent that could go wrong, so the output is only
+    // looked at when Label4's tooltip, which tells its state, is about to show.
     m_signalWatch = new QTimer(this);
     m_signalWatch->setObjectName(QStringLiteral("signalWatch"));
     m_signalWatch->setInterval(1000);
     connect(m_signalWatch, &QTimer::timeout, this, &Form1::checkSignal);
-    m_signalWatch->start();
+    Label4->installEventFilter(this);
+}
+
+bool Form1::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == Label4 && event->type() == QEvent::ToolTip)
+        checkSignal();
+    return QWidget::eventFilter(watched, event);
 }
 
 Form1::~Form1() = default;
@@ -340,19 +351,27 @@ void Form1::setTabOrder()
 // The read-outs write every slot and label five times a second; only a change is drawn.
 void Form1::showPicture(QLabel* slot, const QLabel* source)
 {
-    const QPixmap picture = source->pixmap();
-    if (slot->pixmap().cacheKey() == picture.cacheKey())
+    auto* known = qobject_cast<PictureSlot*>(slot);
+    if (known != nullptr && known->shownSource == source)
         return;
-    slot->setPixmap(picture);
+    const QPixmap picture = source->pixmap();
+    if (slot->pixmap().cacheKey() != picture.cacheKey())
+        slot->setPixmap(picture);
+    if (known != nullptr)
+        known->shownSource = source;
 }
 
 void Form1::setTextColour(QLabel* label, std::uint32_t bgr)
 {
-    if (textColour(label) == (bgr & 0xFFFFFF))
+    bgr &= 0xFFFFFF;
+    auto* known = qobject_cast<TextLabel*>(label);
+    if (known != nullptr ? known->shownBgr == bgr : textColour(label) == bgr)
         return;
     QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, fromBgr(bgr & 0xFFFFFF));
+    palette.setColor(QPalette::WindowText, fromBgr(bgr));
     label->setPalette(palette);
+    if (known != nullptr)
+        known->shownBgr = bgr;
 }
 
 std::uint32_t Form1::textColour(const QLabel* label)

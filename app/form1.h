@@ -178,6 +178,8 @@ signals:
 protected:
     void paintEvent(QPaintEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    // Label4's tooltip is brought up to date just before it shows.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     // transmit::Host

@@ -98,12 +98,15 @@ void Form1::Option1_Click(int /*index*/)
         setTextColour(Label4, transmit::kDarkRed);
         m_transmission.setStopFlag(-1);
         m_services.sound->setTransmitting(false);
+        m_signalWatch->stop();
+        checkSignal();  // ends a trouble episode and tells the output's state at rest
     } else {
         storeSetting("Transmit", "State", "1");
         warnIfClockUntrusted();
         m_transmission.setStopFlag(0);
         // The sound output wakes now, so it is ready long before the minute's first pulse.
         m_services.sound->setTransmitting(true);
+        m_signalWatch->start();
         m_transmission.startminute();
     }
 }
@@ -206,6 +209,7 @@ void Form1::closeEvent(QCloseEvent* event)
     Timer1->stop();
     timTokei->stop();
     timFlashIndicator->stop();
+    m_signalWatch->stop();
     m_services.sound->setTransmitting(false);
     QCoreApplication::quit();
 }

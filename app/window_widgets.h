@@ -7,6 +7,8 @@
 #include <QPixmap>
 #include <QPushButton>
 
+#include <cstdint>
+
 namespace app {
 
 // An image element: shows its picture unscaled from its top-left corner. On a display of higher
@@ -17,8 +19,22 @@ class PictureSlot : public QLabel {
 public:
     explicit PictureSlot(QWidget* parent = nullptr);
 
+    // The element whose picture the slot was last given through Form1::showPicture; null
+    // before. Lets a write of the same picture end without copying or comparing pictures.
+    const QLabel* shownSource = nullptr;
+
 protected:
     void paintEvent(QPaintEvent* event) override;
+};
+
+// A text element whose colour is changed five times a second to what it mostly already is: it
+// keeps the colour last set through Form1::setTextColour, so that the comparison does not go
+// through the palette (which asks whether the window is active).
+class TextLabel : public QLabel {
+    Q_OBJECT
+public:
+    using QLabel::QLabel;
+    std::uint32_t shownBgr = 0xFFFFFFFF;  // none yet: colours are 0x00BBGGRR
 };
 
 // A graphical button in the style of the classic Windows toolkit: a flat face with a 2 px

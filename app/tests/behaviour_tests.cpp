@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QEvent>
 #include <QFile>
+#include <QHelpEvent>
 #include <QMessageBox>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -714,11 +715,16 @@ TEST_F(Behaviour, SignalTroubleIsToldOncePerEpisodeAndItsEnd)
             }
         };
 
-        // Not transmitting: only the tooltip tells.
+        // Not transmitting: only the tooltip tells, brought up to date as it is about to show;
+        // nothing looks at the output on its own.
         sound.soundStatus = c.status;
+        EXPECT_FALSE(w.findChild<QTimer*>(QStringLiteral("signalWatch"))->isActive());
+        QHelpEvent hover(QEvent::ToolTip, QPoint(2, 2), w.Label4->mapToGlobal(QPoint(2, 2)));
+        QCoreApplication::sendEvent(w.Label4, &hover);
+        EXPECT_TRUE(w.Label4->toolTip().startsWith(QStringLiteral("送信していません"))) << w.Label4->toolTip().toStdString();
+        EXPECT_TRUE(w.Label4->toolTip().contains(c.tip)) << w.Label4->toolTip().toStdString();
         poll(3);
         EXPECT_TRUE(visibleBoxes("PendrelSignalMessage").empty());
-        EXPECT_TRUE(w.Label4->toolTip().startsWith(QStringLiteral("送信していません"))) << w.Label4->toolTip().toStdString();
 
         // A moment's trouble after switching on is not told.
         w.selectOption1(0);
