@@ -1,7 +1,6 @@
 #include "fonts.h"
 
 #include <QApplication>
-#include <QFontDatabase>
 #include <QString>
 #include <QStringList>
 
