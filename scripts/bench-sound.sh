@@ -87,14 +87,6 @@ hz=$(getconf CLK_TCK)
 rows="$base/rows"
 : > "$rows"
 
-start_recorder() {
-    if [ "$server" = pipewire ]; then
-        "$record_pw" --sink "$pw_sink" --rate "$rate" "$work/rec.wav" "$work/rec.log" 2>"$work/record.err" &
-    else
-        "$record" --rate "$rate" "$work/rec.wav" "$work/rec.log" 2>"$work/record.err" &
-    fi
-    recorder_pid=$!
-}
 
 # One run: server, quantum (- for PulseAudio), stalls (0 or 1), set (empty: the build's files).
 # Appends a row to $rows.
@@ -114,7 +106,7 @@ run_one() {
 
     # The recording starts before the transmitter, so that its first pulse is measured too.
     if [ "$set" != direct ]; then
-        start_recorder
+        start_recorder "$rate"
         sleep 1
     fi
 
@@ -146,7 +138,7 @@ run_one() {
     transmitter_pid=$!
     if [ "$set" = direct ]; then
         sleep 2
-        start_recorder
+        start_recorder "$rate"
     fi
     if [ "$stall" = 1 ]; then
         # 100 ms stopped, every 3 s; the phase within the second wanders from stall to stall.

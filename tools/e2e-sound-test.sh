@@ -86,15 +86,7 @@ now=$(date +%s)
 offset=$(( 3 * 86400 + 7 * 3600 + (115 - now % 60) % 60 ))
 shift_seconds=$(( offset + adv_date * 86400 + adv_hour * 3600 + adv_min * 60 ))
 
-start_recorder() {
-    if [ "$server" = pipewire ]; then
-        "$record_pw" --sink "$pw_sink" --rate "$record_rate" "$work/rec.wav" "$work/rec.log" 2>"$work/record.err" &
-    else
-        "$record" --rate "$record_rate" "$work/rec.wav" "$work/rec.log" 2>"$work/record.err" &
-    fi
-    recorder_pid=$!
-}
-[ "$mode" = plain ] && start_recorder
+[ "$mode" = plain ] && start_recorder "$record_rate"
 
 if [ -n "$program" ]; then
     folder="$work/program"
@@ -135,7 +127,7 @@ if [ "$mode" != plain ]; then
     else
         sleep 2
     fi
-    start_recorder
+    start_recorder "$record_rate"
 fi
 
 # Minutes start about 5 s and 65 s from the start; the second one is heard whole 126 s from it.

@@ -7,6 +7,7 @@
 #                           -> sets pw_pids and pw_sink
 #   stop_pipewire_server
 #   start_server NAME / stop_server   either of the two, NAME pulseaudio or pipewire
+#   start_recorder RATE     records the running server's output (see below)
 # The start functions exit 77 when the server cannot run here. Requires $work (an empty
 # scratch folder).
 # SINK_RATES picks the rates the sink may run at:
@@ -232,4 +233,16 @@ end_sound_run() {
     stop_server
     [ -n "${PENDREL_KEEP:-}" ] && { echo "kept $work"; return; }
     rm -rf "$work"
+}
+
+# Records the server's output at RATE frames a second into $work/rec.wav, with the time of every
+# fragment in $work/rec.log: under PipeWire natively on the graph's clock ($record_pw, from
+# $pw_sink), under PulseAudio through $record. Uses $server; sets recorder_pid.
+start_recorder() {
+    if [ "$server" = pipewire ]; then
+        "$record_pw" --sink "$pw_sink" --rate "$1" "$work/rec.wav" "$work/rec.log" 2>"$work/record.err" &
+    else
+        "$record" --rate "$1" "$work/rec.wav" "$work/rec.log" 2>"$work/record.err" &
+    fi
+    recorder_pid=$!
 }
