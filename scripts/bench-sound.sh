@@ -2,7 +2,8 @@
 # Timing of the pulses at the sound server, measured against the PC clock, on both servers side
 # by side: the program transmits (from a scratch program folder) into a private PulseAudio
 # server's null sink and into a private PipeWire stack's null sink (driven by its own clock) at
-# each forced quantum, each for a few minutes, once undisturbed and once stopped for 100 ms
+# each forced quantum (auto: none forced, the streams' wishes hold; shown as a and the quantum
+# the recording had), each for a few minutes, once undisturbed and once stopped for 100 ms
 # every 3 s (SIGSTOP/SIGCONT). The recording starts before the program, so the first pulse
 # after switching on counts. Under PipeWire the sink is recorded on the graph's own clock.
 # Per run, one row:
@@ -26,7 +27,8 @@
 # tools/sound-server.sh; recorded at 192 kHz). Both are made into the run's program folder with
 # the built pendrel-make-sounds. A direct run records from 2 s after the program starts (a
 # PulseAudio sink whose monitor is being recorded keeps its rate), so its first pulse after
-# switching on may not count. Without --sets the program plays the build's own files.
+# switching on may not count. Without --sets the program plays the build's own files. With
+# --reference, direct has the reference send the 40 kHz carrier itself at 192 kHz.
 set -u
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -59,7 +61,7 @@ case "$stalls" in no) stall_passes=0 ;; yes) stall_passes=1 ;; both) stall_passe
 for set in $sets; do
     case "$set" in 13k|direct) ;; *) echo "--sets takes 13k and direct, not $set" >&2; exit 2 ;; esac
 done
-[ -n "$sets" ] && [ "$transmitter" != program ] && { echo "--sets is for the program" >&2; exit 2; }
+[ -n "$sets" ] && [ "$transmitter" = driver ] && { echo "--sets is for the program and the reference" >&2; exit 2; }
 make_sounds="$build/pendrel-make-sounds"
 [ -n "$sets" ] && [ ! -x "$make_sounds" ] && { echo "missing $make_sounds: build first" >&2; exit 1; }
 record="$build/tools/pendrel-record"
@@ -94,15 +96,17 @@ run_one() {
     server=$1 quantum=$2 stall=$3 set=${4:-}
     work="$base/${set:+$set-}$server-$quantum-$stall"
     mkdir -p "$work"
-    rate=48000 label=
+    rate=48000 label= reference_args=
     case "$set" in
         13k) export SINK_RATES=48k; label=13k@48000 ;;
-        direct) export SINK_RATES=direct; rate=192000 label=direct@192000 ;;
+        direct) export SINK_RATES=direct; rate=192000 label=direct@192000 reference_args=--direct ;;
         *) unset SINK_RATES ;;
     esac
     # A server that cannot start ends the whole benchmark (with its reason).
     start_server "$server"
-    [ "$server" = pipewire ] && set_pipewire_quantum "$quantum"
+    if [ "$server" = pipewire ]; then
+        if [ "$quantum" = auto ]; then set_pipewire_quantum 0; else set_pipewire_quantum "$quantum"; fi
+    fi
 
     # The recording starts before the transmitter, so that its first pulse is measured too.
     if [ "$set" != direct ]; then
@@ -120,7 +124,7 @@ run_one() {
             >"$work/transmitter.out" 2>&1 & ;;
     reference)
         LD_PRELOAD="$faketime_lib" FAKETIME="+$offset" FAKETIME_DONT_FAKE_MONOTONIC=1 \
-            "$build/tools/pendrel-pw-test-player" --seconds $((seconds + 30)) \
+            "$build/tools/pendrel-pw-test-player" --seconds $((seconds + 30)) $reference_args \
             >"$work/transmitter.out" 2>&1 & ;;
     program)
         folder="$work/program"
@@ -172,8 +176,12 @@ run_one() {
     stop_server
 
     [ "$server" = pipewire ] && ran=$(sed -n 's/.*the graph ran at \([0-9]*\) Hz.*/\1/p' "$work/record.err")
+    # Left to the graph, the quantum is the one most buffers of the recording had.
+    shown_quantum=$quantum
+    [ "$quantum" = auto ] &&
+        shown_quantum="a$(awk 'NF == 4 { n[$3]++ } END { for (q in n) if (n[q] > best) { best = n[q]; m = q }; print m }' "$work/rec.log")"
     "$decode" $edges --min-minutes 0 "$work/rec.wav" "$work/rec.log" > "$work/decode.txt" 2>&1
-    awk -v server="$server" -v quantum="$quantum" -v stall="$stall" -v a="$ticks0" -v b="$ticks1" \
+    awk -v server="$server" -v quantum="$shown_quantum" -v stall="$stall" -v a="$ticks0" -v b="$ticks1" \
         -v label="$label" -v rate="$rate" -v ran="$ran" \
         -v t0="$t0" -v t1="$t1" -v hz="$hz" -v kb="${peak_kb:-0}" '
         /^pulses /        { pulses = $2; missing = $4; extra = $6 }
@@ -198,7 +206,7 @@ run_one() {
             verdict = why == "" ? "met" : "NOT met:" why
             if (lost + 0 > 0) verdict = verdict " (recorder lost " lost ")"
             if (label != "") printf "%-14s", label
-            printf "%-10s | %-4s | %-3s | %6d | %2d/%-2d | %7.3f %7.3f %8.3f | %4d %8.2f | %8.3f | %5.2f %% | %5.1f MiB | %s\n",
+            printf "%-10s | %-5s | %-3s | %6d | %2d/%-2d | %7.3f %7.3f %8.3f | %4d %8.2f | %8.3f | %5.2f %% | %5.1f MiB | %s\n",
                    server, quantum, stall ? "yes" : "no", pulses, missing, extra, med, p99, max,
                    holes, longest, w, cpu, kb / 1024, verdict
         }' "$work/decode.txt" >> "$rows"
@@ -212,7 +220,7 @@ else
     echo "Pendrel sound benchmark: $transmitter, ${seconds} s a run, null sinks at 48 kHz"
     head=
 fi
-echo "${head}server     | q    | stl | pulses | mi/ex | edge |ms| med     p99      max | holes longest | width ms | CPU     | RSS       | targets"
+echo "${head}server     | q     | stl | pulses | mi/ex | edge |ms| med     p99      max | holes longest | width ms | CPU     | RSS       | targets"
 for set in ${sets:-built}; do
     [ "$set" = built ] && set=
     for stall in $stall_passes; do
@@ -227,7 +235,7 @@ for set in ${sets:-built}; do
 done
 echo
 echo "--- the table"
-echo "${head}server     | q    | stl | pulses | mi/ex | edge |ms| med     p99      max | holes longest | width ms | CPU     | RSS       | targets"
+echo "${head}server     | q     | stl | pulses | mi/ex | edge |ms| med     p99      max | holes longest | width ms | CPU     | RSS       | targets"
 cat "$rows"
 echo "(each run's decoder output and recorder messages are in its folder; --keep keeps them)"
 for d in "$base"/*/; do

@@ -2,10 +2,11 @@
 // stream that computes every frame from the moment it will be played, so that what reaches
 // the sink is the signal as it should be (edges on the second, exact widths, the low level
 // never broken). It starts at the next minute of the UTC clock and sends the real time code.
-//   pendrel-pw-test-player [--seconds N] [--shift SECONDS] [--now]
-// --shift sends the time SECONDS ahead; --now starts at the next second instead. Prints, per minute, how far ahead of its edge the
-// buffer holding the second-0 edge was written: a recorder that places an edge before the
-// moment it was written is wrong.
+//   pendrel-pw-test-player [--seconds N] [--shift SECONDS] [--now] [--direct]
+// --shift sends the time SECONDS ahead; --now starts at the next second instead; --direct sends
+// the 40 kHz carrier itself at 192 kHz instead of its 13,333 Hz sub-harmonic at 48 kHz.
+// Prints, per minute, how far ahead of its edge the buffer holding the second-0 edge was
+// written: a recorder that places an edge before the moment it was written is wrong.
 //
 // The moment of a frame: the stream's time report gives the graph's cycle start (now) and the
 // delay until the next frame written is played; frames already queued play first.
@@ -26,9 +27,7 @@
 
 namespace {
 
-constexpr unsigned kRate = 48000;
 constexpr double kHigh = 0.97723722;
-constexpr double kTone = 40000.0 / 3;
 
 std::int64_t ns(clockid_t id)
 {
@@ -45,6 +44,8 @@ struct Player {
     long long codeMinute = -1;
     timecode::Frame code{};
     long long reportedMinute = -1;
+    unsigned rate = 48000;
+    double tone = 40000.0 / 3;  // the 40 kHz carrier's third sub-harmonic, or the carrier itself
 
     // One frame of the signal at a wall-clock moment given in whole seconds and nanoseconds.
     float frameAt(long long second, std::int64_t nanos)
@@ -60,7 +61,7 @@ struct Player {
         const int symbol = code[static_cast<std::size_t>(second - minute)];
         const std::int64_t widthNs = symbol == 0 ? 200000000 : symbol == 1 ? 500000000 : 800000000;
         const double level = nanos < widthNs ? kHigh : kHigh / 10;
-        const double phase = std::fmod(kTone * static_cast<double>(nanos) * 1e-9, 1.0);
+        const double phase = std::fmod(tone * static_cast<double>(nanos) * 1e-9, 1.0);
         return static_cast<float>(level * std::sin(2 * std::numbers::pi * phase));
     }
 
@@ -80,17 +81,17 @@ struct Player {
         if (!out) return;
         std::uint32_t frames = d.maxsize / (2 * sizeof(float));
         if (b->requested && b->requested < frames) frames = static_cast<std::uint32_t>(b->requested);
-        const double nsPerTick = time.rate.denom ? 1e9 * time.rate.num / time.rate.denom : 1e9 / kRate;
+        const double nsPerTick = time.rate.denom ? 1e9 * time.rate.num / time.rate.denom : 1e9 / p->rate;
         const std::int64_t aheadTicks = time.delay + static_cast<std::int64_t>(time.queued + time.buffered);
         const std::int64_t firstNs = time.now + toReal + std::llround(static_cast<double>(aheadTicks) * nsPerTick);
         for (std::uint32_t i = 0; i < frames; ++i) {
-            const std::int64_t t = firstNs + static_cast<std::int64_t>(std::llround(static_cast<double>(i) * 1e9 / kRate));
+            const std::int64_t t = firstNs + static_cast<std::int64_t>(std::llround(static_cast<double>(i) * 1e9 / p->rate));
             const long long second = t / 1000000000;
             const std::int64_t nanos = t - second * 1000000000;
             const float v = p->frameAt(second, nanos);
             out[2 * i] = v;
             out[2 * i + 1] = v;
-            if (nanos < 1000000000 / kRate && second >= p->startSecond && second != p->reportedMinute &&
+            if (nanos < 1000000000 / p->rate && second >= p->startSecond && second != p->reportedMinute &&
                 (second % 60 == 0 || second < p->startSecond + 3)) {
                 p->reportedMinute = second;
                 std::printf("edge at %lld written %.3f ms ahead (delay %lld, queued %llu, "
@@ -131,8 +132,12 @@ int main(int argc, char** argv)
         if (arg == "--seconds" && i + 1 < argc) seconds = std::stod(argv[++i]);
         else if (arg == "--shift" && i + 1 < argc) p.shift = std::stoll(argv[++i]);
         else if (arg == "--now") startNow = true;
+        else if (arg == "--direct") {
+            p.rate = 192000;
+            p.tone = 40000;
+        }
         else {
-            std::fprintf(stderr, "usage: %s [--seconds N] [--shift SECONDS]\n", argv[0]);
+            std::fprintf(stderr, "usage: %s [--seconds N] [--shift SECONDS] [--now] [--direct]\n", argv[0]);
             return 2;
         }
     }
@@ -158,6 +163,8 @@ int main(int argc, char** argv)
     pw_properties* props = pw_properties_new(PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CATEGORY, "Playback",
                                              PW_KEY_MEDIA_ROLE, "Music", PW_KEY_NODE_NAME,
                                              "pendrel-test-player", nullptr);
+    // The graph runs at the stream's rate where the server allows it, as for the program.
+    pw_properties_setf(props, PW_KEY_NODE_RATE, "1/%u", p.rate);
     // The real-time client set-up: the data thread runs at real-time priority where allowed.
     pw_context* context = pw_context_new(loop, pw_properties_new(PW_KEY_CONFIG_NAME, "client-rt.conf", nullptr), 0);
     pw_core* core = context ? pw_context_connect(context, nullptr, 0) : nullptr;
@@ -172,7 +179,7 @@ int main(int argc, char** argv)
     spa_pod_builder builder = SPA_POD_BUILDER_INIT(buffer, sizeof buffer);
     spa_audio_info_raw raw{};
     raw.format = SPA_AUDIO_FORMAT_F32;
-    raw.rate = kRate;
+    raw.rate = p.rate;
     raw.channels = 2;
     raw.position[0] = SPA_AUDIO_CHANNEL_FL;
     raw.position[1] = SPA_AUDIO_CHANNEL_FR;
