@@ -341,6 +341,12 @@ struct Relay {
         // Ask the graph to run at the stream's own rate: where the server allows that rate,
         // the stream is played unconverted and a carrier near its top gets out whole.
         pw_properties_setf(props, PW_KEY_NODE_RATE, "1/%u", block.rate.load());
+        // The same cycle length in time at every rate (1024 frames at 48 kHz, 21 ms): counted
+        // in frames, a 192 kHz graph would run four times as many cycles, and a machine that
+        // is held up for a few milliseconds would miss some of them. The program writes far
+        // enough ahead that a longer cycle costs nothing.
+        pw_properties_setf(props, PW_KEY_NODE_LATENCY, "%u/%u", block.rate.load() / 375 * 8,
+                           block.rate.load());
         stream = pw_stream_new(core, "JJY time signal", props);
         if (!stream) return scheduleRetry();
         static const pw_stream_events streamEvents = [] {
