@@ -235,6 +235,12 @@ int main(int argc, char** argv)
     r.samples.reserve(static_cast<std::size_t>(reserveSeconds * static_cast<double>(rate)));
     r.entries.reserve(static_cast<std::size_t>(reserveSeconds * static_cast<double>(rate) / 64));
     r.holesLost.reserve(4096);
+    // Touch every page now: a first touch in the data thread is a page fault there, and at
+    // 192 kHz that is a few hundred a second, each one able to make the recorder miss a cycle.
+    r.samples.resize(r.samples.capacity());
+    r.samples.clear();
+    r.entries.resize(r.entries.capacity());
+    r.entries.clear();
     r.loop = pw_main_loop_new(nullptr);
     g_loop = r.loop;
     pw_loop* loop = pw_main_loop_get_loop(r.loop);
