@@ -70,8 +70,12 @@ if [ "$mode" = build ]; then
     [ "$(field Package) $(field Version) $(field Architecture)" = "pendrel $version $arch" ] ||
         bad "control fields: $(field Package) $(field Version) $(field Architecture)"
     depends=$(field Depends)
+    # Debian 13 renamed the libraries that carry a time_t: libqt6core6 is libqt6core6t64 there.
     for need in libc6 libqt6widgets6 libqt6gui6 libqt6core6 libpulse0 libsndfile1 qt6-qpa-plugins; do
-        case ", $depends," in *", $need "*|*", $need,"*) ;; *) bad "Depends lacks $need: $depends" ;; esac
+        case ", $depends," in
+            *", $need "*|*", $need,"*|*", ${need}t64 "*|*", ${need}t64,"*) ;;
+            *) bad "Depends lacks $need: $depends" ;;
+        esac
     done
     ok "Depends: $depends"
 
