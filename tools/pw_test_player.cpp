@@ -11,6 +11,7 @@
 // The moment of a frame: the stream's time report gives the graph's cycle start (now) and the
 // delay until the next frame written is played; frames already queued play first.
 
+#include "platform/pipewire_context.h"
 #include "runtime/datetime.h"
 #include "timecode/timecode.h"
 
@@ -165,8 +166,7 @@ int main(int argc, char** argv)
                                              "pendrel-test-player", nullptr);
     // The graph runs at the stream's rate where the server allows it, as for the program.
     pw_properties_setf(props, PW_KEY_NODE_RATE, "1/%u", p.rate);
-    // The real-time client set-up: the data thread runs at real-time priority where allowed.
-    pw_context* context = pw_context_new(loop, pw_properties_new(PW_KEY_CONFIG_NAME, "client-rt.conf", nullptr), 0);
+    pw_context* context = platform::newRealtimeContext(loop);
     pw_core* core = context ? pw_context_connect(context, nullptr, 0) : nullptr;
     if (!core) {
         std::fprintf(stderr, "%s: no PipeWire server\n", argv[0]);

@@ -23,6 +23,7 @@
 // they are not taken for a hole in the signal.
 // Stops after N seconds, or on SIGINT/SIGTERM; the files are complete either way.
 
+#include "platform/pipewire_context.h"
 #include "tools/graph_timeline.h"
 
 #include <pipewire/pipewire.h>
@@ -263,8 +264,7 @@ int main(int argc, char** argv)
         e.process = &Recorder::onProcess;
         return e;
     }();
-    // The real-time client set-up: the data thread runs at real-time priority where allowed.
-    pw_context* context = pw_context_new(loop, pw_properties_new(PW_KEY_CONFIG_NAME, "client-rt.conf", nullptr), 0);
+    pw_context* context = platform::newRealtimeContext(loop);
     pw_core* core = context ? pw_context_connect(context, nullptr, 0) : nullptr;
     if (!core) {
         std::fprintf(stderr, "%s: no PipeWire server\n", argv[0]);

@@ -92,13 +92,15 @@ start_pipewire_server() {
     export XDG_RUNTIME_DIR="$work/run" HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config"
     export XDG_STATE_HOME="$work/home/.state" PIPEWIRE_RUNTIME_DIR="$work/run"
     unset PULSE_SERVER PIPEWIRE_REMOTE
-    mkdir -p "$XDG_RUNTIME_DIR" "$XDG_CONFIG_HOME/pipewire/pipewire.conf.d" \
-        "$XDG_CONFIG_HOME/wireplumber/main.lua.d" "$XDG_CONFIG_HOME/wireplumber/bluetooth.lua.d"
+    mkdir -p "$XDG_RUNTIME_DIR" "$XDG_CONFIG_HOME/pipewire/pipewire.conf.d"
     chmod 700 "$XDG_RUNTIME_DIR"
     pw_pids= pw_sink=pendrel_test
-    pw_allowed= pw_sink_rate="audio.rate = 48000"
+    pw_allowed= pw_sink_rate="audio.rate = 48000" pw_always="node.always-process = true"
     case "${SINK_RATES:-}" in
-        direct) pw_allowed="default.clock.allowed-rates = [ 48000 96000 192000 ]" pw_sink_rate= ;;
+        # PipeWire 1.x changes the rate of a running sink only for a stream that forces it, so
+        # this sink rests until a stream comes, as a sound card's does, and takes its rate.
+        direct) pw_allowed="default.clock.allowed-rates = [ 48000 96000 192000 ]" pw_sink_rate=
+                pw_always= ;;
         48k) pw_allowed="default.clock.allowed-rates = [ 48000 ]" ;;
         "") ;;
         *) echo "SINK_RATES is direct, 48k or unset, not $SINK_RATES" >&2; exit 2 ;;
@@ -109,15 +111,25 @@ start_pipewire_server() {
             exit 77
         fi
     done
-    # A sink that is its own clock, always running, and small quanta allowed (a virtual
-    # machine raises the smallest to 1024 otherwise).
+    # Small quanta allowed: in a virtual machine the stock set-up raises the smallest to 1024,
+    # through vm.overrides before PipeWire 1.0 and a rule on the machine from 1.0 on.
+    pw_vm="vm.overrides = { default.clock.min-quantum = 64 }" pw_rules=
+    if [ "$(_major_version pipewire)" -ge 1 ]; then
+        pw_vm=
+        pw_rules="context.properties.rules = [
+    { matches = [ { cpu.vm.name = !null } ]
+      actions = { update-props = { default.clock.min-quantum = 64 } } }
+]"
+    fi
+    # A sink that is its own clock (always running, but for the direct set).
     cat > "$XDG_CONFIG_HOME/pipewire/pipewire.conf.d/50-pendrel-test.conf" <<CONF
 context.properties = {
     default.clock.rate = 48000
     $pw_allowed
     default.clock.min-quantum = 64
-    vm.overrides = { default.clock.min-quantum = 64 }
+    $pw_vm
 }
+$pw_rules
 context.objects = [
     { factory = adapter
       args = {
@@ -128,7 +140,7 @@ context.objects = [
           audio.position = [ FL FR ]
           $pw_sink_rate
           node.driver = true
-          node.always-process = true
+          $pw_always
           priority.driver = 2000
           priority.session = 2000
           monitor.channel-volumes = true
@@ -136,13 +148,28 @@ context.objects = [
     }
 ]
 CONF
-    # No hardware: the session manager only links streams to the test sink.
-    cat > "$XDG_CONFIG_HOME/wireplumber/main.lua.d/90-pendrel-test.lua" <<CONF
+    # No hardware: the session manager only links streams to the test sink. Wireplumber 0.4
+    # reads .lua files, 0.5 and later .conf files only (and warns of .lua ones).
+    if [ "$(_major_version wireplumber)" -ge 1 ] || wireplumber --version | grep -q 'libwireplumber 0\.[5-9]'; then
+        mkdir -p "$XDG_CONFIG_HOME/wireplumber/wireplumber.conf.d"
+        cat > "$XDG_CONFIG_HOME/wireplumber/wireplumber.conf.d/90-pendrel-test.conf" <<CONF
+wireplumber.profiles = {
+    main = {
+        hardware.audio = disabled
+        hardware.bluetooth = disabled
+        hardware.video-capture = disabled
+    }
+}
+CONF
+    else
+        mkdir -p "$XDG_CONFIG_HOME/wireplumber/main.lua.d" "$XDG_CONFIG_HOME/wireplumber/bluetooth.lua.d"
+        cat > "$XDG_CONFIG_HOME/wireplumber/main.lua.d/90-pendrel-test.lua" <<CONF
 alsa_monitor.enabled = false
 v4l2_monitor.enabled = false
 libcamera_monitor.enabled = false
 CONF
-    echo 'bluez_monitor.enabled = false' > "$XDG_CONFIG_HOME/wireplumber/bluetooth.lua.d/90-pendrel-test.lua"
+        echo 'bluez_monitor.enabled = false' > "$XDG_CONFIG_HOME/wireplumber/bluetooth.lua.d/90-pendrel-test.lua"
+    fi
 
     dbus-daemon --session --nofork --nopidfile --address="unix:path=$XDG_RUNTIME_DIR/bus" \
         >"$work/dbus.log" 2>&1 &
@@ -160,6 +187,11 @@ CONF
     # The session manager sets up its metadata a moment after it starts.
     _pw_wait "pactl set-default-sink $pw_sink" "the default sink" || return
     _pw_wait "pw-metadata -n settings 0 clock.force-quantum 0" "the settings" || return
+}
+
+# The major version of a PipeWire program as it prints it ("Linked with libpipewire 1.4.2"), or 0.
+_major_version() {
+    "$1" --version 2>/dev/null | sed -n 's/^Linked with lib[a-z]* \([0-9]*\)\..*/\1/p' | head -n 1 | grep . || echo 0
 }
 
 # Forces the graph's quantum (frames per cycle); 0 returns it to the default.
