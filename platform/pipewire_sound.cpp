@@ -1,5 +1,6 @@
 #include "platform/pipewire_sound.h"
 
+#include "platform/pipewire_context.h"
 #include "platform/pulse_sound.h"
 
 #include <pipewire/extensions/metadata.h>
@@ -150,9 +151,7 @@ struct Relay {
 
     std::uint32_t streamRate = 0;  // what the open stream was opened at
 
-    // Data thread only.
-    std::uint64_t lastTicks = 0;
-    std::uint64_t lastFrames = 0;
+    GraphFollower graph{0};  // data thread only
 
     std::string deviceDescription() const
     {
@@ -329,7 +328,7 @@ struct Relay {
     {
         if (stream || !core) return;
         streaming = false;
-        lastTicks = 0;
+        graph = GraphFollower(block.rate.load());
         // What is still in the ring was written for the stream before (or before switching
         // off): a new stream starts at what the program writes next.
         block.consumed.store(block.written.load());
@@ -341,11 +340,12 @@ struct Relay {
         // Ask the graph to run at the stream's own rate: where the server allows that rate,
         // the stream is played unconverted and a carrier near its top gets out whole.
         pw_properties_setf(props, PW_KEY_NODE_RATE, "1/%u", block.rate.load());
-        // The same cycle length in time at every rate (1024 frames at 48 kHz, 21 ms): counted
-        // in frames, a 192 kHz graph would run four times as many cycles, and a machine that
-        // is held up for a few milliseconds would miss some of them. The program writes far
-        // enough ahead that a longer cycle costs nothing.
-        pw_properties_setf(props, PW_KEY_NODE_LATENCY, "%u/%u", block.rate.load() / 375 * 8,
+        // The longest cycle a graph allows by default (2048 frames at 48 kHz, 43 ms), the
+        // same in time at every rate: a cycle that the relay misses is a hole in the signal,
+        // and a busy machine (or a virtual machine's host) holds a thread up for tens of
+        // milliseconds now and then. The program writes far enough ahead that a long cycle
+        // costs nothing; a graph whose other streams want shorter cycles runs those.
+        pw_properties_setf(props, PW_KEY_NODE_LATENCY, "%u/%u", block.rate.load() / 375 * 16,
                            block.rate.load());
         stream = pw_stream_new(core, "JJY time signal", props);
         if (!stream) return scheduleRetry();
@@ -419,16 +419,8 @@ struct Relay {
         std::uint64_t consumed = blk.consumed.load(std::memory_order_relaxed);
         pw_time t{};
         if (pw_stream_get_time_n(r->stream, &t, sizeof t) == 0 && t.rate.denom > 0 && t.now > 0) {
-            // Cycles the graph ran without us are frames nobody heard: step over them, so what
-            // comes next is heard when it was placed to be.
-            if (r->lastTicks != 0 && t.ticks > r->lastTicks) {
-                const double graphPerFrame = static_cast<double>(t.rate.denom) /
-                                             (static_cast<double>(t.rate.num) * rate);
-                const auto gap = static_cast<std::uint64_t>(
-                    static_cast<double>(t.ticks - r->lastTicks) / graphPerFrame + 0.5);
-                if (gap > r->lastFrames + rate / 500) consumed += gap - r->lastFrames;
-            }
-            r->lastTicks = t.ticks;
+            consumed = static_cast<std::uint64_t>(r->graph.frameFor(
+                static_cast<std::int64_t>(consumed), t.ticks, t.rate.num == 1 ? t.rate.denom : 0));
             if (t.rate.num == 1) blk.graphRate.store(t.rate.denom, std::memory_order_relaxed);
             const double tickNs = 1e9 * t.rate.num / t.rate.denom;
             const double frameNs = 1e9 / rate;
@@ -442,7 +434,6 @@ struct Relay {
                                    std::memory_order_relaxed);
             blk.timingSeq.fetch_add(1, std::memory_order_acq_rel);
         }
-        r->lastFrames = frames;
 
         // What the program has written of these frames is played; anything it has not (it was
         // held up longer than the ring holds) is silence.
@@ -470,10 +461,7 @@ struct Relay {
         mainLoop = pw_main_loop_new(nullptr);
         if (!mainLoop) return 1;
         loop = pw_main_loop_get_loop(mainLoop);
-        // The real-time client set-up raises the graph thread's priority (through RTKit where
-        // the user may not do it directly); without it, a busy machine makes it miss cycles.
-        context = pw_context_new(loop, pw_properties_new(PW_KEY_CONFIG_NAME, "client-rt.conf", nullptr), 0);
-        if (!context) context = pw_context_new(loop, nullptr, 0);
+        context = newRealtimeContext(loop);
         if (!context) return 1;
         retryTimer = pw_loop_add_timer(loop, &Relay::onRetry, this);
         lifeLine = pw_loop_add_io(loop, lifeFd, SPA_IO_IN | SPA_IO_HUP | SPA_IO_ERR, false,

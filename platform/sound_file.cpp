@@ -234,10 +234,45 @@ std::optional<Pcm> decode(const std::string& path, unsigned rate, unsigned chann
         if (!std::isfinite(s)) s = 0.0f;  // a float file may hold NaN or infinity
         s = std::clamp(s, -1.0f, 1.0f);
     }
+    pcm.holdFrames = seamlessTail(pcm.samples, channels, rate);
     return pcm;
 }
 
 }  // namespace
+
+std::size_t seamlessTail(const std::vector<float>& samples, unsigned channels, unsigned rate)
+{
+    if (channels == 0 || rate == 0) return 0;
+    const std::size_t frames = samples.size() / channels;
+    // Compared over the last 5 ms, for stretches of up to 20 ms: whole periods of any tone
+    // from a few hundred hertz up, and of a 13.3 kHz tone at 48 kHz (5 periods in 18 frames).
+    const std::size_t window = std::max<std::size_t>(rate / 200, 8);
+    const std::size_t longest = std::min<std::size_t>(rate / 50, frames > window ? (frames - window) / 2 : 0);
+    if (longest == 0) return 0;
+    const auto at = [&](std::size_t frame) { return static_cast<double>(samples[frame * channels]); };
+    double energy = 0;
+    for (std::size_t k = 0; k < window; ++k) energy += at(frames - 1 - k) * at(frames - 1 - k);
+    // A silent end needs nothing held: the stream is silent past it anyway.
+    if (energy < 1e-9 * static_cast<double>(window)) return 0;
+    // The first length at which the end matches itself to -40 dB; failing that, the best
+    // one if it matches to -20 dB (a tone a little off its nominal frequency).
+    std::size_t best = 0;
+    double bestError = 1e-2;
+    for (std::size_t length = 1; length <= longest; ++length) {
+        double error = 0;
+        for (std::size_t k = 0; k < window && error <= bestError * energy; ++k) {
+            const double d = at(frames - 1 - k) - at(frames - 1 - k - length);
+            error += d * d;
+        }
+        error /= energy;
+        if (error < 1e-4) return length;
+        if (error < bestError) {
+            bestError = error;
+            best = length;
+        }
+    }
+    return best;
+}
 
 std::optional<Pcm> decodeSoundFile(const std::string& path, unsigned rate, unsigned channels,
                                    std::string* error)

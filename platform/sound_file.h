@@ -25,8 +25,16 @@ struct Pcm {
     std::vector<float> samples;  // interleaved, -1.0 .. 1.0
     unsigned fileRate = 0;       // the rate the file itself was written at
     double toneHz = 0;           // the tone it carries, from its zero crossings
+    // The last holdFrames frames are whole periods of the tone the sound ends on: played again
+    // and again after its end they carry that tone on without a break in its phase. 0 when
+    // the sound ends silent or on no steady tone.
+    std::size_t holdFrames = 0;
     std::size_t frames() const { return channels == 0 ? 0 : samples.size() / channels; }
 };
+
+// The shortest stretch at the end of interleaved `samples` that repeats the way the sound
+// ends (see Pcm::holdFrames), looked for up to 20 ms long; 0 when there is none.
+std::size_t seamlessTail(const std::vector<float>& samples, unsigned channels, unsigned rate);
 
 // Reads the whole file and converts it to `rate` frames a second and `channels` channels
 // (mono is copied to every channel; more channels than wanted are mixed down by averaging).

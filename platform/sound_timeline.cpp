@@ -51,13 +51,25 @@ void SoundTimeline::render(float* out, std::size_t frames)
             span = std::min<std::size_t>(span, static_cast<std::size_t>(next->first - m_written));
         float* dest = out + done * m_channels;
         std::size_t copied = 0;
-        if (item && item->pcm) {
+        if (item && item->pcm && item->pcm->channels == m_channels) {
+            const Pcm& pcm = *item->pcm;
             const auto offset = static_cast<std::size_t>(m_written - start);
-            const std::size_t total = item->pcm->frames();
-            if (offset < total && item->pcm->channels == m_channels) {
+            const std::size_t total = pcm.frames();
+            if (offset < total) {
                 copied = std::min(span, total - offset);
-                std::memcpy(dest, item->pcm->samples.data() + offset * m_channels,
+                std::memcpy(dest, pcm.samples.data() + offset * m_channels,
                             copied * m_channels * sizeof(float));
+            }
+            // Past its end the sound's last periods play on, so the carrier never drops while
+            // the next sound is late; the next one takes over on its own frame.
+            const std::size_t hold = std::min(pcm.holdFrames, total);
+            while (hold > 0 && copied < span) {
+                const std::size_t into = (offset + copied - total) % hold;
+                const std::size_t n = std::min(span - copied, hold - into);
+                std::memcpy(dest + copied * m_channels,
+                            pcm.samples.data() + (total - hold + into) * m_channels,
+                            n * m_channels * sizeof(float));
+                copied += n;
             }
         }
         std::memset(dest + copied * m_channels, 0, (span - copied) * m_channels * sizeof(float));
@@ -143,6 +155,22 @@ std::int64_t StreamClock::frameAt(std::int64_t wallNs) const
     std::lock_guard lock(m_mutex);
     return static_cast<std::int64_t>(
         std::llround(m_offset + static_cast<double>(wallNs) * 1e-9 * m_rate));
+}
+
+std::int64_t GraphFollower::frameFor(std::int64_t written, std::uint64_t ticks, unsigned graphRate)
+{
+    if (m_graphRate != 0 && graphRate == m_graphRate && m_rate != 0) {
+        const double asked = (static_cast<double>(ticks) - static_cast<double>(m_ticks)) *
+                             m_rate / m_graphRate;
+        const double off = asked - static_cast<double>(written - m_frame);
+        const double rate = m_rate;
+        if ((off > rate / 500 && off < 5 * rate) || (off < -rate / 500 && off > -rate / 10))
+            written = m_frame + std::llround(asked);
+    }
+    m_ticks = ticks;
+    m_frame = written;
+    m_graphRate = graphRate;
+    return written;
 }
 
 }  // namespace platform

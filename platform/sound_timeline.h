@@ -6,8 +6,10 @@
 // Frame positions count from the stream's first frame and never go back. A sound scheduled at a
 // position replaces the one before it exactly there; until then the one before plays on. A
 // sound scheduled at a position already handed to the server starts where writing is, with its
-// first frames left out, so that what follows stays on time. Past the end of the last sound
-// the timeline is silent.
+// first frames left out, so that what follows stays on time. Past its end, a sound's last
+// periods play on (Pcm::holdFrames) until the next sound's frame: a sound placed late costs
+// nothing while its own frame is still ahead. A sound with nothing to hold, a missing file's
+// silence and clear() leave the timeline silent.
 
 #include "platform/sound_file.h"
 
@@ -78,6 +80,30 @@ private:
     int m_reports = 0;
     int m_disagreements = 0;
     std::int64_t m_lastWallNs = 0;
+};
+
+// Which frame of a stream the buffer of a graph cycle starts with, for a server that asks for
+// a buffer every cycle (PipeWire). Each buffer is written for the graph tick it is asked at,
+// so the frames keep to the graph's own time whatever happens to single cycles: a cycle the
+// graph ran without the stream is stepped over (its frames were never heard), and a late
+// buffer that the graph asks for again in the same cycle (PipeWire 1.x does that after a
+// missed cycle, and drops the late one) gets the same frames again. Buffers that a resampler
+// sizes add up to the ticks only within a few frames, so only a difference of more than 2 ms
+// moves the count; a jump of seconds is another clock (a new driver), which the timing
+// reports follow by themselves. Real-time safe: no locks, no allocation.
+class GraphFollower {
+public:
+    explicit GraphFollower(unsigned streamRate) : m_rate(streamRate) {}
+
+    // `written`: the frame the stream would go on with, counting what it handed out;
+    // `ticks` at `graphRate` (0: not known): the graph's position this cycle.
+    std::int64_t frameFor(std::int64_t written, std::uint64_t ticks, unsigned graphRate);
+
+private:
+    unsigned m_rate;
+    std::uint64_t m_ticks = 0;  // of the last cycle
+    std::int64_t m_frame = 0;   // its first frame
+    unsigned m_graphRate = 0;   // then; 0: no cycle yet
 };
 
 }  // namespace platform

@@ -380,6 +380,7 @@ TEST(SoundTimeline, EachSoundReplacesTheOneBeforeOnItsFrameAndNoSilenceComesBetw
         std::int64_t secondStart;   // where the second sound is placed
         std::size_t renderedFirst;  // frames already handed to the server when it is placed
         std::vector<float> expected;
+        std::size_t hold = 0;       // the first sound's holdFrames
     } cases[] = {
         // The first sound's tail plays on up to the frame the next one belongs on.
         {"on time", 6, 0, {100, 101, 102, 103, 104, 105, 200, 201, 202, 203, 204, 205}},
@@ -387,13 +388,20 @@ TEST(SoundTimeline, EachSoundReplacesTheOneBeforeOnItsFrameAndNoSilenceComesBetw
         {"early", 3, 0, {100, 101, 102, 200, 201, 202, 203, 204, 205, 206, 207, 208}},
         // Placed after its frame was written: the rest of it, still on its own timeline.
         {"late", 2, 5, {100, 101, 102, 103, 104, 203, 204, 205, 206, 207, 208, 209}},
-        // Past the end of the first sound, with nothing placed: silence until the next.
+        // Past the end of the first sound, with nothing placed: silence until the next, for a
+        // sound that ends on nothing to hold...
         {"gap", 10, 0, {100, 101, 102, 103, 104, 105, 106, 107, 0, 0, 200, 201}},
+        // ...and its last periods again and again for one that does (3 frames here), up to
+        // the next sound's frame, however late that was placed.
+        {"gap held", 11, 0, {100, 101, 102, 103, 104, 105, 106, 107, 105, 106, 107, 200}, 3},
+        {"gap held, placed late", 10, 9, {100, 101, 102, 103, 104, 105, 106, 107, 105, 106, 200, 201}, 3},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         platform::SoundTimeline timeline(1);
-        timeline.schedule(0, ramp(100, 8));
+        auto first = std::const_pointer_cast<platform::Pcm>(ramp(100, 8));
+        first->holdFrames = c.hold;
+        timeline.schedule(0, first);
         std::vector<float> out(12);
         timeline.render(out.data(), c.renderedFirst);
         timeline.schedule(c.secondStart, ramp(200, 20));
@@ -422,6 +430,99 @@ TEST(SoundTimeline, ASoundDecodedLateNeverRemovesTheOneAfterIt)
     timeline.restart();
     timeline.schedule(1, ramp(500, 2));
     EXPECT_EQ(renderAll(timeline, 4, 4), (std::vector<float>{0, 500, 501, 0}));
+}
+
+// Each pulse set's tone, held past the end of a pulse, goes on as the same sine: no step in
+// level or phase that a clock's receiver would take for the carrier dropping.
+TEST(SoundTimeline, HeldCarrierContinuesTheToneOfEverySet)
+{
+    const struct {
+        double toneHz;
+        unsigned rate;
+        unsigned channels;
+    } sets[] = {{40000.0 / 3, 48000, 2}, {20000, 48000, 2}, {40000, 96000, 1},
+                {40000, 192000, 2}, {60000, 192000, 2}, {1000, 48000, 1}};
+    for (const auto& set : sets) {
+        SCOPED_TRACE(std::to_string(set.toneHz) + " Hz at " + std::to_string(set.rate));
+        const double step = 2 * std::numbers::pi * set.toneHz / set.rate;
+        const auto sine = [&](std::size_t n) {
+            return static_cast<float>(0.1 * std::sin(step * static_cast<double>(n)));
+        };
+        // A tenth of a second: loud at first, then the low level it ends on.
+        auto pcm = std::make_shared<platform::Pcm>();
+        pcm->rate = set.rate;
+        pcm->channels = set.channels;
+        const std::size_t frames = set.rate / 10;
+        for (std::size_t n = 0; n < frames; ++n)
+            for (unsigned ch = 0; ch < set.channels; ++ch)
+                pcm->samples.push_back(n < frames / 2 ? 8 * sine(n) : sine(n));
+        pcm->holdFrames = platform::seamlessTail(pcm->samples, set.channels, set.rate);
+        ASSERT_GT(pcm->holdFrames, 0u);
+
+        platform::SoundTimeline timeline(set.channels);
+        timeline.schedule(0, pcm);
+        const std::size_t rendered = frames + set.rate / 5;  // 200 ms past its end
+        std::vector<float> out(rendered * set.channels);
+        for (std::size_t done = 0; done < rendered; done += 997)
+            timeline.render(out.data() + done * set.channels, std::min<std::size_t>(997, rendered - done));
+        double worst = 0;
+        for (std::size_t n = frames; n < rendered; ++n)
+            for (unsigned ch = 0; ch < set.channels; ++ch)
+                worst = std::max(worst, std::abs(double(out[n * set.channels + ch]) - sine(n)));
+        EXPECT_LT(worst, 1e-3);
+    }
+    // Nothing to hold at a silent end or on noise.
+    EXPECT_EQ(platform::seamlessTail(std::vector<float>(4800, 0.0f), 1, 48000), 0u);
+    std::vector<float> noise(4800);
+    std::uint32_t x = 12345;
+    for (float& v : noise) v = static_cast<float>((x = x * 1664525 + 1013904223) >> 8) / 16777216.0f - 0.5f;
+    EXPECT_EQ(platform::seamlessTail(noise, 1, 48000), 0u);
+}
+
+// A graph that asks for a buffer every cycle, and what happens to single cycles: each buffer
+// must start with the frames of the graph tick it is asked at.
+TEST(GraphFollower, EachBufferStartsWithTheFramesOfItsGraphTick)
+{
+    struct Cycle {
+        std::uint64_t ticks;    // the graph's position when it asks
+        std::uint32_t handed;   // frames the stream then hands out
+        std::int64_t expected;  // the frame that buffer must start with
+    };
+    const struct {
+        const char* name;
+        unsigned streamRate;
+        unsigned graphRate;
+        std::vector<Cycle> cycles;
+    } cases[] = {
+        {"every cycle on time", 48000, 48000,
+         {{5000, 1024, 0}, {6024, 1024, 1024}, {7048, 1024, 2048}}},
+        // The graph ran a cycle without the stream: those frames were never heard.
+        {"a cycle missed", 48000, 48000,
+         {{5000, 1024, 0}, {6024, 1024, 1024}, {8072, 1024, 3072}, {9096, 1024, 4096}}},
+        // Asked again in the same cycle after a late one: the same frames again.
+        {"a cycle asked twice", 48000, 48000,
+         {{5000, 1024, 0}, {7048, 1024, 2048}, {7048, 1024, 2048}, {8072, 1024, 3072}}},
+        // A resampler asks a frame more or less each cycle: the count is kept as it is.
+        {"resampled", 192000, 48000,
+         {{0, 4097, 0}, {1024, 4095, 4097}, {2048, 4097, 8192}, {3072, 4096, 12289}}},
+        // A new driver with its own count: the stream goes straight on.
+        {"another clock", 48000, 48000, {{5000, 1024, 0}, {900'000'000, 1024, 1024}, {900'001'024, 1024, 2048}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        platform::GraphFollower follower(c.streamRate);
+        std::int64_t written = 0;
+        for (const auto& cycle : c.cycles) {
+            const std::int64_t frame = follower.frameFor(written, cycle.ticks, c.graphRate);
+            EXPECT_EQ(frame, cycle.expected) << "at tick " << cycle.ticks;
+            written = frame + cycle.handed;
+        }
+    }
+    // A graph at another rate, or of unknown rate, is a new start: nothing is stepped over.
+    platform::GraphFollower follower(48000);
+    EXPECT_EQ(follower.frameFor(0, 1000, 48000), 0);
+    EXPECT_EQ(follower.frameFor(1024, 50000, 96000), 1024);
+    EXPECT_EQ(follower.frameFor(2048, 99000, 0), 2048);
 }
 
 // Reports of which frame is heard when, with the jitter a server's timing has: the frames
