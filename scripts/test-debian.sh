@@ -73,7 +73,7 @@ trap 'exit 143' TERM
 trap 'exit 129' HUP
 
 mount_in() { # TYPE-or-bind SOURCE TARGET [options]
-    target="$root$3"
+    target="$root${3%/}"
     mkdir -p "$target"
     if [ "$1" = bind ]; then
         mount --bind "$2" "$target" || return 1
@@ -113,6 +113,9 @@ mkdir -p "$root/root/pendrel"
     tar --null -T - -cf -) | tar -C "$root/root/pendrel" -xf - ||
     { echo "test-debian: cannot copy the clone" >&2; exit 1; }
 
+# The system's own root a mount point, as on a real machine (tests that make a private mount
+# namespace need one), then the system folders.
+mount_in bind "$root" / &&
 mount_in proc proc /proc &&
 mount_in sysfs sys /sys &&
 mount_in bind /dev /dev &&
@@ -139,9 +142,8 @@ wait
 
 # What ran: the suite, the versions inside, ctest's summary.
 version() { chroot "$root" dpkg-query -W -f '${Version}' "$1" 2>/dev/null || echo "not installed"; }
-qt_core=$(chroot "$root" dpkg-query -W -f '${Package}\n' 'libqt6core6*' 2>/dev/null | head -1)
 echo "== Debian $suite ($(cat "$root/etc/debian_version"))"
-echo "   Qt $(version "${qt_core:-libqt6core6}"), PipeWire $(version pipewire), GCC $(chroot "$root" gcc -dumpfullversion 2>/dev/null || echo none), CMake $(version cmake)"
+echo "   Qt $(version qt6-base-dev), PipeWire $(version pipewire), GCC $(chroot "$root" gcc -dumpfullversion 2>/dev/null || echo none), CMake $(version cmake)"
 summary=$(grep -E '^[0-9]+% tests passed|^The following tests (FAILED|did not run)|^[[:space:]]+[0-9]+ - ' "$log")
 if [ -n "$summary" ]; then
     printf '%s\n' "$summary" | sed 's/^/   /'
