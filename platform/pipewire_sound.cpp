@@ -340,12 +340,13 @@ struct Relay {
         // Ask the graph to run at the stream's own rate: where the server allows that rate,
         // the stream is played unconverted and a carrier near its top gets out whole.
         pw_properties_setf(props, PW_KEY_NODE_RATE, "1/%u", block.rate.load());
-        // The longest cycle a graph allows by default (2048 frames at 48 kHz, 43 ms), the
-        // same in time at every rate: a cycle that the relay misses is a hole in the signal,
-        // and a busy machine (or a virtual machine's host) holds a thread up for tens of
-        // milliseconds now and then. The program writes far enough ahead that a long cycle
-        // costs nothing; a graph whose other streams want shorter cycles runs those.
-        pw_properties_setf(props, PW_KEY_NODE_LATENCY, "%u/%u", block.rate.load() / 375 * 16,
+        // Long cycles, the same in time at every rate: a cycle that the relay misses is a
+        // hole in the signal, and a busy machine (or a virtual machine's host) holds a thread
+        // up for tens of milliseconds now and then. 85 ms (4096 frames at 48 kHz) still leaves
+        // more than 100 ms of what the program writes ahead; a graph caps it at its longest
+        // cycle (by default 2048 frames, 43 ms), and runs shorter ones where other streams
+        // want them.
+        pw_properties_setf(props, PW_KEY_NODE_LATENCY, "%u/%u", block.rate.load() / 375 * 32,
                            block.rate.load());
         stream = pw_stream_new(core, "JJY time signal", props);
         if (!stream) return scheduleRetry();

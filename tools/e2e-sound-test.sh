@@ -72,6 +72,9 @@ transmitter_pid= recorder_pid=
 trap end_sound_run EXIT
 trap 'exit 1' INT TERM
 
+# The graph runs the program's own long cycles: this test judges what the program sends; how
+# short a cycle it holds on a busy host is the sound benchmark's to measure.
+export PW_LONG_CYCLES=1
 start_server "$server"
 export TZ=UTC
 

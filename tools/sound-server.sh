@@ -18,6 +18,10 @@
 #            for the sink, so that the graph runs at the rate its streams ask for
 #   48k      48 kHz and nothing else, said outright: PulseAudio without avoid-resampling and
 #            both of its rates 48000, PipeWire with a sink fixed at 48000 and only 48000 allowed
+# PW_LONG_CYCLES=1 lets the PipeWire graph run the long cycles a client asks for (85 ms at
+# 48 kHz; a stock graph stops at 43 ms, and so does this one at 192 kHz, where the quantum
+# limit caps it), so that a host that holds threads up for tens of milliseconds does not leave
+# holes in a test that judges what the program sends, not the host.
 
 start_sound_server() {
     export XDG_RUNTIME_DIR="$work/run" HOME="$work/home"
@@ -121,6 +125,8 @@ start_pipewire_server() {
       actions = { update-props = { default.clock.min-quantum = 64 } } }
 ]"
     fi
+    pw_long=
+    [ -n "${PW_LONG_CYCLES:-}" ] && pw_long="default.clock.max-quantum = 4096"
     # A sink that is its own clock (always running, but for the direct set).
     cat > "$XDG_CONFIG_HOME/pipewire/pipewire.conf.d/50-pendrel-test.conf" <<CONF
 context.properties = {
@@ -128,6 +134,7 @@ context.properties = {
     $pw_allowed
     default.clock.min-quantum = 64
     $pw_vm
+    $pw_long
 }
 $pw_rules
 context.objects = [
