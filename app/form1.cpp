@@ -319,6 +319,12 @@ void Form1::buildTimers()
     Timer1->setTimerType(Qt::PreciseTimer);
     timTokei = timer("timTokei", 200, true);
     timFlashIndicator = timer("timFlashIndicator", 1000, false);
+    // Not one of the window's elements: the PC clock's second boundaries while transmitting.
+    m_pcSecond = new QTimer(this);
+    m_pcSecond->setObjectName(QStringLiteral("pcSecond"));
+    m_pcSecond->setSingleShot(true);
+    m_pcSecond->setTimerType(Qt::PreciseTimer);
+    connect(m_pcSecond, &QTimer::timeout, this, &Form1::servePcSecond);
 
     if (m_clockSetWatch.fd() >= 0) {
         auto* notifier = new QSocketNotifier(qintptr(m_clockSetWatch.fd()), QSocketNotifier::Read, this);

@@ -30,7 +30,9 @@
 
 #include <array>
 #include <cstdint>
+#include <deque>
 #include <functional>
+#include <optional>
 #include <string>
 
 class QMessageBox;
@@ -46,7 +48,11 @@ void registerWindowPictures();
 // and the real sleep; tests pass a fake clock, a recording sound output and a sleep that moves
 // the fake clock.
 struct Form1Services {
+    // The ticker's clock: the PC clock moved ahead by the sound output's lead, so that a pulse
+    // played on its second boundary is heard on the PC clock's.
     const runtime::Clock* clock = nullptr;
+    // The PC clock itself, which the read-outs show; null: `clock`.
+    const runtime::Clock* pcClock = nullptr;
     platform::SoundOutput* sound = nullptr;
     std::function<void()> sleep1ms;
     // Opens a page in the user's browser; false when nothing could open it.
@@ -144,8 +150,10 @@ public:
     // the clock as it reads now. Run when the system tells of a step.
     void clockSet();
 
-    // Brings every display up to date: the weekday rows, then the clocks, then the dates.
-    void refresh() override;
+    // Brings every display up to date from the PC clock: the weekday rows, then the clocks,
+    // then the dates. While transmitting it runs as each second begins on the PC clock, when
+    // that second's pulse is heard; Label4 turns red as the first pulse is heard.
+    void refresh();
     void tokei();
     void tokei2();
     void hiduke();
@@ -186,7 +194,13 @@ private:
     void setTimerEnabled(transmit::TimerId timer, bool on) override;
     std::uint32_t indicatorColour() const override;
     void setIndicatorColour(std::uint32_t colour) override;
+    void refreshAt(runtime::LocalTime boundary) override;
     void sleepAndProcessEvents() override;
+
+    const runtime::Clock& pcClock() const;
+    // Runs what is due on the PC clock (refreshes, Label4 turning red) and aims m_pcSecond at
+    // what is due next.
+    void servePcSecond();
 
     runtime::DateTime pcTime() const;
     runtime::DateTime transmitted() const;
@@ -222,6 +236,12 @@ private:
     // Tells of steps of the PC clock; without it Timer1 never sleeps longer than
     // transmit::kStepCheck.
     platform::ClockSetWatch m_clockSetWatch;
+
+    // Boundaries of seconds played and not yet reached by the PC clock, oldest first, and when
+    // Label4 turns red (the minute's first pulse heard); m_pcSecond fires at the earliest.
+    QTimer* m_pcSecond = nullptr;
+    std::deque<runtime::LocalTime> m_refreshDue;
+    std::optional<runtime::LocalTime> m_redAt;
 
     // The signal watch: see checkSignal.
     QTimer* m_signalWatch = nullptr;

@@ -95,6 +95,9 @@ void Form1::Option1_Click(int /*index*/)
         Timer1->stop();
         timTokei->start();
         timFlashIndicator->stop();
+        m_refreshDue.clear();
+        m_redAt.reset();
+        m_pcSecond->stop();
         setTextColour(Label4, transmit::kDarkRed);
         m_transmission.setStopFlag(-1);
         m_services.sound->setTransmitting(false);
@@ -209,6 +212,7 @@ void Form1::closeEvent(QCloseEvent* event)
     Timer1->stop();
     timTokei->stop();
     timFlashIndicator->stop();
+    m_pcSecond->stop();
     m_signalWatch->stop();
     m_services.sound->setTransmitting(false);
     QCoreApplication::quit();
@@ -226,9 +230,14 @@ void Form1::refresh()
     hiduke2();
 }
 
+const runtime::Clock& Form1::pcClock() const
+{
+    return m_services.pcClock != nullptr ? *m_services.pcClock : *m_services.clock;
+}
+
 runtime::DateTime Form1::pcTime() const
 {
-    return runtime::toDateTime(m_services.clock->now());
+    return runtime::toDateTime(pcClock().now());
 }
 
 runtime::DateTime Form1::transmitted() const
@@ -307,9 +316,58 @@ std::uint32_t Form1::indicatorColour() const
     return textColour(Label4);
 }
 
+// Steady red says the signal is being heard. At the end of the minute-start wait the ticker's
+// clock has reached the minute's first boundary, which the PC clock reaches as its pulse is
+// heard; until then the indicator flashes on.
 void Form1::setIndicatorColour(std::uint32_t colour)
 {
+    m_redAt.reset();
+    if (colour == transmit::kRed && Timer1->isActive()) {
+        const auto boundary = std::chrono::floor<std::chrono::seconds>(m_services.clock->now());
+        if (pcClock().now() < boundary) {
+            m_redAt = boundary;
+            if (!timFlashIndicator->isActive())
+                timFlashIndicator->start();
+            servePcSecond();
+            return;
+        }
+    }
     setTextColour(Label4, colour);
+}
+
+void Form1::refreshAt(runtime::LocalTime boundary)
+{
+    m_refreshDue.push_back(boundary);
+    servePcSecond();
+}
+
+void Form1::servePcSecond()
+{
+    const runtime::LocalTime now = pcClock().now();
+    bool due = false;
+    while (!m_refreshDue.empty() && m_refreshDue.front() <= now) {
+        m_refreshDue.pop_front();
+        due = true;
+    }
+    if (m_redAt && *m_redAt <= now) {
+        m_redAt.reset();
+        timFlashIndicator->stop();
+        setTextColour(Label4, transmit::kRed);
+    }
+    if (due)
+        refresh();
+
+    std::optional<runtime::LocalTime> next;
+    if (!m_refreshDue.empty())
+        next = m_refreshDue.front();
+    if (m_redAt && (!next || *m_redAt < *next))
+        next = m_redAt;
+    if (!next) {
+        m_pcSecond->stop();
+        return;
+    }
+    // Whole milliseconds, rounded up: a wake-up a fraction early would find nothing due.
+    m_pcSecond->start(int(std::chrono::ceil<std::chrono::milliseconds>(*next - now).count()));
 }
 
 void Form1::sleepAndProcessEvents()

@@ -53,8 +53,10 @@ int main(int argc, char** argv)
     app::chooseSettingsLocation();
 
     // Every pulse is placed on its sample in one continuous stream, heard exactly lead() after
-    // the boundary the ticker saw; the program's clock runs that much ahead of the PC clock, so
-    // each pulse is heard on the PC clock's second boundary. The lead never changes.
+    // the boundary the ticker saw; the ticker's clock runs that much ahead of the PC clock, so
+    // each pulse is heard on the PC clock's second boundary. The lead never changes. The
+    // read-outs show the PC clock itself, and turn as each pulse is heard.
+    runtime::SystemClock pcClock;
     runtime::SystemClock clock;
     const std::unique_ptr<platform::TimelineSound> sound = platform::openSystemSound();
     for (const char* name : {"/200ms.wav", "/500ms.wav", "/800ms.wav"})
@@ -63,6 +65,7 @@ int main(int argc, char** argv)
 
     app::Form1Services services;
     services.clock = &clock;
+    services.pcClock = &pcClock;
     services.sound = sound.get();
     services.sleep1ms = [] { std::this_thread::sleep_for(std::chrono::milliseconds(1)); };
     services.openUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };

@@ -2,6 +2,8 @@
 // What the transmission logic needs of the window it runs in. The window implements it with its
 // timers, its indicator label and the toolkit's event processing; tests implement it with fakes.
 
+#include "runtime/datetime.h"
+
 #include <cstdint>
 
 namespace transmit {
@@ -19,8 +21,10 @@ public:
     // Text colour of the transmitting indicator Label4.
     virtual std::uint32_t indicatorColour() const = 0;
     virtual void setIndicatorColour(std::uint32_t colour) = 0;
-    // Brings every display up to date (weekday rows, then clocks and dates).
-    virtual void refresh() = 0;
+    // The ticker has just played the pulse of a new second. `boundary` is that second's boundary
+    // on the ticker's clock, which is when the pulse is heard on the PC clock: the host brings
+    // every display up to date (weekday rows, then clocks and dates) as the PC clock reaches it.
+    virtual void refreshAt(runtime::LocalTime boundary) = 0;
     // Sleeps 1 ms, then lets the toolkit process all pending events (clicks, timer ticks,
     // painting) and returns. Every other handler of the window may run nested inside this call.
     virtual void sleepAndProcessEvents() = 0;

@@ -110,12 +110,13 @@ void Transmission::timer1Tick()
     if (index < 0 || index >= static_cast<std::int32_t>(m_code.size()))
         throw std::out_of_range("second of the minute outside 0..59: " + m_lastSec);
 
+    const runtime::LocalTime boundary = std::chrono::floor<std::chrono::seconds>(reading);
     const std::string file = pulseFile(m_code[static_cast<std::size_t>(index)]);
     if (!file.empty())
         // However late this tick noticed the second, its pulse belongs on the boundary.
-        m_sound.play(file, reading - std::chrono::floor<std::chrono::seconds>(reading));
+        m_sound.play(file, reading - boundary);
 
-    m_host.refresh();
+    m_host.refreshAt(boundary);
 
     if (index == 59)
         startminute();

@@ -52,7 +52,7 @@ public:
     void startminute();
 
     // One tick of Timer1. On a new second of the clock: plays that second's pulse of `code`
-    // through the sound output, refreshes the displays, and at second 59 runs startminute for
+    // through the sound output, has the displays refreshed as it is heard, and at second 59 runs startminute for
     // the next minute. Throws std::out_of_range (before `code` is read) if the seconds text
     // gives an index outside 0..59, which a real clock never does.
     void timer1Tick();

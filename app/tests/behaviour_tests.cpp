@@ -97,9 +97,9 @@ protected:
         return f.readAll().toStdString();
     }
 
-    app::Form1& start(const DateTime& now)
+    app::Form1& start(const DateTime& now, std::chrono::microseconds lead = {})
     {
-        bench.emplace(now);
+        bench.emplace(now, lead);
         return bench->form;
     }
 
@@ -219,6 +219,70 @@ TEST_F(Behaviour, StoredStateOnWaitsForTheMinuteThenTransmits)
     EXPECT_EQ(pcClock(), "234500");
     EXPECT_EQ(sentClock(), "000500");
     EXPECT_EQ(sentDate(), "20240311");
+}
+
+// The ticker's clock runs a sound output's lead ahead of the PC clock, and plays each pulse
+// that much before it is heard. The read-outs show the PC clock all the same: they turn when the
+// PC clock's second begins, as its pulse is heard, and Label4 turns steady red with the first
+// pulse heard, flashing until then.
+TEST_F(Behaviour, ReadOutsTurnWithThePcClockWhileTheTickerRunsAhead)
+{
+    writeSettings("[Show]\nMessage=1\n[Advance]\nMin=20\n[Transmit]\nState=1\n");
+    app::Form1& w = start({2024, 3, 10, 23, 44, 57}, 1200ms);
+    auto* pcSecond = w.findChild<QTimer*>(QStringLiteral("pcSecond"));
+    ASSERT_NE(pcSecond, nullptr);
+    const auto pcAt = [](int second, std::chrono::microseconds fraction = {}) {
+        return runtime::toLocalTime(DateTime{2024, 3, 10, 23, 44, 0}) + std::chrono::seconds(second) +
+               fraction;
+    };
+    const auto tickAt = [&](runtime::LocalTime pcNow) {
+        bench->clock.set(pcNow);
+        w.Timer1_Timer();
+    };
+    const auto fire = [&](runtime::LocalTime pcNow) {
+        bench->clock.set(pcNow);
+        QMetaObject::invokeMethod(pcSecond, "timeout");
+    };
+
+    w.Form_Load();  // the ticker's minute starts with the PC clock at 23:44:58.8
+    EXPECT_EQ(bench->clock.now(), pcAt(58, 800ms));
+    w.refresh();  // as timTokei did during the wait
+    tickAt(pcAt(58, 800ms));
+    ASSERT_EQ(bench->sound.plays.size(), 1u);
+    EXPECT_EQ(pcClock(), "234458") << "the PC clock has not reached the new minute";
+    EXPECT_NE(app::Form1::textColour(w.Label4), 0x0000FFu) << "red before the first pulse is heard";
+    EXPECT_TRUE(w.timFlashIndicator->isActive());
+    EXPECT_EQ(pcSecond->interval(), 1200);
+
+    // With a lead over a second, the next second is played before the last one is heard.
+    tickAt(pcAt(59, 810ms));
+    ASSERT_EQ(bench->sound.plays.size(), 2u);
+    EXPECT_EQ(pcSecond->interval(), 190) << "aimed at the earlier boundary";
+
+    fire(pcAt(59, 999500us));  // a wake-up a fraction early
+    EXPECT_EQ(pcClock(), "234458") << "the PC clock's 23:44:59 is not a second played";
+    EXPECT_NE(app::Form1::textColour(w.Label4), 0x0000FFu);
+    EXPECT_EQ(pcSecond->interval(), 1);
+
+    fire(pcAt(60, 300us));  // the first pulse is heard
+    EXPECT_EQ(pcClock(), "234500");
+    EXPECT_EQ(sentClock(), "000500");
+    EXPECT_EQ(sentDate(), "20240311");
+    EXPECT_EQ(app::Form1::textColour(w.Label4), 0x0000FFu);
+    EXPECT_FALSE(w.timFlashIndicator->isActive());
+    EXPECT_EQ(pcSecond->interval(), 1000);
+
+    fire(pcAt(61, 2ms));
+    EXPECT_EQ(pcClock(), "234501");
+    EXPECT_FALSE(pcSecond->isActive());
+
+    // Switched off, nothing due is left and the idle read-outs show the PC clock as it is.
+    tickAt(pcAt(61, 800ms));
+    EXPECT_TRUE(pcSecond->isActive());
+    w.selectOption1(1);
+    EXPECT_FALSE(pcSecond->isActive());
+    w.timTokei_Timer();
+    EXPECT_EQ(pcClock(), "234501");
 }
 
 TEST_F(Behaviour, SwitchingOffDuringTheWait)

@@ -50,11 +50,32 @@ private:
     const runtime::Clock& m_clock;
 };
 
+// Another clock's reading moved ahead by a fixed lead, as the ticker's clock runs ahead of
+// the PC clock by the sound output's lead.
+class AheadClock final : public runtime::Clock {
+public:
+    AheadClock(const runtime::Clock& base, std::chrono::microseconds lead)
+        : m_base(base), m_lead(lead)
+    {
+    }
+    runtime::LocalTime now() const override { return m_base.now() + m_lead; }
+
+private:
+    const runtime::Clock& m_base;
+    std::chrono::microseconds m_lead;
+};
+
 struct Bench {
-    explicit Bench(runtime::DateTime start = {2024, 1, 5, 9, 5, 7}) : clock(start) {}
+    // `clock` is the PC clock; the ticker's runs `lead` ahead of it.
+    explicit Bench(runtime::DateTime start = {2024, 1, 5, 9, 5, 7},
+                   std::chrono::microseconds lead = {})
+        : clock(start), ticker(clock, lead)
+    {
+    }
 
     runtime::FakeClock clock;
-    RecordingSound sound{clock};
+    AheadClock ticker;
+    RecordingSound sound{ticker};
     // How far one 1 ms sleep of the minute-start wait moves the clock, and what else happens
     // then (a click, a close).
     std::chrono::microseconds sleepStep{1000};
@@ -71,7 +92,8 @@ private:
     app::Form1Services services()
     {
         app::Form1Services s;
-        s.clock = &clock;
+        s.clock = &ticker;
+        s.pcClock = &clock;
         s.sound = &sound;
         s.sleep1ms = [this] {
             ++sleeps;

@@ -71,7 +71,11 @@ public:
         colour = c;
         m_log.push_back("colour " + std::to_string(c));
     }
-    void refresh() override { m_log.push_back("refresh"); }
+    void refreshAt(runtime::LocalTime boundary) override
+    {
+        m_log.push_back("refresh");
+        boundaries.push_back(boundary);
+    }
     void sleepAndProcessEvents() override
     {
         ++sleeps;
@@ -83,6 +87,7 @@ public:
     std::map<TimerId, bool> timers{
         {TimerId::Timer1, false}, {TimerId::timTokei, true}, {TimerId::timFlashIndicator, false}};
     std::uint32_t colour = transmit::kDarkRed;
+    std::vector<runtime::LocalTime> boundaries;
     long sleeps = 0;
     std::function<void()> onEvents;
 
@@ -331,6 +336,10 @@ TEST(Ticker, OnePulsePerSecond)
     rig.runUntil(at({2024, 5, 1, 12, 35, 10}));
     EXPECT_EQ(rig.sound.plays, expectedPlays({2024, 5, 1, 12, 35, 0}, 0, 10));
     EXPECT_EQ(std::count(rig.log.begin(), rig.log.end(), "refresh"), 10);
+    // Each refresh is aimed at the boundary its pulse belongs to, however late the tick was.
+    ASSERT_EQ(rig.host.boundaries.size(), 10u);
+    for (std::size_t i = 0; i < rig.host.boundaries.size(); ++i)
+        EXPECT_EQ(rig.host.boundaries[i], at({2024, 5, 1, 12, 35, 0}) + std::chrono::seconds(i));
 }
 
 TEST(Ticker, SecondFiftyNineStartsTheNextMinute)
