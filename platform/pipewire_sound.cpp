@@ -41,11 +41,12 @@ constexpr const char* kRelayArgument = "--sound-relay";
 // The descriptors the relay finds its shared block and its line to the program on.
 constexpr int kRelayBlockFd = 3;
 constexpr int kRelayLifeFd = 4;
-// What the program keeps written ahead of the graph: a stall of the program this much shorter
-// than it leaves no hole. Refilled every kFeedInterval.
-constexpr double kFillSeconds = 0.200;
+// What the program keeps written ahead of the graph, refilled every kFeedInterval: a feeder
+// starved for 300 ms still leaves the relay a whole 85 ms cycle. The ring holds one second at
+// the highest rate the files can bring.
+constexpr double kFillSeconds = 0.450;
 constexpr auto kFeedInterval = std::chrono::milliseconds(40);
-constexpr std::uint32_t kRingFrames = 96000;
+constexpr std::uint32_t kRingFrames = 192000;
 
 std::int64_t monotonicNs()
 {
@@ -529,7 +530,6 @@ struct PipeWireSound::Impl {
 
     bool start()
     {
-        // Room for half a second at the highest rate the files can bring.
         const std::uint32_t ringFrames = kRingFrames;
         blockBytes = RelayBlock::bytes(ringFrames, owner.m_format.channels);
         memFd = memfd_create("pendrel-sound", MFD_CLOEXEC);
@@ -636,6 +636,7 @@ struct PipeWireSound::Impl {
     // whenever nothing is transmitted.
     void feed()
     {
+        raiseThreadPriority();
         const std::uint32_t channels = owner.m_format.channels;
         std::uint32_t epoch = 0;
         std::uint32_t lastSeq = 0;

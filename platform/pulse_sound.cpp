@@ -1,10 +1,6 @@
 #include "platform/pulse_sound.h"
 
-#include <pthread.h>
 #include <pulse/pulseaudio.h>
-#include <sched.h>
-#include <sys/resource.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -16,7 +12,7 @@ namespace {
 
 constexpr pa_usec_t kRetryUs = 500'000;
 // The server asks for more whenever this much has been played: the stream stays within this
-// of full, so a stall of the program finds at least three quarters of it to play on, at twenty
+// of full, so a stall of the program finds at least seven eighths of it to play on, at twenty
 // wake-ups a second.
 constexpr pa_usec_t kRefillUs = 50'000;
 // PulseAudio's own stand-in when it has no real device.
@@ -147,24 +143,13 @@ struct PulseSound::Impl {
         d->connectContext();
     }
 
-    // The server's refill requests must not wait behind other threads for a time slice.
-    // Real-time scheduling (or else a higher priority) needs rights the user may not have;
-    // without them the thread runs as it is.
-    static void raisePriority()
-    {
-        sched_param param{};
-        param.sched_priority = std::max(sched_get_priority_min(SCHED_FIFO), 5);
-        if (pthread_setschedparam(pthread_self(), SCHED_FIFO, &param) == 0) return;
-        setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), -11);
-    }
-
     static void onContextState(pa_context* c, void* self)
     {
         auto* d = static_cast<Impl*>(self);
         switch (pa_context_get_state(c)) {
         case PA_CONTEXT_READY:
             if (!d->priorityRaised) {
-                raisePriority();
+                raiseThreadPriority();
                 d->priorityRaised = true;
             }
             // A device that changes its rate (or its description) is looked at again.

@@ -1,9 +1,9 @@
 #pragma once
 // Sound output through a PulseAudio server: one playback stream, open while transmitting and
 // closed otherwise, so the device can rest. The server holds `buffer` of the stream at all
-// times, so a program that stops for up to three quarters of it (a busy machine, a stalled
-// disk) leaves no hole; every play is placed by the stream's own timing reports, so a larger
-// buffer costs no accuracy.
+// times, so a program that stops for up to seven eighths of it (350 ms: a busy machine, a
+// stalled disk) leaves no hole; every play is placed by the stream's own timing reports, so a
+// larger buffer costs no accuracy.
 //
 // Failures never reach the caller: with no server, or when the server goes away, the object
 // reconnects by itself (every half second) until a server answers; status() tells meanwhile.
@@ -22,7 +22,7 @@ public:
         std::string appName = "Pendrel";
         std::string server;  // empty: PULSE_SERVER or the user's own server
         Format format;
-        std::chrono::microseconds buffer{200'000};
+        std::chrono::microseconds buffer{400'000};
     };
 
     PulseSound();

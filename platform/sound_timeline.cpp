@@ -9,6 +9,14 @@ namespace platform {
 void SoundTimeline::schedule(std::int64_t start, std::shared_ptr<const Pcm> pcm)
 {
     std::lock_guard lock(m_mutex);
+    if (start < m_written) {
+        // Too late for its frame. One that belongs before the sound playing now is stale; one
+        // too late to fit whole before the next second is dropped (see the header).
+        const auto playing = m_items.upper_bound(m_written);
+        if (playing != m_items.begin() && std::prev(playing)->first > start) return;
+        if (pcm && static_cast<std::size_t>(m_written - start) * 5 > pcm->frames()) return;
+        start = m_written;
+    }
     // Each sound plays from its position up to the next one's. A sound placed out of order (a
     // file decoded late) fills only its own stretch and never removes one placed after it.
     m_items[start] = Item{std::move(pcm)};
@@ -100,8 +108,11 @@ constexpr double kFollow = 1.0 / 32;
 // itself has moved.
 constexpr double kDisagreeSeconds = 0.004;
 constexpr int kDisagreementsToRestart = 4;
-// The first reports are taken at nearly full weight, to settle quickly after a (re)start.
+// The first reports are taken at nearly full weight, to settle quickly after a (re)start; they
+// must agree this well (seconds) over this long (nanoseconds) before sounds are placed by them.
 constexpr int kSettlingReports = 8;
+constexpr double kSettlingSeconds = 0.001;
+constexpr std::int64_t kSettlingSpanNs = 250'000'000;
 
 }  // namespace
 
@@ -110,24 +121,40 @@ void StreamClock::observe(std::int64_t frame, std::int64_t wallNs)
     std::lock_guard lock(m_mutex);
     const double offset = static_cast<double>(frame) - static_cast<double>(wallNs) * 1e-9 * m_rate;
     m_lastWallNs = wallNs;
-    if (m_reports == 0) {
+    const auto startOver = [&] {
         m_offset = offset;
         m_reports = 1;
+        m_disagreements = 0;
+        m_firstWallNs = wallNs;
+    };
+    if (m_reports == 0) return startOver();
+    const double error = offset - m_offset;
+    if (!settledLocked()) {
+        // Still settling: a report that disagrees means the ones before it were not the
+        // stream's timeline yet (it had not begun to play, or the device changed its rate).
+        if (std::abs(error) > kSettlingSeconds * m_rate) return startOver();
+        ++m_reports;
+        m_offset += error / std::min(m_reports, kSettlingReports);
         return;
     }
-    const double error = offset - m_offset;
-    if (std::abs(error) > kDisagreeSeconds * m_rate && m_reports >= kSettlingReports) {
-        if (++m_disagreements >= kDisagreementsToRestart) {
-            m_offset = offset;
-            m_reports = 1;
-            m_disagreements = 0;
-        }
+    if (std::abs(error) > kDisagreeSeconds * m_rate) {
+        if (++m_disagreements >= kDisagreementsToRestart) startOver();
         return;
     }
     m_disagreements = 0;
     ++m_reports;
-    const double weight = m_reports <= kSettlingReports ? 1.0 / m_reports : kFollow;
-    m_offset += error * weight;
+    m_offset += error * kFollow;
+}
+
+bool StreamClock::settledLocked() const
+{
+    return m_reports >= kSettlingReports && m_lastWallNs - m_firstWallNs >= kSettlingSpanNs;
+}
+
+bool StreamClock::settled() const
+{
+    std::lock_guard lock(m_mutex);
+    return settledLocked();
 }
 
 void StreamClock::reset(unsigned rate)

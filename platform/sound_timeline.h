@@ -4,12 +4,17 @@
 // pulls samples from the timeline as its server asks for them; tests do both by hand.
 //
 // Frame positions count from the stream's first frame and never go back. A sound scheduled at a
-// position replaces the one before it exactly there; until then the one before plays on. A
-// sound scheduled at a position already handed to the server starts where writing is, with its
-// first frames left out, so that what follows stays on time. Past its end, a sound's last
-// periods play on (Pcm::holdFrames) until the next sound's frame: a sound placed late costs
-// nothing while its own frame is still ahead. A sound with nothing to hold, a missing file's
-// silence and clear() leave the timeline silent.
+// position replaces the one before it exactly there; until then the one before plays on. Past
+// its end, a sound's last periods play on (Pcm::holdFrames) until the next sound's frame: a
+// sound placed late costs nothing while its own frame is still ahead. A sound with nothing to
+// hold, a missing file's silence and clear() leave the timeline silent.
+//
+// A sound scheduled at a position already handed to the server cannot be on time. Late by at
+// most a fifth of its length, it starts where writing is, whole: a pulse keeps its width, which
+// a clock reads the bit from, and only its edge is late. Later than that it is dropped and the
+// sound before it plays on: a whole pulse would run into the next second, and a cut one would
+// read as another bit. A clock takes a missing second for a bad minute and waits for the next;
+// a wrong bit in a field no parity covers would set it wrong. The next sound is on time again.
 
 #include "platform/sound_file.h"
 
@@ -68,17 +73,24 @@ public:
     void reset(unsigned rate = 0);
 
     bool known() const;
+    // The estimate is fit to place sounds by: reports that agree within a millisecond have come
+    // in for a quarter of a second (a stream that has not begun to play yet reports the same
+    // frame all along, and fails that).
+    bool settled() const;
     // The frame heard at `wallNs`; meaningful only when known().
     std::int64_t frameAt(std::int64_t wallNs) const;
     unsigned rate() const;
 
 private:
+    bool settledLocked() const;
+
     unsigned m_rate;
     mutable std::mutex m_mutex;
     // frame = m_offset + wall seconds * rate, with m_offset in frames (fractional)
     double m_offset = 0;
     int m_reports = 0;
     int m_disagreements = 0;
+    std::int64_t m_firstWallNs = 0;  // of the reports the estimate stands on
     std::int64_t m_lastWallNs = 0;
 };
 

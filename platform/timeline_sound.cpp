@@ -1,9 +1,22 @@
 #include "platform/timeline_sound.h"
 
+#include <pthread.h>
+#include <sched.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <ctime>
 
 namespace platform {
+
+void TimelineSound::raiseThreadPriority()
+{
+    sched_param param{};
+    param.sched_priority = std::max(sched_get_priority_min(SCHED_FIFO), 5);
+    if (pthread_setschedparam(pthread_self(), SCHED_FIFO, &param) == 0) return;
+    setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), -11);
+}
 
 std::int64_t TimelineSound::wallNs()
 {
@@ -40,7 +53,7 @@ void TimelineSound::stopWorker()
 void TimelineSound::play(const std::string& path, std::chrono::microseconds late)
 {
     const std::int64_t heardAtNs =
-        wallNs() - std::chrono::duration_cast<std::chrono::nanoseconds>(late).count() +
+        nowNs() - std::chrono::duration_cast<std::chrono::nanoseconds>(late).count() +
         std::chrono::duration_cast<std::chrono::nanoseconds>(m_format.lead).count();
     remember(path);
     const auto found = m_cache.lookup(path);
@@ -69,9 +82,10 @@ void TimelineSound::place(std::shared_ptr<const Pcm> pcm, std::int64_t heardAtNs
     // Decoded for the rate the stream had before the files changed it: played now it would
     // sound at the wrong speed. The file is read again for its next second.
     if (pcm && pcm->rate != rate()) return;
-    if (!m_clock.known()) {
-        // The stream has not told its timing yet (it was opened a moment ago, or there is no
-        // server): keep the latest sound until it does; its own position is still ahead.
+    if (!m_clock.settled()) {
+        // The stream's timing is not known well enough yet (it was opened a moment ago, it
+        // started over, or there is no server): keep the latest sound until it is; its own
+        // position is most likely still ahead.
         std::lock_guard lock(m_pendingMutex);
         m_pending = Pending{std::move(pcm), heardAtNs};
         m_hasPending = true;
@@ -92,7 +106,7 @@ void TimelineSound::dropEverything()
 
 void TimelineSound::timingArrived()
 {
-    if (!m_hasPending.load(std::memory_order_relaxed) || !m_clock.known()) return;
+    if (!m_hasPending.load(std::memory_order_relaxed) || !m_clock.settled()) return;
     std::optional<Pending> pending;
     {
         std::lock_guard lock(m_pendingMutex);

@@ -31,10 +31,12 @@ public:
     struct Format {
         unsigned rate = 48000;
         unsigned channels = 2;
-        // How far ahead of the wall clock the caller's clock runs: what the stream holds written
-        // ahead (200 ms) plus the time a play may take to reach it (a window thread held up by
-        // 150 ms, or the whole program stopped for 100 ms, still places every pulse on time).
-        std::chrono::microseconds lead{350'000};
+        // How far ahead of the wall clock the caller's clock runs: what the output holds written
+        // ahead of what is heard (up to 450 ms and a graph cycle or two, see the servers'
+        // classes) plus the time a play may take to reach it: a caller held up by 500 ms, or the
+        // timing starting over and settling (a quarter of a second), still places every pulse
+        // on time.
+        std::chrono::microseconds lead{1'250'000};
     };
 
     ~TimelineSound() override;
@@ -51,11 +53,19 @@ public:
 
 protected:
     explicit TimelineSound(Format format);
+    // The wall clock a play is placed by; tests give their own.
+    virtual std::int64_t nowNs() const { return wallNs(); }
+
+    // For the thread that renders the timeline for the server: it must not wait behind other
+    // programs' threads for a time slice. Real-time scheduling (or else a higher priority)
+    // needs rights the user may not have; without them the thread runs as it is.
+    static void raiseThreadPriority();
     // Derived classes call this first in their destructor, before their server threads stop.
     void stopWorker();
 
     // The server's class calls this after each timing report: a play asked for before the
-    // stream had told its timing (just after switching on) is placed now.
+    // stream's timing had settled (just after switching on, or after it started over) is
+    // placed now.
     void timingArrived();
     // Nothing more to play (transmission switched off): the timeline falls silent and a play
     // still waiting for the stream's timing is dropped.
@@ -97,7 +107,7 @@ private:
     mutable SoundCache m_cache;
 
     std::mutex m_pendingMutex;
-    std::optional<Pending> m_pending;  // the latest play that found no stream timing yet
+    std::optional<Pending> m_pending;  // the latest play that found no settled timing
     std::atomic<bool> m_hasPending{false};
 
     mutable std::mutex m_stateMutex;

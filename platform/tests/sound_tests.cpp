@@ -336,7 +336,7 @@ TEST(PulseSound, WithoutAServerEveryCallReturnsAndNothingPlays)
         const platform::SoundStatus status = sound.status();
         EXPECT_FALSE(status.serverReachable);
         EXPECT_FALSE(status.streamRunning);
-        EXPECT_EQ(sound.lead(), std::chrono::milliseconds(350));
+        EXPECT_EQ(sound.lead(), std::chrono::milliseconds(1250));
         ASSERT_EQ(status.files.size(), 2u);
         EXPECT_EQ(status.files[1].path, dir.file("missing.wav"));
         EXPECT_FALSE(status.files[1].playable);
@@ -386,8 +386,12 @@ TEST(SoundTimeline, EachSoundReplacesTheOneBeforeOnItsFrameAndNoSilenceComesBetw
         {"on time", 6, 0, {100, 101, 102, 103, 104, 105, 200, 201, 202, 203, 204, 205}},
         // Placed before the first one ended: replaced exactly there.
         {"early", 3, 0, {100, 101, 102, 200, 201, 202, 203, 204, 205, 206, 207, 208}},
-        // Placed after its frame was written: the rest of it, still on its own timeline.
-        {"late", 2, 5, {100, 101, 102, 103, 104, 203, 204, 205, 206, 207, 208, 209}},
+        // Placed after its frame was written: whole, from where writing is, when that is at
+        // most a fifth of its length late (4 of 20 frames here)...
+        {"late", 2, 5, {100, 101, 102, 103, 104, 200, 201, 202, 203, 204, 205, 206}},
+        // ...and later than that not at all: the sound before it plays on.
+        {"too late", 1, 6, {100, 101, 102, 103, 104, 105, 106, 107, 0, 0, 0, 0}},
+        {"too late, held", 1, 6, {100, 101, 102, 103, 104, 105, 106, 107, 105, 106, 107, 105}, 3},
         // Past the end of the first sound, with nothing placed: silence until the next, for a
         // sound that ends on nothing to hold...
         {"gap", 10, 0, {100, 101, 102, 103, 104, 105, 106, 107, 0, 0, 200, 201}},
@@ -558,6 +562,136 @@ TEST(StreamClock, FollowsTheStreamThroughJitterAndStartsOverWhenTheStreamMoves)
     EXPECT_LT(worstMs, 0.2);
     clock.reset();
     EXPECT_FALSE(clock.known());
+}
+
+namespace {
+
+// Writes `seconds` of a 1 kHz tone at 48 kHz, mono: at 0.8 for the first `pulseMs`, at 0.1
+// after, as a pulse file is made.
+void writePulse(const std::string& path, int pulseMs, double seconds)
+{
+    SF_INFO info{};
+    info.samplerate = 48000;
+    info.channels = 1;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+    SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+    ASSERT_NE(f, nullptr) << sf_strerror(nullptr);
+    std::vector<float> data(static_cast<std::size_t>(seconds * 48000));
+    for (std::size_t n = 0; n < data.size(); ++n)
+        data[n] = static_cast<float>((n < static_cast<std::size_t>(pulseMs) * 48 ? 0.8 : 0.1) *
+                                     std::sin(2 * std::numbers::pi * static_cast<double>(n) / 48));
+    sf_writef_float(f, data.data(), static_cast<sf_count_t>(data.size()));
+    sf_close(f);
+}
+
+// An output whose server lives in the test: the wall clock is the test's, the stream reports
+// which frame is heard when it is told to, and it is pulled as far ahead as the test says.
+class FakeStreamOutput final : public platform::TimelineSound {
+public:
+    FakeStreamOutput() : TimelineSound(Format{48000, 1, std::chrono::milliseconds(1250)}) {}
+    ~FakeStreamOutput() override { stopWorker(); }
+
+    std::int64_t wall = 0;
+
+    // The server: frame `heard` is heard now, and it wants everything up to `until` written.
+    void serve(std::int64_t heard, std::int64_t until)
+    {
+        m_clock.observe(heard, wall);
+        timingArrived();
+        if (until > m_timeline.written()) {
+            std::vector<float> chunk(static_cast<std::size_t>(until - m_timeline.written()));
+            m_timeline.render(chunk.data(), chunk.size());
+            rendered.insert(rendered.end(), chunk.begin(), chunk.end());
+        }
+    }
+    std::vector<float> rendered;
+
+protected:
+    std::int64_t nowNs() const override { return wall; }
+};
+
+struct LoudRun {
+    std::int64_t firstMs;
+    std::int64_t widthMs;
+    bool operator==(const LoudRun&) const = default;
+    friend void PrintTo(const LoudRun& r, std::ostream* os) { *os << r.firstMs << "+" << r.widthMs; }
+};
+
+// The stream in 1 ms steps (a whole period of the tone each): where it is loud, and how many
+// steps are silent after the first loud one.
+std::vector<LoudRun> loudRuns(const std::vector<float>& samples, int* silentAfterFirst)
+{
+    std::vector<LoudRun> runs;
+    *silentAfterFirst = 0;
+    for (std::size_t ms = 0; (ms + 1) * 48 <= samples.size(); ++ms) {
+        double energy = 0;
+        for (std::size_t n = ms * 48; n < (ms + 1) * 48; ++n) energy += samples[n] * samples[n];
+        const double rms = std::sqrt(energy / 48);
+        const auto at = static_cast<std::int64_t>(ms);
+        if (rms > 0.3) {
+            if (!runs.empty() && runs.back().firstMs + runs.back().widthMs == at)
+                ++runs.back().widthMs;
+            else
+                runs.push_back({at, 1});
+        } else if (rms < 0.03 && !runs.empty()) {
+            ++*silentAfterFirst;
+        }
+    }
+    return runs;
+}
+
+}  // namespace
+
+// Pulses through a stream whose server is the test's: the first play comes before the stream's
+// timing has settled, later ones come late to the output, one after its frame was written and
+// one too late to fit whole. Every pulse that is sent starts on its second with its width, or
+// late with its width; the carrier never stops in between.
+TEST(TimelineSound, LatePlaysKeepTheCarrierAndEveryPulseItsWidth)
+{
+    TempDir dir;
+    const std::string marker = dir.file("200ms.wav"), one = dir.file("500ms.wav"),
+                      zero = dir.file("800ms.wav");
+    // 0.9 s long: each ends a tenth of a second before the next second begins.
+    writePulse(marker, 200, 0.9);
+    writePulse(one, 500, 0.9);
+    writePulse(zero, 800, 0.9);
+    FakeStreamOutput output;
+    for (const auto& path : {marker, one, zero}) output.loadNow(path);
+
+    // The stream begins to play 150 ms after it opened: its frame 0 is heard then. Until then
+    // it reports frame 0 as heard, and it asks for 400 ms ahead of what is heard.
+    constexpr std::int64_t kMs = 1'000'000;
+    const std::int64_t opened = 1'700'000'000'000'000'000;
+    const std::int64_t frame0 = opened + 150 * kMs;
+    const auto heardAt = [&](std::int64_t wall) { return std::max<std::int64_t>(0, (wall - frame0) * 48 / kMs); };
+    // Second boundaries every second from 1.4 s after opening; what is played for each, when
+    // (ms after opening) and how late the ticker was (ms).
+    const struct {
+        std::int64_t callMs;
+        const std::string* path;
+        std::int64_t lateMs;
+    } plays[] = {
+        {150, &marker, 0},   // the timing has not settled yet
+        {1950, &one, 800},   // the marker's end already written: its carrier is held
+        {3100, &zero, 950},  // written 100 ms past its frame: starts late, whole
+        {3150, &one, 0},
+        {5300, &zero, 1150},  // 300 ms past its frame: dropped
+        {5300, &marker, 150},
+    };
+    std::size_t next = 0;
+    for (std::int64_t ms = 0; ms <= 7500; ms += 10) {
+        output.wall = opened + ms * kMs;
+        const std::int64_t heard = heardAt(output.wall);
+        output.serve(heard, heard + 400 * 48);
+        for (; next < std::size(plays) && plays[next].callMs == ms; ++next)
+            output.play(*plays[next].path, std::chrono::milliseconds(plays[next].lateMs));
+    }
+
+    int silent = 0;
+    const std::vector<LoudRun> runs = loudRuns(output.rendered, &silent);
+    // In ms of the stream; the boundaries fall at 1250, 2250, ...
+    EXPECT_EQ(runs, (std::vector<LoudRun>{{1250, 200}, {2250, 500}, {3350, 800}, {4250, 500}, {6250, 200}}));
+    EXPECT_EQ(silent, 0);
 }
 
 namespace {
