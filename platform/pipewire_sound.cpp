@@ -22,6 +22,7 @@
 #include <atomic>
 #include <cerrno>
 #include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -108,6 +109,12 @@ struct RelayBlock {
     std::atomic<std::uint32_t> streaming{0};
     std::atomic<std::uint32_t> graphRate{0};  // what the graph runs at; 0 until known
     std::atomic<std::uint32_t> deviceSeq{0};
+    // What the graph played without the program's signal: frames of cycles it ran without the
+    // relay (the system held the relay up), frames the program had not written in time (it
+    // was held up longer than the ring holds), and the wall time the last such stretch began.
+    std::atomic<std::uint64_t> framesMissed{0};
+    std::atomic<std::uint64_t> framesUnwritten{0};
+    std::atomic<std::int64_t> lastLossWallNs{0};
     char device[256] = {};
 
     float* ring() { return reinterpret_cast<float*>(this + 1); }
@@ -153,6 +160,7 @@ struct Relay {
     std::uint32_t streamRate = 0;  // what the open stream was opened at
 
     GraphFollower graph{0};  // data thread only
+    bool fed = false;        // the stream has had a whole buffer of the program's; data thread
 
     std::string deviceDescription() const
     {
@@ -330,6 +338,7 @@ struct Relay {
         if (stream || !core) return;
         streaming = false;
         graph = GraphFollower(block.rate.load());
+        fed = false;
         // What is still in the ring was written for the stream before (or before switching
         // off): a new stream starts at what the program writes next.
         block.consumed.store(block.written.load());
@@ -419,8 +428,10 @@ struct Relay {
             : std::min<std::uint32_t>(room, 1024);
 
         std::uint64_t consumed = blk.consumed.load(std::memory_order_relaxed);
+        std::int64_t heardWallNs = 0;  // when the first frame of this buffer is heard
         pw_time t{};
         if (pw_stream_get_time_n(r->stream, &t, sizeof t) == 0 && t.rate.denom > 0 && t.now > 0) {
+            const std::uint64_t before = consumed;
             consumed = static_cast<std::uint64_t>(r->graph.frameFor(
                 static_cast<std::int64_t>(consumed), t.ticks, t.rate.num == 1 ? t.rate.denom : 0));
             if (t.rate.num == 1) blk.graphRate.store(t.rate.denom, std::memory_order_relaxed);
@@ -430,11 +441,17 @@ struct Relay {
                                    (static_cast<double>(t.buffered) +
                                     static_cast<double>(t.queued / stride)) * frameNs;
             const std::int64_t wallMinusMono = TimelineSound::wallNs() - monotonicNs();
+            heardWallNs = t.now + static_cast<std::int64_t>(aheadNs) + wallMinusMono;
             blk.timingSeq.fetch_add(1, std::memory_order_acq_rel);
             blk.timingFrame.store(static_cast<std::int64_t>(consumed), std::memory_order_relaxed);
-            blk.timingWallNs.store(t.now + static_cast<std::int64_t>(aheadNs) + wallMinusMono,
-                                   std::memory_order_relaxed);
+            blk.timingWallNs.store(heardWallNs, std::memory_order_relaxed);
             blk.timingSeq.fetch_add(1, std::memory_order_acq_rel);
+            if (consumed > before && r->fed) {
+                blk.lastLossWallNs.store(
+                    heardWallNs - static_cast<std::int64_t>(static_cast<double>(consumed - before) * frameNs),
+                    std::memory_order_relaxed);
+                blk.framesMissed.fetch_add(consumed - before, std::memory_order_release);
+            }
         }
 
         // What the program has written of these frames is played; anything it has not (it was
@@ -450,6 +467,12 @@ struct Relay {
             i += n;
         }
         std::memset(out + ready * channels, 0, (frames - ready) * stride);
+        if (ready < frames && r->fed) {
+            blk.lastLossWallNs.store(heardWallNs + static_cast<std::int64_t>(1e9 * static_cast<double>(ready) / rate),
+                                     std::memory_order_relaxed);
+            blk.framesUnwritten.fetch_add(frames - ready, std::memory_order_release);
+        }
+        r->fed = r->fed || ready == frames;
         blk.consumed.store(consumed + frames, std::memory_order_release);
 
         data.chunk->offset = 0;
@@ -640,6 +663,8 @@ struct PipeWireSound::Impl {
         const std::uint32_t channels = owner.m_format.channels;
         std::uint32_t epoch = 0;
         std::uint32_t lastSeq = 0;
+        std::uint64_t missedSeen = block->framesMissed.load();
+        std::uint64_t unwrittenSeen = block->framesUnwritten.load();
         std::unique_lock lock(mutex);
         while (!stop) {
             wake.wait_for(lock, transmitting ? kFeedInterval : std::chrono::hours(24));
@@ -667,6 +692,7 @@ struct PipeWireSound::Impl {
                 written += n;
             }
             block->written.store(written, std::memory_order_release);
+            reportLosses(missedSeen, unwrittenSeen);
 
             const std::uint32_t seq = block->timingSeq.load(std::memory_order_acquire);
             if (seq % 2 == 0 && seq != lastSeq) {
@@ -679,6 +705,26 @@ struct PipeWireSound::Impl {
                 }
             }
         }
+    }
+
+    // A stretch the graph played without the program's signal is a hole in it: said on stderr,
+    // with when it was heard (seconds of the wall clock) and why.
+    void reportLosses(std::uint64_t& missedSeen, std::uint64_t& unwrittenSeen)
+    {
+        const std::uint64_t missed = block->framesMissed.load(std::memory_order_acquire);
+        const std::uint64_t unwritten = block->framesUnwritten.load(std::memory_order_acquire);
+        if (missed == missedSeen && unwritten == unwrittenSeen) return;
+        const std::int64_t atMs = block->lastLossWallNs.load(std::memory_order_relaxed) / 1'000'000;
+        const double msPerFrame = 1000.0 / block->rate.load();
+        const auto say = [&](std::uint64_t frames, const char* why) {
+            std::fprintf(stderr, "pendrel: the sound server played %.1f ms without the signal, heard from %lld.%03lld s: %s\n",
+                         static_cast<double>(frames) * msPerFrame, static_cast<long long>(atMs / 1000),
+                         static_cast<long long>(atMs % 1000), why);
+        };
+        if (missed != missedSeen) say(missed - missedSeen, "the system held the sound relay up for a graph cycle");
+        if (unwritten != unwrittenSeen) say(unwritten - unwrittenSeen, "the program was held up longer than its lead");
+        missedSeen = missed;
+        unwrittenSeen = unwritten;
     }
 
     void publishState()
