@@ -13,7 +13,7 @@ wanted='
   qt6-base-dev libgl-dev libx11-dev libpulse-dev libsndfile1-dev
   libgtest-dev libgmock-dev
   fonts-ipafont-gothic xdg-utils
-  xvfb xauth xdotool x11-utils imagemagick sox pulseaudio faketime
+  xvfb xauth xdotool x11-utils imagemagick sox pulseaudio faketime stress-ng
   pipewire pipewire-bin pipewire-pulse wireplumber libpipewire-0.3-dev dbus
   clang libclang-rt-dev|libclang-rt-19-dev|libclang-rt-14-dev
   desktop-file-utils appstream

@@ -1,6 +1,7 @@
 // Decodes a recording made by pendrel-record: the pulses, their timing against the wall clock
 // and the JJY minutes they carry.
 //   pendrel-decode [--expect-shift SECONDS] [--min-minutes N] [--edges] [--fail-on-holes]
+//                  [--fail-on-missing] [--max-edge-ms MS] [--max-width-ms MS] [--first-at-minute]
 //                  [--tone-db HZ,HZ... [--tone-gap DB]] REC.wav REC.log
 // The recording may be at any rate up to 192 kHz; its own rate is read from the file.
 // --tone-db: the level of each tone over the pulses, in dB of full scale; with --tone-gap the
@@ -13,6 +14,15 @@
 // the first pulse and the last) is counted and listed whether or not it fails the run; the
 // stretches the recorder itself lost (its "hole FIRST COUNT" log lines) are not the signal's.
 // Exit status 1 also when --tone-gap is not met.
+// Every pulse from the first one heard to the last whole one can be judged too, each failing
+// pulse listed: --fail-on-missing, no second without its pulse and none with two;
+// --max-edge-ms, no rising edge further than MS from its second; --max-width-ms, no width
+// further than MS from the nearest of 200, 500 and 800 ms. --first-at-minute: the first pulse
+// heard must be the marker of a second 0 (of the clock moved by --expect-shift), as a
+// transmitter's first pulse is when the recording began before it.
+// "minutes heard" counts the whole minutes in the signal (the marker before their second 0
+// and their last second heard), the ones a decoder could read: a long run is summed up as
+// minutes decoded out of minutes heard.
 
 #include "tools/jjy_decode.h"
 
@@ -163,6 +173,9 @@ int main(int argc, char** argv)
     int minMinutes = 1;
     bool edges = false;
     bool failOnHoles = false;
+    bool failOnMissing = false;
+    bool firstAtMinute = false;
+    std::optional<double> maxEdgeMs, maxWidthMs;
     std::vector<double> tones;
     std::optional<double> toneGap;
     std::string wavPath, logPath;
@@ -172,6 +185,10 @@ int main(int argc, char** argv)
         else if (arg == "--min-minutes" && i + 1 < argc) minMinutes = std::stoi(argv[++i]);
         else if (arg == "--edges") edges = true;
         else if (arg == "--fail-on-holes") failOnHoles = true;
+        else if (arg == "--fail-on-missing") failOnMissing = true;
+        else if (arg == "--first-at-minute") firstAtMinute = true;
+        else if (arg == "--max-edge-ms" && i + 1 < argc) maxEdgeMs = std::stod(argv[++i]);
+        else if (arg == "--max-width-ms" && i + 1 < argc) maxWidthMs = std::stod(argv[++i]);
         else if (arg == "--tone-db" && i + 1 < argc) {
             std::istringstream list(argv[++i]);
             std::string hz;
@@ -190,6 +207,7 @@ int main(int argc, char** argv)
     }
     if (wavPath.empty() || logPath.empty()) {
         std::fprintf(stderr, "usage: %s [--expect-shift S] [--min-minutes N] [--edges] [--fail-on-holes] "
+                     "[--fail-on-missing] [--max-edge-ms MS] [--max-width-ms MS] [--first-at-minute] "
                      "[--tone-db HZ,HZ... [--tone-gap DB]] REC.wav REC.log\n", argv[0]);
         return 2;
     }
@@ -231,10 +249,13 @@ int main(int argc, char** argv)
         return baseSecond + localTime(timeline, *fit, static_cast<double>(sample), window);
     };
 
-    // Timing against the wall clock's second boundaries.
+    // Timing against the wall clock's second boundaries. Each pulse outside the bounds asked
+    // for is listed (the first few of each kind), so that a failure says where it happened.
     std::vector<double> offsets, absOffsets, widthErrors;
     long long missing = 0, extra = 0;
     long long previousSecond = 0;
+    std::vector<std::string> faults;
+    int edgeFaults = 0, widthFaults = 0, stepFaults = 0;
     for (std::size_t i = 0; i < pulses.size(); ++i) {
         const double t = timeOf(pulses[i].start);
         const auto second = std::llround(t);
@@ -244,15 +265,41 @@ int main(int argc, char** argv)
         offsets.push_back(offsetMs);
         absOffsets.push_back(std::abs(offsetMs));
         widthErrors.push_back(std::abs(widthMs - nominal));
+        const std::string at = utcText(t);
         if (i > 0) {
+            const long long skipped = std::max(0LL, second - previousSecond - 1);
             if (second == previousSecond) ++extra;
-            else missing += std::max(0LL, second - previousSecond - 1);
+            else missing += skipped;
+            if (failOnMissing && (second == previousSecond || skipped > 0) && stepFaults++ < 10)
+                faults.push_back(second == previousSecond ? "a second pulse in the second of the pulse at " + at
+                                                          : std::to_string(skipped) + " pulse(s) missing before " + at);
         }
         previousSecond = second;
+        if (maxEdgeMs && std::abs(offsetMs) > *maxEdgeMs && edgeFaults++ < 10) {
+            char text[96];
+            std::snprintf(text, sizeof text, "edge %+.3f ms off its second at %s", offsetMs, at.c_str());
+            faults.push_back(text);
+        }
+        if (maxWidthMs && std::abs(widthMs - nominal) > *maxWidthMs && widthFaults++ < 10) {
+            char text[96];
+            std::snprintf(text, sizeof text, "width %.2f ms, not %.0f, at %s", widthMs, nominal, at.c_str());
+            faults.push_back(text);
+        }
         if (edges)
-            std::printf("edge %s offset %+.3f ms width %.1f ms\n", utcText(t).c_str(), offsetMs, widthMs);
+            std::printf("edge %s offset %+.3f ms width %.1f ms\n", at.c_str(), offsetMs, widthMs);
     }
     std::printf("pulses %zu missing %lld extra %lld\n", pulses.size(), missing, extra);
+    if (firstAtMinute) {
+        // The recording starts before the transmitter: its first pulse, the marker of second 0,
+        // must be heard whole (one cut by the start of the recording is not found at all).
+        const double t = pulses.empty() ? 0 : timeOf(pulses.front().start);
+        const long long second = std::llround(t) + shift.value_or(0);
+        if (pulses.empty() || tools::symbolOf(static_cast<double>(pulses.front().width) * fit->b * 1000) != 0 ||
+            (second % 60 + 60) % 60 != 0)
+            faults.push_back("the first pulse heard" + (pulses.empty() ? std::string() : ", at " + utcText(t)) +
+                             ", is not the marker of a second 0 (the recording began at " +
+                             utcText(timeOf(0)) + ")");
+    }
     if (!pulses.empty()) {
         std::printf("rising edge offset ms: median %+.3f, median |.| %.3f, p99 |.| %.3f, max |.| %.3f\n",
                     percentile(offsets, 0.5), percentile(absOffsets, 0.5), percentile(absOffsets, 0.99),
@@ -315,7 +362,18 @@ int main(int argc, char** argv)
     if (bridged.size() != pulses.size())
         std::printf("dropouts bridged for decoding: %zu\n", pulses.size() - bridged.size());
 
-    for (const auto& m : tools::decodeMinutes(bridged, fit->b)) {
+    const auto minutes = tools::decodeMinutes(bridged, fit->b);
+    // The whole minutes in the signal lie whole minutes from the first one found, or, when no
+    // minute was found, from the first pulse (a transmitter starts at a minute start).
+    int wholeMinutes = 0;
+    if (!pulses.empty()) {
+        const double first = timeOf(pulses.front().start), last = timeOf(pulses.back().start);
+        const double phase = minutes.empty() ? first : timeOf(bridged[minutes.front().firstPulse].start);
+        const double lowest = std::ceil((first - 0.5 + 1 - phase) / 60);
+        const double highest = std::floor((last + 0.5 - 59 - phase) / 60);
+        wholeMinutes = static_cast<int>(std::max(0.0, highest - lowest + 1));
+    }
+    for (const auto& m : minutes) {
         const double heard = timeOf(bridged[m.firstPulse].start);
         if (!m.valid) {
             std::printf("minute at %s: not decoded (%s)\n", utcText(heard).c_str(), m.problem.c_str());
@@ -338,6 +396,11 @@ int main(int argc, char** argv)
                     m.dayOfYear, utcText(heard).c_str(), verdict.c_str());
     }
     std::printf("minutes decoded %d\n", decoded);
+    std::printf("minutes heard %d\n", wholeMinutes);
     if (failOnHoles && !holes.empty()) std::printf("FAIL: %zu holes inside the signal\n", holes.size());
-    return decoded >= minMinutes && allRight && tonesRight && !(failOnHoles && !holes.empty()) ? 0 : 1;
+    for (const auto& f : faults) std::printf("FAIL: %s\n", f.c_str());
+    if (edgeFaults > 10 || widthFaults > 10 || stepFaults > 10)
+        std::printf("FAIL: in all %d edges, %d widths and %d steps out of bounds\n", edgeFaults, widthFaults, stepFaults);
+    return decoded >= minMinutes && allRight && tonesRight && !(failOnHoles && !holes.empty()) && faults.empty()
+               ? 0 : 1;
 }

@@ -8,6 +8,7 @@
 #   stop_pipewire_server
 #   start_server NAME / stop_server   either of the two, NAME pulseaudio or pipewire
 #   start_recorder RATE     records the running server's output (see below)
+#   start_load / stop_load  a busy machine, the same every time: $load_command, by pid
 # The start functions exit 77 when the server cannot run here. Requires $work (an empty
 # scratch folder).
 # SINK_RATES picks the rates the sink may run at:
@@ -261,9 +262,35 @@ find_faketime() {
     exit 1
 }
 
-# Ends what a sound script started: the transmitter, the recorder and the server, by their
-# pids, then removes the script's work folder (kept, and named, when PENDREL_KEEP is set).
+# The load the scripts' --load runs: four workers that keep the CPUs busy all the time (more
+# than this machine has cores, as a build or a browser might) and one that keeps writing to
+# half a gigabyte of memory, at the scheduling priority of an ordinary program (nice 0).
+load_command="stress-ng --cpu 4 --cpu-load 100 --vm 1 --vm-bytes 512M"
+
+# Starts the load in the background; load_pid is its main process, which ends its workers and
+# waits for them when it is stopped. Fails the script when stress-ng is not installed.
+start_load() {
+    if ! command -v stress-ng >/dev/null 2>&1; then
+        echo "FAIL: stress-ng is not installed (package stress-ng)" >&2
+        exit 1
+    fi
+    # At nice 0 whatever the script itself runs at (lowering the niceness needs root; without
+    # it nice says so in the load's log and the load runs at the script's).
+    nice -n "$((0 - $(nice)))" $load_command >"$work/load.log" 2>&1 &
+    load_pid=$!
+}
+
+stop_load() {
+    [ -n "${load_pid:-}" ] || return 0
+    kill "$load_pid" 2>/dev/null
+    wait "$load_pid" 2>/dev/null
+    load_pid=
+}
+
+# Ends what a sound script started: the load, the transmitter, the recorder and the server, by
+# their pids, then removes the script's work folder (kept, and named, when PENDREL_KEEP is set).
 end_sound_run() {
+    stop_load
     for pid in ${transmitter_pid:-} ${recorder_pid:-} ${staller_pid:-} ${sleeper_pid:-}; do
         kill "$pid" 2>/dev/null
         kill -CONT "$pid" 2>/dev/null  # a stopped program would not end

@@ -10,10 +10,13 @@
 #include <sndfile.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <iterator>
 
 #include <sys/wait.h>
@@ -338,6 +341,96 @@ TEST(JjyDecoder, FindsEveryHoleInsideTheSignal)
             }
         }
     }
+}
+
+// pendrel-decode as the end-to-end test runs it, on a recording of one minute sent from its
+// first pulse on, written as the recorder writes it (the samples, and the time of every
+// 480-frame fragment): each fault that the per-pulse bounds are there for fails the run and
+// says where, the first pulse included, and a pulse a few milliseconds late, as on a busy
+// machine, does not.
+TEST(JjyDecoder, TheDecoderJudgesEveryPulseFromTheFirst)
+{
+    using namespace std::chrono;
+    const auto frame = symbols("0121212220 2221222110 2211221120 2121221120 2221221210 2112222220");
+    const auto minute = static_cast<double>(
+        duration_cast<seconds>((sys_days(2025y / 12 / 31) + 13h + 58min).time_since_epoch()).count());
+    constexpr std::size_t rate = 48000, lead = 1234;
+    constexpr std::ptrdiff_t cycle = 1008;  // a graph cycle at 48 kHz, 21 ms
+    constexpr std::size_t s0 = lead + rate;  // the first pulse, second 0; silence before it
+    auto clean = recording(frame, lead);
+    std::fill_n(clean.begin(), s0, 0.0f);
+    // Second k of the frame: its pulse moved by `by` samples, later or (negative) earlier, the
+    // low level kept whole; or the stretch [from, from + count) of it scaled (0.1: high to low,
+    // 10: low to a pulse).
+    auto moved = [](std::vector<float>& v, int k, std::ptrdiff_t by) {
+        const std::ptrdiff_t length = rate;
+        const auto at = v.begin() + static_cast<std::ptrdiff_t>(s0) + k * length + std::min<std::ptrdiff_t>(by, 0);
+        std::rotate(at, at + (by > 0 ? length - by : -by), at + length);
+    };
+    auto scaled = [](std::vector<float>& v, int k, std::size_t from, std::size_t count, float by) {
+        const auto at = v.begin() + static_cast<std::ptrdiff_t>(s0 + static_cast<std::size_t>(k) * rate + from);
+        std::for_each(at, at + static_cast<std::ptrdiff_t>(count), [by](float& x) { x *= by; });
+    };
+    const struct {
+        const char* what;
+        std::function<void(std::vector<float>&)> fault;
+        std::size_t begin;  // first sample recorded
+        const char* says;   // in the run's FAIL lines; nullptr: the run passes
+    } cases[] = {
+        {"as sent", [](auto&) {}, 0, nullptr},
+        {"a pulse 4 ms late", [&](auto& v) { moved(v, 30, 192); }, 0, nullptr},
+        {"the first pulse a cycle late", [&](auto& v) { moved(v, 0, cycle); }, 0,
+         "edge +21.000 ms off its second at 2025-12-31 13:58:00"},
+        {"a pulse a cycle early", [&](auto& v) { moved(v, 19, -cycle); }, 0,
+         "edge -21.000 ms off its second at 2025-12-31 13:58:18"},
+        {"an 800 ms pulse a cycle short", [&](auto& v) { scaled(v, 2, 800 * 48 - cycle, cycle, 0.1f); }, 0,
+         "width 779.00 ms, not 800, at 2025-12-31 13:58:02"},
+        {"a pulse missing", [&](auto& v) { scaled(v, 3, 0, 500 * 48, 0.1f); }, 0,
+         "1 pulse(s) missing before 2025-12-31 13:58:04"},
+        {"a second pulse in a second", [&](auto& v) { scaled(v, 9, 300 * 48, 60 * 48, 10); }, 0,
+         "a second pulse in the second of the pulse at 2025-12-31 13:58:09"},
+        {"the first pulse missing", [&](auto& v) { scaled(v, 0, 0, 200 * 48, 0.1f); }, 0,
+         "the first pulse heard, at 2025-12-31 13:58:01"},
+        {"the recording begun inside the first pulse", [](auto&) {}, s0 + 4800,
+         "the first pulse heard, at 2025-12-31 13:58:01"},
+    };
+    const std::string wav = testing::TempDir() + "pendrel-judge.wav", log = testing::TempDir() + "pendrel-judge.log";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto samples = clean;
+        c.fault(samples);
+        samples.erase(samples.begin(), samples.begin() + static_cast<std::ptrdiff_t>(c.begin));
+        SF_INFO info{};
+        info.samplerate = rate;
+        info.channels = 1;
+        info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+        SNDFILE* f = sf_open(wav.c_str(), SFM_WRITE, &info);
+        ASSERT_NE(f, nullptr);
+        sf_writef_float(f, samples.data(), static_cast<sf_count_t>(samples.size()));
+        sf_close(f);
+        std::ofstream times(log);
+        times.precision(17);
+        for (std::size_t n = 0; n + 480 <= samples.size(); n += 480)
+            times << minute + (static_cast<double>(n + c.begin) - static_cast<double>(s0)) / rate << ' ' << n
+                  << " 480 0\n";
+        times.close();
+
+        const std::string command = std::string("'") + PENDREL_DECODE + "' --min-minutes 0 --expect-shift 0 "
+                                    "--fail-on-missing --max-edge-ms 5 --max-width-ms 3 --first-at-minute '" +
+                                    wav + "' '" + log + "'";
+        FILE* run = popen(command.c_str(), "r");
+        ASSERT_NE(run, nullptr);
+        std::string output;
+        char buffer[256];
+        while (std::fgets(buffer, sizeof buffer, run)) output += buffer;
+        const int status = pclose(run);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), c.says ? 1 : 0) << output;
+        if (c.says) EXPECT_NE(output.find(std::string("FAIL: ") + c.says), std::string::npos) << output;
+        else EXPECT_EQ(output.find("FAIL"), std::string::npos) << output;
+    }
+    std::filesystem::remove(wav);
+    std::filesystem::remove(log);
 }
 
 // The PipeWire recorder's placing of buffers on the graph's clock, through the ways callbacks
