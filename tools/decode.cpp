@@ -286,7 +286,7 @@ int main(int argc, char** argv)
         widthErrors.push_back(std::abs(widthMs - nominal));
         const std::string at = utcText(t);
         // A pulse cut or moved by an excused stretch, in its own second or since the last one.
-        const bool pardoned = isExcused(i > 0 ? timeOf(pulses[i - 1].start) : t - 0.1, t + 1.0);
+        const bool pardoned = isExcused((i > 0 ? timeOf(pulses[i - 1].start) : t) - 0.1, t + 1.0);
         if (pardoned) ++excusedPulses;
         if (i > 0) {
             const long long skipped = std::max(0LL, second - previousSecond - 1);
