@@ -109,12 +109,19 @@ struct RelayBlock {
     std::atomic<std::uint32_t> streaming{0};
     std::atomic<std::uint32_t> graphRate{0};  // what the graph runs at; 0 until known
     std::atomic<std::uint32_t> deviceSeq{0};
-    // What the graph played without the program's signal: frames of cycles it ran without the
-    // relay (the system held the relay up), frames the program had not written in time (it
-    // was held up longer than the ring holds), and the wall time the last such stretch began.
-    std::atomic<std::uint64_t> framesMissed{0};
-    std::atomic<std::uint64_t> framesUnwritten{0};
-    std::atomic<std::int64_t> lastLossWallNs{0};
+    // Stretches the graph played without the program's signal, newest last: the relay was held
+    // up past its cycle (the system's doing), or the program had not written the frames in
+    // time (it was held up longer than its lead). The relay fills an entry, then counts it;
+    // the program reads the entries it has not seen yet.
+    enum LossKind : std::uint32_t { kHeldUp = 1, kUnwritten = 2 };
+    struct Loss {
+        std::atomic<std::int64_t> wallNs{0};  // when its first frame would have been heard
+        std::atomic<std::uint32_t> frames{0};
+        std::atomic<std::uint32_t> kind{0};
+    };
+    static constexpr std::uint32_t kLosses = 32;
+    std::atomic<std::uint32_t> lossCount{0};
+    Loss losses[kLosses];
     char device[256] = {};
 
     float* ring() { return reinterpret_cast<float*>(this + 1); }
@@ -161,6 +168,16 @@ struct Relay {
 
     GraphFollower graph{0};  // data thread only
     bool fed = false;        // the stream has had a whole buffer of the program's; data thread
+
+    void lose(RelayBlock::LossKind kind, std::int64_t wallNs, std::uint64_t frames)
+    {
+        const std::uint32_t n = block.lossCount.load(std::memory_order_relaxed);
+        RelayBlock::Loss& loss = block.losses[n % RelayBlock::kLosses];
+        loss.wallNs.store(wallNs, std::memory_order_relaxed);
+        loss.frames.store(static_cast<std::uint32_t>(frames), std::memory_order_relaxed);
+        loss.kind.store(kind, std::memory_order_relaxed);
+        block.lossCount.store(n + 1, std::memory_order_release);
+    }
 
     std::string deviceDescription() const
     {
@@ -446,12 +463,14 @@ struct Relay {
             blk.timingFrame.store(static_cast<std::int64_t>(consumed), std::memory_order_relaxed);
             blk.timingWallNs.store(heardWallNs, std::memory_order_relaxed);
             blk.timingSeq.fetch_add(1, std::memory_order_acq_rel);
-            if (consumed > before && r->fed) {
-                blk.lastLossWallNs.store(
-                    heardWallNs - static_cast<std::int64_t>(static_cast<double>(consumed - before) * frameNs),
-                    std::memory_order_relaxed);
-                blk.framesMissed.fetch_add(consumed - before, std::memory_order_release);
-            }
+            // Cycles the graph ran without the relay; or this one, if it is asked for after the
+            // cycle it belongs to has ended: the graph has gone on without it.
+            if (consumed > before && r->fed)
+                r->lose(RelayBlock::kHeldUp,
+                        heardWallNs - static_cast<std::int64_t>(static_cast<double>(consumed - before) * frameNs),
+                        consumed - before);
+            if (r->fed && static_cast<double>(monotonicNs() - t.now) > frames * frameNs + 1e6)
+                r->lose(RelayBlock::kHeldUp, heardWallNs, frames);
         }
 
         // What the program has written of these frames is played; anything it has not (it was
@@ -467,11 +486,10 @@ struct Relay {
             i += n;
         }
         std::memset(out + ready * channels, 0, (frames - ready) * stride);
-        if (ready < frames && r->fed) {
-            blk.lastLossWallNs.store(heardWallNs + static_cast<std::int64_t>(1e9 * static_cast<double>(ready) / rate),
-                                     std::memory_order_relaxed);
-            blk.framesUnwritten.fetch_add(frames - ready, std::memory_order_release);
-        }
+        if (ready < frames && r->fed)
+            r->lose(RelayBlock::kUnwritten,
+                    heardWallNs + static_cast<std::int64_t>(1e9 * static_cast<double>(ready) / rate),
+                    frames - ready);
         r->fed = r->fed || ready == frames;
         blk.consumed.store(consumed + frames, std::memory_order_release);
 
@@ -663,8 +681,7 @@ struct PipeWireSound::Impl {
         const std::uint32_t channels = owner.m_format.channels;
         std::uint32_t epoch = 0;
         std::uint32_t lastSeq = 0;
-        std::uint64_t missedSeen = block->framesMissed.load();
-        std::uint64_t unwrittenSeen = block->framesUnwritten.load();
+        std::uint32_t lossesSeen = block->lossCount.load();
         std::unique_lock lock(mutex);
         while (!stop) {
             wake.wait_for(lock, transmitting ? kFeedInterval : std::chrono::hours(24));
@@ -692,7 +709,7 @@ struct PipeWireSound::Impl {
                 written += n;
             }
             block->written.store(written, std::memory_order_release);
-            reportLosses(missedSeen, unwrittenSeen);
+            reportLosses(lossesSeen);
 
             const std::uint32_t seq = block->timingSeq.load(std::memory_order_acquire);
             if (seq % 2 == 0 && seq != lastSeq) {
@@ -707,24 +724,23 @@ struct PipeWireSound::Impl {
         }
     }
 
-    // A stretch the graph played without the program's signal is a hole in it: said on stderr,
-    // with when it was heard (seconds of the wall clock) and why.
-    void reportLosses(std::uint64_t& missedSeen, std::uint64_t& unwrittenSeen)
+    // A stretch the graph played without the program's signal is a hole in it: each is said on
+    // stderr, with when it was heard (seconds of the wall clock) and why.
+    void reportLosses(std::uint32_t& seen)
     {
-        const std::uint64_t missed = block->framesMissed.load(std::memory_order_acquire);
-        const std::uint64_t unwritten = block->framesUnwritten.load(std::memory_order_acquire);
-        if (missed == missedSeen && unwritten == unwrittenSeen) return;
-        const std::int64_t atMs = block->lastLossWallNs.load(std::memory_order_relaxed) / 1'000'000;
+        const std::uint32_t count = block->lossCount.load(std::memory_order_acquire);
+        if (count - seen > RelayBlock::kLosses) seen = count - RelayBlock::kLosses;
         const double msPerFrame = 1000.0 / block->rate.load();
-        const auto say = [&](std::uint64_t frames, const char* why) {
+        for (; seen != count; ++seen) {
+            const RelayBlock::Loss& loss = block->losses[seen % RelayBlock::kLosses];
+            const std::int64_t atMs = loss.wallNs.load(std::memory_order_relaxed) / 1'000'000;
             std::fprintf(stderr, "pendrel: the sound server played %.1f ms without the signal, heard from %lld.%03lld s: %s\n",
-                         static_cast<double>(frames) * msPerFrame, static_cast<long long>(atMs / 1000),
-                         static_cast<long long>(atMs % 1000), why);
-        };
-        if (missed != missedSeen) say(missed - missedSeen, "the system held the sound relay up for a graph cycle");
-        if (unwritten != unwrittenSeen) say(unwritten - unwrittenSeen, "the program was held up longer than its lead");
-        missedSeen = missed;
-        unwrittenSeen = unwritten;
+                         loss.frames.load(std::memory_order_relaxed) * msPerFrame,
+                         static_cast<long long>(atMs / 1000), static_cast<long long>(atMs % 1000),
+                         loss.kind.load(std::memory_order_relaxed) == RelayBlock::kHeldUp
+                             ? "the system held the sound relay up for a graph cycle"
+                             : "the program was held up longer than its lead");
+        }
     }
 
     void publishState()
