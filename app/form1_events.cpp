@@ -185,6 +185,14 @@ void Form1::Timer1_Timer()
 
 void Form1::clockSet()
 {
+    // What was due on the PC clock as it read before is shown now, by the new time.
+    if (!m_refreshDue.empty() || m_redAt) {
+        m_refreshDue.clear();
+        if (m_redAt)
+            m_redAt = runtime::LocalTime::min();
+        servePcSecond();
+        refresh();
+    }
     // Inside a tick the minute-start wait polls by itself, and the tick aims when it ends.
     if (m_timer1Depth == 0)
         aimTimer1();
@@ -345,11 +353,13 @@ void Form1::servePcSecond()
 {
     const runtime::LocalTime now = pcClock().now();
     bool due = false;
-    while (!m_refreshDue.empty() && m_refreshDue.front() <= now) {
+    // Nothing played is due this far ahead: the PC clock was set back.
+    const bool setBack = !m_refreshDue.empty() && m_refreshDue.front() - now > std::chrono::seconds(5);
+    while (!m_refreshDue.empty() && (setBack || m_refreshDue.front() <= now)) {
         m_refreshDue.pop_front();
         due = true;
     }
-    if (m_redAt && *m_redAt <= now) {
+    if (m_redAt && (*m_redAt <= now || *m_redAt - now > std::chrono::seconds(5))) {
         m_redAt.reset();
         timFlashIndicator->stop();
         setTextColour(Label4, transmit::kRed);

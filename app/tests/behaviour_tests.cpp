@@ -276,13 +276,21 @@ TEST_F(Behaviour, ReadOutsTurnWithThePcClockWhileTheTickerRunsAhead)
     EXPECT_EQ(pcClock(), "234501");
     EXPECT_FALSE(pcSecond->isActive());
 
-    // Switched off, nothing due is left and the idle read-outs show the PC clock as it is.
+    // The PC clock set back an hour with a second still due: the read-outs follow it at once.
     tickAt(pcAt(61, 800ms));
+    EXPECT_TRUE(pcSecond->isActive());
+    bench->clock.set(pcAt(61, 900ms) - std::chrono::hours(1));
+    w.clockSet();
+    EXPECT_EQ(pcClock(), "224501");
+    EXPECT_FALSE(pcSecond->isActive());
+
+    // Switched off, nothing due is left and the idle read-outs show the PC clock as it is.
+    tickAt(pcAt(62, 800ms));
     EXPECT_TRUE(pcSecond->isActive());
     w.selectOption1(1);
     EXPECT_FALSE(pcSecond->isActive());
     w.timTokei_Timer();
-    EXPECT_EQ(pcClock(), "234501");
+    EXPECT_EQ(pcClock(), "234502");
 }
 
 TEST_F(Behaviour, SwitchingOffDuringTheWait)
