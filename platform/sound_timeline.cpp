@@ -111,7 +111,7 @@ constexpr int kDisagreementsToRestart = 4;
 // The first reports are taken at nearly full weight, to settle quickly after a (re)start; they
 // must agree this well (seconds) over this long (nanoseconds) before sounds are placed by them.
 constexpr int kSettlingReports = 8;
-constexpr double kSettlingSeconds = 0.001;
+constexpr double kSettlingSeconds = 0.002;
 constexpr std::int64_t kSettlingSpanNs = 250'000'000;
 
 }  // namespace

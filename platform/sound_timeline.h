@@ -73,7 +73,7 @@ public:
     void reset(unsigned rate = 0);
 
     bool known() const;
-    // The estimate is fit to place sounds by: reports that agree within a millisecond have come
+    // The estimate is fit to place sounds by: reports that agree within 2 ms have come
     // in for a quarter of a second (a stream that has not begun to play yet reports the same
     // frame all along, and fails that).
     bool settled() const;
