@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <cstring>
 
 namespace platform {
@@ -41,6 +42,7 @@ struct PulseSound::Impl {
     bool shuttingDown = false;
     bool priorityRaised = false;
     bool transmitting = false;
+    bool timingAsked = false;  // a timing report is on its way for the current stream
     std::string device;
     std::uint32_t sinkIndex = PA_INVALID_INDEX;
 
@@ -86,9 +88,9 @@ struct PulseSound::Impl {
         attr.fragsize = static_cast<std::uint32_t>(-1);
         // The buffer is ours in full: with PA_STREAM_ADJUST_LATENCY the server would split it
         // with the device and leave the stream too little to ride out a late refill. Timing
-        // reports are not forced monotonic, so none is held back to fit the last one.
-        const auto flags = static_cast<pa_stream_flags_t>(
-            PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_NOT_MONOTONIC);
+        // is asked for with each refill and taken as the server reports it (see observe()),
+        // not through libpulse's interpolation.
+        const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_NOT_MONOTONIC);
         if (pa_stream_connect_playback(stream, nullptr, &attr, flags, nullptr, nullptr) < 0)
             scheduleRetry();
     }
@@ -102,6 +104,7 @@ struct PulseSound::Impl {
         pa_stream_disconnect(stream);
         pa_stream_unref(stream);
         stream = nullptr;
+        timingAsked = false;
         owner.m_clock.reset();
         publish();
     }
@@ -220,22 +223,43 @@ struct PulseSound::Impl {
         d->publish();
     }
 
-    static void onWritable(pa_stream*, std::size_t bytes, void* self)
+    static void onWritable(pa_stream* s, std::size_t bytes, void* self)
     {
         auto* d = static_cast<Impl*>(self);
         d->write(bytes);
-        d->observe();
+        if (!d->timingAsked) {
+            if (pa_operation* op = pa_stream_update_timing_info(s, &Impl::onTiming, d)) {
+                pa_operation_unref(op);
+                d->timingAsked = true;
+            }
+        }
     }
 
-    // The frame heard now, as the server's latest timing report (interpolated) has it.
+    static void onTiming(pa_stream* s, int success, void* self)
+    {
+        auto* d = static_cast<Impl*>(self);
+        if (s != d->stream) return;
+        d->timingAsked = false;
+        if (success) d->observe();
+    }
+
+    // Which frame was heard when, from the server's own report: the frame it was reading and
+    // the device's latency behind it, stamped with the server's clock as it answered. Nothing
+    // on this side is in it, so a report that reaches a busy program late is still exact.
+    // (libpulse's interpolation learns a rate from the reports' arrival; on a busy machine it
+    // can be a few milliseconds a second off for the first seconds of a stream.)
     void observe()
     {
-        pa_usec_t usec = 0;
-        if (pa_stream_get_time(stream, &usec) != 0) return;
-        const std::int64_t now = wallNs();
-        const auto frame = static_cast<std::int64_t>(
-            static_cast<double>(usec) * sampleFormat.rate / 1e6);
-        owner.m_clock.observe(frame, now);
+        const pa_timing_info* t = pa_stream_get_timing_info(stream);
+        if (!t || !t->playing || t->read_index_corrupt || t->read_index < 0) return;
+        const std::int64_t frameBytes =
+            static_cast<std::int64_t>(sizeof(float)) * sampleFormat.channels;
+        const double frame = static_cast<double>(t->read_index / frameBytes) -
+                             static_cast<double>(t->sink_usec) * sampleFormat.rate / 1e6;
+        const std::int64_t at =
+            static_cast<std::int64_t>(t->timestamp.tv_sec) * 1'000'000'000 +
+            static_cast<std::int64_t>(t->timestamp.tv_usec) * 1000;
+        owner.m_clock.observe(std::llround(frame), at);
         owner.timingArrived();
     }
 
