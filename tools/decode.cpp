@@ -2,7 +2,7 @@
 // and the JJY minutes they carry.
 //   pendrel-decode [--expect-shift SECONDS] [--min-minutes N] [--edges] [--fail-on-holes]
 //                  [--fail-on-missing] [--max-edge-ms MS] [--max-width-ms MS] [--first-at-minute]
-//                  [--excuse FILE]
+//                  [--reported FILE]
 //                  [--tone-db HZ,HZ... [--tone-gap DB]] REC.wav REC.log
 // The recording may be at any rate up to 192 kHz; its own rate is read from the file.
 // --tone-db: the level of each tone over the pulses, in dB of full scale; with --tone-gap the
@@ -21,10 +21,10 @@
 // further than MS from the nearest of 200, 500 and 800 ms. --first-at-minute: the first pulse
 // heard must be the marker of a second 0 (of the clock moved by --expect-shift), as a
 // transmitter's first pulse is when the recording began before it.
-// --excuse FILE: stretches the transmitter reported the system kept it from sending, one a line,
-// START LENGTH_MS (seconds of the real UTC clock): a hole that falls in one, the pulses of its
-// seconds and a minute it keeps from decoding are listed as excused and fail nothing (a minute
-// excused stands in for one decoded).
+// --reported FILE: stretches the transmitter reported the system kept it from sending, one a line,
+// START LENGTH_MS (seconds of the real UTC clock): a hole, a pulse or a minute that falls in one
+// is marked as reported, so that a failure says whether the transmitter knew of it. It fails all
+// the same: what is heard is judged, not what the transmitter says of it.
 // "minutes heard" counts the whole minutes in the signal (the marker before their second 0
 // and their last second heard), the ones a decoder could read: a long run is summed up as
 // minutes decoded out of minutes heard.
@@ -181,7 +181,7 @@ int main(int argc, char** argv)
     bool failOnMissing = false;
     bool firstAtMinute = false;
     std::optional<double> maxEdgeMs, maxWidthMs;
-    std::vector<std::pair<double, double>> excused;  // from, to: UTC seconds
+    std::vector<std::pair<double, double>> reported;  // from, to: UTC seconds
     std::vector<double> tones;
     std::optional<double> toneGap;
     std::string wavPath, logPath;
@@ -195,10 +195,10 @@ int main(int argc, char** argv)
         else if (arg == "--first-at-minute") firstAtMinute = true;
         else if (arg == "--max-edge-ms" && i + 1 < argc) maxEdgeMs = std::stod(argv[++i]);
         else if (arg == "--max-width-ms" && i + 1 < argc) maxWidthMs = std::stod(argv[++i]);
-        else if (arg == "--excuse" && i + 1 < argc) {
+        else if (arg == "--reported" && i + 1 < argc) {
             std::ifstream list(argv[++i]);
             double start = 0, lengthMs = 0;
-            while (list >> start >> lengthMs) excused.emplace_back(start, start + lengthMs / 1000);
+            while (list >> start >> lengthMs) reported.emplace_back(start, start + lengthMs / 1000);
         }
         else if (arg == "--tone-db" && i + 1 < argc) {
             std::istringstream list(argv[++i]);
@@ -219,7 +219,7 @@ int main(int argc, char** argv)
     if (wavPath.empty() || logPath.empty()) {
         std::fprintf(stderr, "usage: %s [--expect-shift S] [--min-minutes N] [--edges] [--fail-on-holes] "
                      "[--fail-on-missing] [--max-edge-ms MS] [--max-width-ms MS] [--first-at-minute] "
-                     "[--excuse FILE] [--tone-db HZ,HZ... [--tone-gap DB]] REC.wav REC.log\n", argv[0]);
+                     "[--reported FILE] [--tone-db HZ,HZ... [--tone-gap DB]] REC.wav REC.log\n", argv[0]);
         return 2;
     }
 
@@ -260,13 +260,14 @@ int main(int argc, char** argv)
         return baseSecond + localTime(timeline, *fit, static_cast<double>(sample), window);
     };
 
-    // Whether an excused stretch overlaps the seconds from..to; each use counts.
-    int excusedPulses = 0;
-    const auto isExcused = [&](double from, double to) {
-        for (const auto& [a, b] : excused)
+    // Whether a reported stretch overlaps the seconds from..to.
+    int reportedPulses = 0;
+    const auto isReported = [&](double from, double to) {
+        for (const auto& [a, b] : reported)
             if (a < to && b > from) return true;
         return false;
     };
+    const std::string kReported = " (reported by the transmitter)";
 
     // Timing against the wall clock's second boundaries. Each pulse outside the bounds asked
     // for is listed (the first few of each kind), so that a failure says where it happened.
@@ -285,27 +286,29 @@ int main(int argc, char** argv)
         absOffsets.push_back(std::abs(offsetMs));
         widthErrors.push_back(std::abs(widthMs - nominal));
         const std::string at = utcText(t);
-        // A pulse cut or moved by an excused stretch, in its own second or since the last one.
-        const bool pardoned = isExcused((i > 0 ? timeOf(pulses[i - 1].start) : t) - 0.1, t + 1.0);
-        if (pardoned) ++excusedPulses;
+        // A pulse cut or moved by a reported stretch, in its own second or since the last one.
+        const std::string known =
+            isReported((i > 0 ? timeOf(pulses[i - 1].start) : t) - 0.1, t + 1.0) ? kReported : "";
+        if (!known.empty()) ++reportedPulses;
         if (i > 0) {
             const long long skipped = std::max(0LL, second - previousSecond - 1);
             if (second == previousSecond) ++extra;
             else missing += skipped;
-            if (failOnMissing && !pardoned && (second == previousSecond || skipped > 0) && stepFaults++ < 10)
-                faults.push_back(second == previousSecond ? "a second pulse in the second of the pulse at " + at
-                                                          : std::to_string(skipped) + " pulse(s) missing before " + at);
+            if (failOnMissing && (second == previousSecond || skipped > 0) && stepFaults++ < 10)
+                faults.push_back((second == previousSecond ? "a second pulse in the second of the pulse at " + at
+                                                           : std::to_string(skipped) + " pulse(s) missing before " + at) +
+                                 known);
         }
         previousSecond = second;
-        if (maxEdgeMs && !pardoned && std::abs(offsetMs) > *maxEdgeMs && edgeFaults++ < 10) {
+        if (maxEdgeMs && std::abs(offsetMs) > *maxEdgeMs && edgeFaults++ < 10) {
             char text[96];
             std::snprintf(text, sizeof text, "edge %+.3f ms off its second at %s", offsetMs, at.c_str());
-            faults.push_back(text);
+            faults.push_back(text + known);
         }
-        if (maxWidthMs && !pardoned && std::abs(widthMs - nominal) > *maxWidthMs && widthFaults++ < 10) {
+        if (maxWidthMs && std::abs(widthMs - nominal) > *maxWidthMs && widthFaults++ < 10) {
             char text[96];
             std::snprintf(text, sizeof text, "width %.2f ms, not %.0f, at %s", widthMs, nominal, at.c_str());
-            faults.push_back(text);
+            faults.push_back(text + known);
         }
         if (edges)
             std::printf("edge %s offset %+.3f ms width %.1f ms\n", at.c_str(), offsetMs, widthMs);
@@ -336,14 +339,10 @@ int main(int argc, char** argv)
     for (const auto& h : tools::findHoles(mono, rate, pulses, timeline.unheard)) {
         const double ms = static_cast<double>(h.length) * fit->b * 1000;
         const double from = timeOf(h.start), to = timeOf(h.start + h.length);
-        if (isExcused(from - 0.1, to + 0.1)) {
-            std::printf("hole at %s, %.2f ms: excused, the transmitter was kept from sending\n",
-                        utcText(from).c_str(), ms);
-            continue;
-        }
         holes.push_back(h);
         longestMs = std::max(longestMs, ms);
-        std::printf("hole at %s, %.2f ms\n", utcText(from).c_str(), ms);
+        std::printf("hole at %s, %.2f ms%s\n", utcText(from).c_str(), ms,
+                    isReported(from - 0.1, to + 0.1) ? kReported.c_str() : "");
     }
     std::printf("holes in the signal %zu longest %.2f ms\n", holes.size(), longestMs);
     if (!timeline.unheard.empty()) {
@@ -375,7 +374,7 @@ int main(int argc, char** argv)
         tonesRight = false;
     }
 
-    int decoded = 0, excusedMinutes = 0;
+    int decoded = 0, reportedMinutes = 0;
     bool allRight = true;
     // For reading the time code, a pulse interrupted by a dropout of under 30 ms is taken as
     // one pulse. The figures above count such a dropout as it is (an extra pulse, a width
@@ -405,11 +404,11 @@ int main(int argc, char** argv)
     for (const auto& m : minutes) {
         const double heard = timeOf(bridged[m.firstPulse].start);
         if (!m.valid) {
-            const bool pardoned = isExcused(heard - 1, heard + 60);
+            const bool known = isReported(heard - 1, heard + 60);
             std::printf("minute at %s: not decoded (%s)%s\n", utcText(heard).c_str(), m.problem.c_str(),
-                        pardoned ? ": excused, the transmitter was kept from sending" : "");
-            if (pardoned) ++excusedMinutes;
-            else allRight = false;
+                        known ? kReported.c_str() : "");
+            if (known) ++reportedMinutes;
+            allRight = false;
             continue;
         }
         ++decoded;
@@ -429,13 +428,14 @@ int main(int argc, char** argv)
     }
     std::printf("minutes decoded %d\n", decoded);
     std::printf("minutes heard %d\n", wholeMinutes);
-    if (!excused.empty())
-        std::printf("excused: %zu stretches the transmitter was kept from sending, %d pulses, %d minutes\n",
-                    excused.size(), excusedPulses, excusedMinutes);
+    if (!reported.empty())
+        std::printf("reported by the transmitter: %zu stretches it was kept from sending, in %d pulses' "
+                    "seconds and %d undecoded minutes\n",
+                    reported.size(), reportedPulses, reportedMinutes);
     if (failOnHoles && !holes.empty()) std::printf("FAIL: %zu holes inside the signal\n", holes.size());
     for (const auto& f : faults) std::printf("FAIL: %s\n", f.c_str());
     if (edgeFaults > 10 || widthFaults > 10 || stepFaults > 10)
         std::printf("FAIL: in all %d edges, %d widths and %d steps out of bounds\n", edgeFaults, widthFaults, stepFaults);
-    return decoded + excusedMinutes >= minMinutes && allRight && tonesRight && !(failOnHoles && !holes.empty()) && faults.empty()
+    return decoded >= minMinutes && allRight && tonesRight && !(failOnHoles && !holes.empty()) && faults.empty()
                ? 0 : 1;
 }
