@@ -104,10 +104,13 @@ namespace {
 // over a couple of seconds of reports while a slow drift of the device against the wall clock
 // (tens of parts per million) is followed.
 constexpr double kFollow = 1.0 / 32;
-// A report this far off (in seconds) is not jitter; several in a row mean the stream's timeline
-// itself has moved.
+// A report this far off (in seconds) is not jitter. Reports that keep disagreeing for a second
+// mean the stream's timeline itself has moved. A shorter run of them is a device, or a server's
+// stand-in for one, that stood still and then caught up (a null sink or a server held up for a
+// tenth of a second on a busy machine): the timeline has not moved, and an estimate learnt
+// while it stood would place the next sounds early.
 constexpr double kDisagreeSeconds = 0.004;
-constexpr int kDisagreementsToRestart = 4;
+constexpr std::int64_t kMovedAfterNs = 1'000'000'000;
 // The first reports are taken at nearly full weight, to settle quickly after a (re)start; they
 // must agree this well (seconds) over this long (nanoseconds) before sounds are placed by them.
 constexpr int kSettlingReports = 8;
@@ -124,7 +127,7 @@ void StreamClock::observe(std::int64_t frame, std::int64_t wallNs)
     const auto startOver = [&] {
         m_offset = offset;
         m_reports = 1;
-        m_disagreements = 0;
+        m_disagreeingSinceNs.reset();
         m_firstWallNs = wallNs;
     };
     if (m_reports == 0) return startOver();
@@ -138,10 +141,11 @@ void StreamClock::observe(std::int64_t frame, std::int64_t wallNs)
         return;
     }
     if (std::abs(error) > kDisagreeSeconds * m_rate) {
-        if (++m_disagreements >= kDisagreementsToRestart) startOver();
+        if (!m_disagreeingSinceNs) m_disagreeingSinceNs = wallNs;
+        if (wallNs - *m_disagreeingSinceNs >= kMovedAfterNs) startOver();
         return;
     }
-    m_disagreements = 0;
+    m_disagreeingSinceNs.reset();
     ++m_reports;
     m_offset += error * kFollow;
 }
@@ -162,7 +166,7 @@ void StreamClock::reset(unsigned rate)
     std::lock_guard lock(m_mutex);
     if (rate != 0) m_rate = rate;
     m_reports = 0;
-    m_disagreements = 0;
+    m_disagreeingSinceNs.reset();
 }
 
 unsigned StreamClock::rate() const

@@ -22,6 +22,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 namespace platform {
 
@@ -62,7 +63,8 @@ private:
 // frame it plays when. Reports jitter by a fraction of a millisecond and now and then by more;
 // each position handed out must follow the device's own timeline, so the map keeps a slowly
 // moving estimate and lets a report move it only a little. A large disagreement that persists
-// (a reconnection, a device change, a stream that ran dry) starts the estimate over.
+// for a second (a reconnection, a device change, a stream that ran dry) starts the estimate
+// over; a shorter one (a device that stood still and caught up) is waited out.
 class StreamClock {
 public:
     explicit StreamClock(unsigned rate) : m_rate(rate) {}
@@ -89,7 +91,7 @@ private:
     // frame = m_offset + wall seconds * rate, with m_offset in frames (fractional)
     double m_offset = 0;
     int m_reports = 0;
-    int m_disagreements = 0;
+    std::optional<std::int64_t> m_disagreeingSinceNs;  // the first of the reports now disagreeing
     std::int64_t m_firstWallNs = 0;  // of the reports the estimate stands on
     std::int64_t m_lastWallNs = 0;
 };
