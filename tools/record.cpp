@@ -3,7 +3,10 @@
 // that the server resamples nothing on the way), and logs for every fragment received: the wall-clock time of its arrival,
 // the number of frames recorded before it, its length in frames and the stream's latency at
 // that moment in microseconds (how long before its arrival the fragment's first frame was
-// heard; negative when it arrived before it was heard). A stretch the server could not deliver
+// heard; negative when it arrived before it was heard). The latency comes from the server's
+// own timing reports (which frame it was capturing, and the sink's delay, on the server's
+// clock), asked for all along; libpulse's interpolation of them learns a rate from their
+// arrival and swings by milliseconds on a busy machine, more than what is measured here. A stretch the server could not deliver
 // is recorded as silence and logged as "hole FIRST COUNT", so that it is not taken for a hole
 // in the signal. pendrel-decode fits sample index to wall-clock time from that log.
 //   pendrel-record [--device NAME] [--rate HZ] [--seconds N] OUT.wav OUT.log
@@ -12,6 +15,7 @@
 #include <pulse/pulseaudio.h>
 #include <sndfile.h>
 
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -31,6 +35,9 @@ struct Recorder {
     FILE* log = nullptr;
     long long frames = 0;
     long long holeFrames = 0;  // frames the server could not deliver, recorded as silence
+    bool timingAsked = false;
+    double heardFrame = 0;     // this frame (of the recording) was heard at heardNs (wall clock)
+    long long heardNs = 0;     // 0: no timing report yet
     int exitCode = 0;
     bool quitting = false;
     pa_sample_spec sampleFormat{PA_SAMPLE_FLOAT32NE, 48000, 1};
@@ -47,13 +54,22 @@ struct Recorder {
         auto* r = static_cast<Recorder*>(self);
         timespec now{};
         clock_gettime(CLOCK_REALTIME, &now);
+        if (!r->timingAsked) {
+            if (pa_operation* op = pa_stream_update_timing_info(s, &onTiming, r)) {
+                pa_operation_unref(op);
+                r->timingAsked = true;
+            }
+        }
         // How long ago the next frame to read was heard at the sink. Negative for a monitor:
         // a sink hands its monitor what it renders, ahead of playing it.
-        pa_usec_t usec = 0;
-        int negative = 0;
+        const bool timed = r->heardNs != 0;
         long long latencyUs = 0;
-        if (pa_stream_get_latency(s, &usec, &negative) == 0)
-            latencyUs = negative ? -static_cast<long long>(usec) : static_cast<long long>(usec);
+        if (timed) {
+            const double heardNs = static_cast<double>(r->heardNs) +
+                                   (static_cast<double>(r->frames) - r->heardFrame) * 1e9 / r->sampleFormat.rate;
+            latencyUs = std::llround((static_cast<double>(now.tv_sec) * 1e9 + static_cast<double>(now.tv_nsec) -
+                                      heardNs) / 1000);
+        }
         const void* data = nullptr;
         std::size_t bytes = 0;
         while (pa_stream_readable_size(s) > 0) {
@@ -70,12 +86,28 @@ struct Recorder {
                     sf_writef_float(r->wav, &zero, 1);
                 }
             }
-            std::fprintf(r->log, "%lld.%09ld %lld %lld %lld\n", static_cast<long long>(now.tv_sec),
-                         now.tv_nsec, r->frames, static_cast<long long>(n), latencyUs);
+            if (timed)
+                std::fprintf(r->log, "%lld.%09ld %lld %lld %lld\n", static_cast<long long>(now.tv_sec),
+                             now.tv_nsec, r->frames, static_cast<long long>(n), latencyUs);
             latencyUs -= static_cast<long long>(pa_bytes_to_usec(bytes, &r->sampleFormat));
             r->frames += n;
             pa_stream_drop(s);
         }
+    }
+
+    // The frame heard at the report's moment: what the server had captured into the stream,
+    // plus what the source held captured, less what the monitored sink held rendered.
+    static void onTiming(pa_stream* s, int success, void* self)
+    {
+        auto* r = static_cast<Recorder*>(self);
+        r->timingAsked = false;
+        const pa_timing_info* t = success ? pa_stream_get_timing_info(s) : nullptr;
+        if (!t || t->write_index_corrupt || t->write_index < 0) return;
+        r->heardFrame = static_cast<double>(t->write_index / static_cast<std::int64_t>(sizeof(float))) +
+                        (static_cast<double>(t->source_usec) - static_cast<double>(t->sink_usec)) *
+                            r->sampleFormat.rate / 1e6;
+        r->heardNs = static_cast<long long>(t->timestamp.tv_sec) * 1'000'000'000 +
+                     static_cast<long long>(t->timestamp.tv_usec) * 1000;
     }
 
     static void onStreamState(pa_stream* s, void* self)
@@ -99,8 +131,7 @@ struct Recorder {
             pa_buffer_attr attr{};
             attr.maxlength = static_cast<std::uint32_t>(-1);
             attr.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(5000, &r->sampleFormat));
-            const auto flags = static_cast<pa_stream_flags_t>(
-                PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE);
+            const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY);
             if (pa_stream_connect_record(r->stream, r->device.c_str(), &attr, flags) < 0)
                 r->quit(1);
             break;
