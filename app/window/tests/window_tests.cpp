@@ -1,9 +1,9 @@
 // The main window as built: every element's place, the pictures in the slots, the colours at
 // creation, the transmit switch and the keyboard focus. Runs on Qt's offscreen platform.
 
-#include "app/fonts.h"
-#include "app/form1.h"
-#include "app/tests/test_bench.h"
+#include "app/window/fonts.h"
+#include "app/window/form1.h"
+#include "app/window/tests/test_bench.h"
 
 #include <QApplication>
 #include <QFontDatabase>
