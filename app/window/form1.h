@@ -168,13 +168,11 @@ public:
     // Full path of the manual page beside the program.
     std::string manualPath() const;
 
-    // Looks at the sound output's status; the window's own timer calls it once a second, from
-    // start-up on. Label4's tooltip always shows the live state. While transmission is on, a
-    // problem that lasts two seconds opens one non-modal message naming what is wrong and what
-    // to do (object name "PendrelSignalMessage"), kept up to date while the problem lasts; when
-    // the signal goes out again a second one says so ("PendrelSignalBack"). One of each per
-    // episode; switching off ends an episode without a word. An output whose status is all
-    // empty (it reports nothing) is shown as unknown and never told.
+    // Looks at the sound output's status: once a second while transmitting, and as Label4's
+    // tooltip is about to show. The tooltip always shows the live state. While transmission is on, a
+    // problem that lasts two seconds opens one notice naming what is wrong and what to do
+    // ("PendrelSignalMessage"), kept up to date while the problem lasts; when the signal goes
+    // out again a second one says so ("PendrelSignalBack"). The rules are display::SignalWatch's.
     void checkSignal();
     void warnIfCarrierCannotPass(const platform::SoundStatus& status);
 
