@@ -62,7 +62,8 @@ struct Form1Services {
     // The kernel's view of the PC clock, asked when transmission is switched on; empty: never
     // asked.
     std::function<platform::ClockSync()> clockSync;
-    // Read at start-up, written the moment a setting changes.
+    // Both required. The settings are read at start-up and written the moment one changes;
+    // every message to the user goes through `messages`.
     const settings::SettingsFile* settings = nullptr;
     Messages* messages = nullptr;
     // The folder of the pulse sounds and the manual, without a trailing separator.
