@@ -1,11 +1,13 @@
 #include "app/display_probe.h"
-#include "app/fonts.h"
-#include "app/form1.h"
-#include "app/mod_ini_edit.h"
+#include "app/settings/settings_file.h"
 #include "app/single_instance.h"
+#include "app/window/fonts.h"
+#include "app/window/form1.h"
+#include "app/window/qt_messages.h"
 #include "platform/clock_sync.h"
 #include "platform/pipewire_sound.h"
 #include "runtime/clock.h"
+#include "runtime/program_path.h"
 
 #include <QApplication>
 #include <QDesktopServices>
@@ -37,7 +39,7 @@ int main(int argc, char** argv)
     QGuiApplication::setDesktopFileName(QStringLiteral(PENDREL_APP_ID));
     app::installFontSubstitutes();
     app::preferLabelFaceForJapanese();
-    app::setProgramFolder(QCoreApplication::applicationDirPath().toStdString());
+    const std::string programFolder = runtime::programFolder();
 
     // --- One copy per program folder: a later start neither sends nor writes. ----------------
     app::SingleInstance instance(QCoreApplication::applicationDirPath());
@@ -50,7 +52,8 @@ int main(int argc, char** argv)
         return 0;
     }
     // --- end of one copy per folder -----------------------------------------------------------
-    app::chooseSettingsLocation();
+    const settings::SettingsFile settingsFile = settings::SettingsFile::forProgram(programFolder);
+    app::QtMessages messages;
 
     // Every pulse is placed on its sample in one continuous stream, heard exactly lead() after
     // the boundary the ticker saw; the ticker's clock runs that much ahead of the PC clock, so
@@ -60,7 +63,7 @@ int main(int argc, char** argv)
     runtime::SystemClock clock;
     const std::unique_ptr<platform::TimelineSound> sound = platform::openSystemSound();
     for (const char* name : {"/200ms.wav", "/500ms.wav", "/800ms.wav"})
-        sound->preload(app::programFolder() + name);
+        sound->preload(programFolder + name);
     clock.setLead(sound->lead());
 
     app::Form1Services services;
@@ -70,6 +73,9 @@ int main(int argc, char** argv)
     services.sleep1ms = [] { std::this_thread::sleep_for(std::chrono::milliseconds(1)); };
     services.openUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
     services.clockSync = platform::queryClockSync;
+    services.settings = &settingsFile;
+    services.messages = &messages;
+    services.programFolder = programFolder;
 
     app::Form1 window(std::move(services));
     instance.onRaise([&window] {

@@ -5,7 +5,7 @@
 # carry besides: the copyright file, the changelog and a manual page for /usr/bin/pendrel.
 # Those are in the install component "debian", which a plain cmake --install leaves out.
 # Nothing in it belongs to a user: the program keeps its settings in ~/.config/pendrel when it
-# runs from /usr/lib/pendrel (app/mod_ini_edit.h), so removing the package leaves them alone.
+# runs from /usr/lib/pendrel (app/settings/settings_file.h), so removing the package leaves them alone.
 #
 # Include this file after cmake/Install.cmake.
 

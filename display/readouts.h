@@ -4,6 +4,7 @@
 // weekday rows (`youbi`, `youbi2`). The window reads the clock itself for each read-out and
 // moves the transmitted twins by the advances with runtime::transmittedTime.
 
+#include "display/colours.h"
 #include "runtime/datetime.h"
 
 #include <array>
@@ -20,11 +21,11 @@ ClockDigits clockDigits(const runtime::DateTime& dt);
 using DateDigits = std::array<int, 8>;
 DateDigits dateDigits(const runtime::DateTime& dt);
 
-// Label text colours as 0x00BBGGRR, red in the lowest byte.
-inline constexpr std::uint32_t kSundayToday = 0x0000FF;    // red
-inline constexpr std::uint32_t kSundayOther = 0x000080;    // dark red
-inline constexpr std::uint32_t kWeekdayToday = 0xFFC0C0;   // light blue
-inline constexpr std::uint32_t kWeekdayOther = 0x800000;   // navy
+// The weekday labels' colours: which label stands for today, and which for any other day.
+inline constexpr std::uint32_t kSundayToday = kRed;
+inline constexpr std::uint32_t kSundayOther = kDarkRed;
+inline constexpr std::uint32_t kWeekdayToday = kLightBlue;
+inline constexpr std::uint32_t kWeekdayOther = kNavy;
 
 // Colours of the seven weekday labels, Sunday first, for weekday number 1 (Sunday) .. 7
 // (Saturday): the Sunday label is always one of the reds, bright on a Sunday; the label of any

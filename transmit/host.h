@@ -2,6 +2,7 @@
 // What the transmission logic needs of the window it runs in. The window implements it with its
 // timers, its indicator label and the toolkit's event processing; tests implement it with fakes.
 
+#include "display/colours.h"
 #include "runtime/datetime.h"
 
 #include <cstdint>
@@ -10,16 +11,11 @@ namespace transmit {
 
 enum class TimerId { Timer1, timTokei, timFlashIndicator };
 
-// Colours as 0x00BBGGRR, red in the lowest byte.
-inline constexpr std::uint32_t kDarkRed = 0x000080;
-inline constexpr std::uint32_t kRed = 0x0000FF;
-
 class Host {
 public:
     virtual ~Host() = default;
     virtual void setTimerEnabled(TimerId timer, bool on) = 0;
-    // Text colour of the transmitting indicator Label4.
-    virtual std::uint32_t indicatorColour() const = 0;
+    // Sets the text colour of the transmitting indicator Label4 (display::kRed, ...).
     virtual void setIndicatorColour(std::uint32_t colour) = 0;
     // The ticker has just played the pulse of a new second. `boundary` is that second's boundary
     // on the ticker's clock, which is when the pulse is heard on the PC clock: the host brings

@@ -91,7 +91,7 @@ void Transmission::startminute()
 
     if (m_stopFlag == 0) {
         m_host.setTimerEnabled(TimerId::timFlashIndicator, false);
-        m_host.setIndicatorColour(kRed);
+        m_host.setIndicatorColour(display::kRed);
     }
 }
 

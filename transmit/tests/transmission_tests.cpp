@@ -65,7 +65,6 @@ public:
         timers[timer] = on;
         m_log.push_back(timerName(timer) + (on ? " on" : " off"));
     }
-    std::uint32_t indicatorColour() const override { return colour; }
     void setIndicatorColour(std::uint32_t c) override
     {
         colour = c;
@@ -86,7 +85,7 @@ public:
 
     std::map<TimerId, bool> timers{
         {TimerId::Timer1, false}, {TimerId::timTokei, true}, {TimerId::timFlashIndicator, false}};
-    std::uint32_t colour = transmit::kDarkRed;
+    std::uint32_t colour = display::kDarkRed;
     std::vector<runtime::LocalTime> boundaries;
     long sleeps = 0;
     std::function<void()> onEvents;
@@ -131,7 +130,7 @@ struct Rig {
         host.setTimerEnabled(TimerId::Timer1, false);
         host.setTimerEnabled(TimerId::timTokei, true);
         host.setTimerEnabled(TimerId::timFlashIndicator, false);
-        host.setIndicatorColour(transmit::kDarkRed);
+        host.setIndicatorColour(display::kDarkRed);
         tx->setStopFlag(-1);
     }
 
@@ -227,12 +226,12 @@ TEST(StartMinute, StartGate)
             EXPECT_EQ(rig.tx->code(), timecode::timecode(c.time));
             EXPECT_EQ(rig.host.sleeps, 0);
             EXPECT_TRUE(rig.on(TimerId::Timer1));
-            EXPECT_EQ(rig.host.colour, transmit::kRed);
+            EXPECT_EQ(rig.host.colour, display::kRed);
         } else {
             EXPECT_EQ(rig.tx->code(), timecode::Frame{});
             EXPECT_EQ(rig.host.sleeps, 1);
             EXPECT_FALSE(rig.on(TimerId::Timer1));
-            EXPECT_EQ(rig.host.colour, transmit::kDarkRed);
+            EXPECT_EQ(rig.host.colour, display::kDarkRed);
         }
     }
 }
@@ -570,7 +569,7 @@ TEST(Ticker, SwitchedOffAndOnDuringTheMinuteWait)
         EXPECT_EQ(rig.tx->code(), timecode::timecode({2024, 5, 1, 12, 36, 0}));
         EXPECT_TRUE(rig.on(TimerId::Timer1));
         EXPECT_FALSE(rig.on(TimerId::timFlashIndicator));
-        EXPECT_EQ(rig.host.colour, transmit::kRed);
+        EXPECT_EQ(rig.host.colour, display::kRed);
 
         rig.sound.plays.clear();
         rig.runUntil(at({2024, 5, 1, 12, 36, 2}, 500000us));

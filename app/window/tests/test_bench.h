@@ -2,12 +2,16 @@
 // A window wired to a fake clock, a recording sound output and a sleep that moves the clock,
 // so tests drive minutes, midnights and leap days without waiting. The sound output reports
 // whatever status the test sets (a working one to begin with), and the PC clock is reported
-// synchronised unless the test says otherwise.
+// synchronised unless the test says otherwise. The program folder and its settings file lie in
+// a temporary folder unless the test gives one; the messages are kept, not shown.
 
-#include "app/form1.h"
+#include "app/settings/settings_file.h"
+#include "app/window/form1.h"
+#include "app/window/messages.h"
 #include "platform/sound_output.h"
 #include "runtime/clock.h"
 
+#include <QTemporaryDir>
 #include <QUrl>
 
 #include <chrono>
@@ -65,11 +69,68 @@ private:
     std::chrono::microseconds m_lead;
 };
 
+// Keeps every message the window gives, open until the test closes it as the user would, and
+// answers the modal one at once (after `duringModal`, which may close the window).
+class FakeMessages final : public app::Messages {
+public:
+    struct Said {
+        app::MessageIcon icon;
+        QString text;
+        QString name;
+        bool modal = false;
+        bool open = true;
+    };
+
+    Notice notify(QWidget*, app::MessageIcon icon, const QString& text,
+                  const QString& name) override
+    {
+        said.push_back({icon, text, name});
+        return said.size();
+    }
+    bool isOpen(Notice notice) const override
+    {
+        return notice > 0 && notice <= said.size() && said[notice - 1].open;
+    }
+    void setText(Notice notice, const QString& text) override
+    {
+        if (isOpen(notice))
+            said[notice - 1].text = text;
+    }
+    void close(Notice notice) override
+    {
+        if (isOpen(notice))
+            said[notice - 1].open = false;
+    }
+    void tell(QWidget*, app::MessageIcon icon, const QString& text) override
+    {
+        said.push_back({icon, text, QStringLiteral("PendrelMessage"), true, false});
+        if (duringModal)
+            duringModal();
+    }
+
+    // What was said under a name, first first; the open ones only when asked.
+    std::vector<Said*> named(const char* name, bool openOnly = false)
+    {
+        std::vector<Said*> found;
+        for (Said& s : said)
+            if (s.name == QLatin1String(name) && (s.open || !openOnly))
+                found.push_back(&s);
+        return found;
+    }
+
+    std::vector<Said> said;  // notice n is said[n - 1]
+    std::function<void()> duringModal;
+};
+
 struct Bench {
-    // `clock` is the PC clock; the ticker's runs `lead` ahead of it.
+    // `clock` is the PC clock; the ticker's runs `lead` ahead of it. `folder` is the program
+    // folder, holding the settings file; empty: a temporary one.
     explicit Bench(runtime::DateTime start = {2024, 1, 5, 9, 5, 7},
-                   std::chrono::microseconds lead = {})
-        : clock(start), ticker(clock, lead)
+                   std::chrono::microseconds lead = {}, const std::string& folder = {})
+        : clock(start),
+          ticker(clock, lead),
+          programFolder(folder.empty() ? tempDir.path().toStdString() : folder),
+          settingsFile({programFolder, false})
     {
     }
 
@@ -85,6 +146,11 @@ struct Bench {
     int sleeps = 0;
     platform::ClockSync clockSync{true, true, std::chrono::microseconds(20000)};
     int clockQueries = 0;
+
+    QTemporaryDir tempDir;
+    std::string programFolder;
+    settings::SettingsFile settingsFile;
+    FakeMessages messages;
 
     app::Form1 form{services()};
 
@@ -109,6 +175,9 @@ private:
             ++clockQueries;
             return clockSync;
         };
+        s.settings = &settingsFile;
+        s.messages = &messages;
+        s.programFolder = programFolder;
         return s;
     }
 };

@@ -1,15 +1,17 @@
 // The main window as built: every element's place, the pictures in the slots, the colours at
 // creation, the transmit switch and the keyboard focus. Runs on Qt's offscreen platform.
 
-#include "app/fonts.h"
-#include "app/form1.h"
-#include "app/tests/test_bench.h"
+#include "app/window/fonts.h"
+#include "app/window/form1.h"
+#include "app/window/qt_messages.h"
+#include "app/window/tests/test_bench.h"
 
 #include <QApplication>
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QFontMetrics>
 #include <QImage>
+#include <QMessageBox>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -459,6 +461,51 @@ TEST(Window, SlotsTakeTheDigitPictures)
         EXPECT_TRUE(showsPicture(grab, inClient(w.Image7[d % 6]), w.Image5[d]->pixmap().toImage().convertToFormat(QImage::Format_RGB32))) << d;
         EXPECT_TRUE(showsPicture(grab, inClient(w.Image20[d % 8]), w.Image8[d]->pixmap().toImage().convertToFormat(QImage::Format_RGB32))) << d;
     }
+}
+
+// The program's messages: a notice shows itself beside the window, without a title of its own
+// and without a loop of its own, follows its text while open and is gone once the user closes
+// it; the one modal message waits for OK.
+TEST(Window, MessagesAreBoxesBesideTheWindow)
+{
+    testbench::Bench bench;
+    app::Form1& w = bench.form;
+    w.show();
+    app::QtMessages messages;
+    const auto notice = messages.notify(&w, app::MessageIcon::Warning, QStringLiteral("一"),
+                                        QStringLiteral("PendrelSignalMessage"));
+    QMessageBox* box = messages.box(notice);
+    ASSERT_NE(box, nullptr);
+    EXPECT_TRUE(box->isVisible());
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    EXPECT_EQ(box->objectName(), QStringLiteral("PendrelSignalMessage"));
+    EXPECT_TRUE(box->windowTitle().isEmpty()) << "the box shows the application's name";
+    EXPECT_EQ(box->icon(), QMessageBox::Warning);
+    EXPECT_FALSE(box->frameGeometry().intersects(w.frameGeometry())) << "beside, not over it";
+    messages.setText(notice, QStringLiteral("二"));
+    EXPECT_EQ(box->text(), QStringLiteral("二"));
+
+    box->close();
+    EXPECT_FALSE(messages.isOpen(notice));
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(messages.box(notice), nullptr);
+    messages.setText(notice, QStringLiteral("三"));  // a closed notice stays closed
+    const auto next = messages.notify(&w, app::MessageIcon::Information, QStringLiteral("四"),
+                                      QStringLiteral("PendrelMessage"));
+    EXPECT_NE(next, notice);
+    EXPECT_TRUE(messages.isOpen(next));
+    messages.close(next);
+    EXPECT_FALSE(messages.isOpen(next));
+
+    QString modal;
+    QTimer::singleShot(0, [&] {
+        if (auto* open = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            modal = open->objectName() + QLatin1Char(':') + open->text();
+            open->accept();
+        }
+    });
+    messages.tell(&w, app::MessageIcon::Information, QStringLiteral("五"));
+    EXPECT_EQ(modal, QStringLiteral("PendrelMessage:五"));
 }
 
 // Registered separately with QT_SCALE_FACTOR=2: the window scales as one and the digit

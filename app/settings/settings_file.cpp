@@ -1,17 +1,15 @@
-#include "app/mod_ini_edit.h"
+#include "app/settings/settings_file.h"
 
 #include <cerrno>
 #include <chrono>
-#include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <optional>
 
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace app {
+namespace settings {
 
 namespace {
 
@@ -20,36 +18,12 @@ constexpr const char* kFileName = "setting.ini";
 // A write takes milliseconds; a temporary file this old belongs to a writer that is gone.
 constexpr auto kLeftoverAge = std::chrono::minutes(2);
 
-std::optional<std::string>& storedFolder()
-{
-    static std::optional<std::string> folder;
-    return folder;
-}
-
-// Chosen at start-up; until then the settings go with the program folder.
-std::optional<SettingsPlace>& storedPlace()
-{
-    static std::optional<SettingsPlace> place;
-    return place;
-}
-
 std::string withoutTrailingSlashes(std::string folder)
 {
     while (!folder.empty() && folder.back() == '/') {
         folder.pop_back();
     }
     return folder;
-}
-
-std::string executableFolder()
-{
-    std::string path(PATH_MAX, '\0');
-    const ssize_t n = ::readlink("/proc/self/exe", path.data(), path.size());
-    if (n <= 0 || static_cast<std::size_t>(n) >= path.size()) {
-        return ".";
-    }
-    path.resize(static_cast<std::size_t>(n));
-    return withoutTrailingSlashes(path.substr(0, path.rfind('/')));
 }
 
 // Folders installed and owned by the system, whoever may write to them.
@@ -114,13 +88,6 @@ int makeFolders(const std::string& folder)
 
 }  // namespace
 
-void setProgramFolder(const std::string& folder)
-{
-    // "/" becomes "", so that the file is "/setting.ini".
-    storedFolder() = folder.empty() ? executableFolder() : withoutTrailingSlashes(folder);
-    storedPlace().reset();
-}
-
 SettingsPlace settingsPlaceFor(const SettingsPlaceFacts& facts)
 {
     const std::string beside = withoutTrailingSlashes(facts.programFolder);
@@ -139,43 +106,35 @@ SettingsPlace settingsPlaceFor(const SettingsPlaceFacts& facts)
     return {base + "/pendrel", true};
 }
 
-void chooseSettingsLocation()
+SettingsFile::SettingsFile(SettingsPlace place) : m_place(std::move(place))
+{
+    m_place.folder = withoutTrailingSlashes(m_place.folder);
+}
+
+SettingsFile SettingsFile::forProgram(const std::string& programFolder)
 {
     SettingsPlaceFacts facts;
-    facts.programFolder = resolved(programFolder());
+    facts.programFolder = resolved(withoutTrailingSlashes(programFolder));
     struct stat st {};
     facts.fileBeside = ::lstat((facts.programFolder + "/" + kFileName).c_str(), &st) == 0;
     facts.folderWritable = ::access(facts.programFolder.empty() ? "/" : facts.programFolder.c_str(),
                                     W_OK | X_OK) == 0;
     facts.configHome = environment("XDG_CONFIG_HOME");
     facts.home = homeFolder();
-    storedPlace() = settingsPlaceFor(facts);
-    platform::removeLeftoverTemporaries(settingsPath(),
+    SettingsFile file(settingsPlaceFor(facts));
+    platform::removeLeftoverTemporaries(file.path(),
                                         std::chrono::system_clock::now() - kLeftoverAge);
+    return file;
 }
 
-std::string programFolder()
+std::string SettingsFile::path() const
 {
-    if (!storedFolder()) {
-        storedFolder() = executableFolder();
-    }
-    return *storedFolder();
+    return m_place.folder + "/" + kFileName;
 }
 
-std::string settingsFolder()
+std::string SettingsFile::ReadIni(const std::string& section, const std::string& key) const
 {
-    return storedPlace() ? storedPlace()->folder : programFolder();
-}
-
-std::string settingsPath()
-{
-    return settingsFolder() + "/" + kFileName;
-}
-
-std::string ReadIni(const std::string& section, const std::string& key)
-{
-    std::string value =
-        platform::getPrivateProfileString(section, key, "", kBufferSize, settingsPath());
+    std::string value = platform::getPrivateProfileString(section, key, "", kBufferSize, path());
     // The value is handed over as a NUL-terminated buffer would be: up to its first NUL.
     if (const auto nul = value.find('\0'); nul != std::string::npos) {
         value.resize(nul);
@@ -183,15 +142,15 @@ std::string ReadIni(const std::string& section, const std::string& key)
     return value;
 }
 
-platform::WriteResult WriteIni(const std::string& section, const std::string& key,
-                               const std::string& value)
+platform::WriteResult SettingsFile::WriteIni(const std::string& section, const std::string& key,
+                                             const std::string& value) const
 {
-    if (storedPlace() && storedPlace()->createOnWrite) {
-        if (const int error = makeFolders(storedPlace()->folder); error != 0) {
+    if (m_place.createOnWrite) {
+        if (const int error = makeFolders(m_place.folder); error != 0) {
             return platform::WriteResult{false, error, std::strerror(error)};
         }
     }
-    return platform::writePrivateProfileString(section, key, value, settingsPath());
+    return platform::writePrivateProfileString(section, key, value, path());
 }
 
-}  // namespace app
+}  // namespace settings

@@ -1,9 +1,8 @@
-#include "form1.h"
+#include "app/window/form1.h"
 
-#include "fonts.h"
-#include "mod_ini_edit.h"
-#include "window_widgets.h"
-
+#include "app/window/fonts.h"
+#include "app/window/window_widgets.h"
+#include "display/colours.h"
 #include "transmit/wake_plan.h"
 
 #include <QEvent>
@@ -60,11 +59,6 @@ QString elementName(const char* name, int index)
     return QLatin1String(name) + QLatin1Char('_') + QString::number(index);
 }
 
-QColor fromBgr(std::uint32_t bgr)
-{
-    return QColor(int(bgr & 0xFF), int((bgr >> 8) & 0xFF), int((bgr >> 16) & 0xFF));
-}
-
 QLabel* imageElement(QWidget* parent, const QString& name, const QRect& geometry,
                      const QPixmap& pixmap)
 {
@@ -89,12 +83,12 @@ QLabel* textLabel(QWidget* parent, const QString& name, const QString& caption,
     label->setTextFormat(Qt::PlainText);
     label->setFocusPolicy(Qt::NoFocus);
     label->setAutoFillBackground(opaque);
-    QPalette palette = label->palette();
-    if (opaque)
+    if (opaque) {
+        QPalette palette = label->palette();
         palette.setColor(QPalette::Window, Qt::black);
-    palette.setColor(QPalette::WindowText, fromBgr(colour));
-    label->setPalette(palette);
-    label->shownBgr = colour & 0xFFFFFF;
+        label->setPalette(palette);
+    }
+    Form1::setTextColour(label, colour);
     return label;
 }
 
@@ -104,8 +98,8 @@ constexpr std::array<const char16_t*, 7> kWeekdays{u"日", u"月", u"火", u"水
 std::uint32_t initialWeekdayColour(int element)
 {
     if (element == 0)
-        return Form1::kDarkRed;
-    return element == 3 ? Form1::kLightBlue : Form1::kNavy;
+        return display::kDarkRed;
+    return element == 3 ? display::kLightBlue : display::kNavy;
 }
 
 }  // namespace
@@ -113,7 +107,8 @@ std::uint32_t initialWeekdayColour(int element)
 Form1::Form1(Form1Services services, QWidget* parent)
     : QWidget(parent),
       m_services(std::move(services)),
-      m_transmission(*m_services.clock, *this, *m_services.sound, programFolder(), m_advances)
+      m_transmission(*m_services.clock, *this, *m_services.sound, m_services.programFolder,
+                     m_advances)
 {
     registerWindowPictures();
     installFontSubstitutes();
@@ -194,11 +189,11 @@ void Form1::buildPanel()
     Picture1->setAccessibleName(QStringLiteral("時刻表示"));
 
     Label1 = textLabel(Picture1, QStringLiteral("Label1"), QStringLiteral("現在の時刻"),
-                       panelRect(120, 120, 1335, 255), Qt::AlignHCenter, kWhite, true);
+                       panelRect(120, 120, 1335, 255), Qt::AlignHCenter, display::kWhite, true);
     Label2 = textLabel(Picture1, QStringLiteral("Label2"), QStringLiteral("送信する時刻"),
-                       panelRect(120, 960, 1335, 255), Qt::AlignHCenter, kWhite, true);
+                       panelRect(120, 960, 1335, 255), Qt::AlignHCenter, display::kWhite, true);
     Label4 = textLabel(Picture1, QStringLiteral("Label4"), QStringLiteral("送信中"),
-                       panelRect(400, 1320, 735, 255), Qt::AlignLeft, kDarkRed, true);
+                       panelRect(400, 1320, 735, 255), Qt::AlignLeft, display::kDarkRed, true);
 
     // The two read-out rows differ only in their top edge: the date in four, two and two small
     // slots with a one-digit gap between the fields, then the time in pairs of large slots.
@@ -352,38 +347,6 @@ void Form1::setTabOrder()
                                          Command3[1], Command4};
     for (std::size_t i = 0; i + 1 < order.size(); ++i)
         QWidget::setTabOrder(order[i], order[i + 1]);
-}
-
-// The read-outs write every slot and label five times a second; only a change is drawn.
-void Form1::showPicture(QLabel* slot, const QLabel* source)
-{
-    auto* known = qobject_cast<PictureSlot*>(slot);
-    if (known != nullptr && known->shownSource == source)
-        return;
-    const QPixmap picture = source->pixmap();
-    if (slot->pixmap().cacheKey() != picture.cacheKey())
-        slot->setPixmap(picture);
-    if (known != nullptr)
-        known->shownSource = source;
-}
-
-void Form1::setTextColour(QLabel* label, std::uint32_t bgr)
-{
-    bgr &= 0xFFFFFF;
-    auto* known = qobject_cast<TextLabel*>(label);
-    if (known != nullptr ? known->shownBgr == bgr : textColour(label) == bgr)
-        return;
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, fromBgr(bgr));
-    label->setPalette(palette);
-    if (known != nullptr)
-        known->shownBgr = bgr;
-}
-
-std::uint32_t Form1::textColour(const QLabel* label)
-{
-    const QColor c = label->palette().color(QPalette::WindowText);
-    return std::uint32_t(c.red()) | std::uint32_t(c.green()) << 8 | std::uint32_t(c.blue()) << 16;
 }
 
 void Form1::selectOption1(int index)

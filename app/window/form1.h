@@ -12,6 +12,9 @@
 // (e.g. "Image17_3", "Command2_1"). Coordinates of the elements inside Picture1 are relative
 // to the panel's outer corner: the panel's interior starts at (2, 2).
 
+#include "app/settings/settings_file.h"
+#include "app/window/messages.h"
+#include "display/signal_watch.h"
 #include "platform/clock_set_watch.h"
 #include "platform/clock_sync.h"
 #include "platform/sound_output.h"
@@ -23,7 +26,6 @@
 #include <QFrame>
 #include <QLabel>
 #include <QPixmap>
-#include <QPointer>
 #include <QPushButton>
 #include <QTimer>
 #include <QWidget>
@@ -35,7 +37,6 @@
 #include <optional>
 #include <string>
 
-class QMessageBox;
 class QUrl;
 
 namespace app {
@@ -44,9 +45,10 @@ namespace app {
 // Form1 calls it itself; anything that reads the pictures without a window calls it first.
 void registerWindowPictures();
 
-// What the window needs from outside. The program passes the system clock, the sound server
-// and the real sleep; tests pass a fake clock, a recording sound output and a sleep that moves
-// the fake clock.
+// What the window needs from outside. The program passes the system clock, the sound server,
+// the real sleep, the settings file beside the program and message boxes; tests pass a fake
+// clock, a recording sound output, a sleep that moves the fake clock, a settings file in a
+// folder of their own and messages they answer themselves.
 struct Form1Services {
     // The ticker's clock: the PC clock moved ahead by the sound output's lead, so that a pulse
     // played on its second boundary is heard on the PC clock's.
@@ -60,6 +62,12 @@ struct Form1Services {
     // The kernel's view of the PC clock, asked when transmission is switched on; empty: never
     // asked.
     std::function<platform::ClockSync()> clockSync;
+    // Both required. The settings are read at start-up and written the moment one changes;
+    // every message to the user goes through `messages`.
+    const settings::SettingsFile* settings = nullptr;
+    Messages* messages = nullptr;
+    // The folder of the pulse sounds and the manual, without a trailing separator.
+    std::string programFolder;
 };
 
 class Form1 : public QWidget, private transmit::Host {
@@ -71,12 +79,6 @@ public:
     // Client area in pixels; the window cannot be resized.
     static constexpr int kClientWidth = 313;
     static constexpr int kClientHeight = 153;
-
-    // Colours as 0x00BBGGRR, red in the lowest byte.
-    static constexpr std::uint32_t kWhite = 0xFFFFFF;
-    static constexpr std::uint32_t kDarkRed = 0x000080;
-    static constexpr std::uint32_t kNavy = 0x800000;
-    static constexpr std::uint32_t kLightBlue = 0xFFC0C0;
 
     // The display panel and what it holds.
     QFrame* Picture1 = nullptr;
@@ -165,15 +167,13 @@ public:
     const transmit::Transmission& transmission() const { return m_transmission; }
 
     // Full path of the manual page beside the program.
-    static std::string manualPath();
+    std::string manualPath() const;
 
-    // Looks at the sound output's status; the window's own timer calls it once a second, from
-    // start-up on. Label4's tooltip always shows the live state. While transmission is on, a
-    // problem that lasts two seconds opens one non-modal message naming what is wrong and what
-    // to do (object name "PendrelSignalMessage"), kept up to date while the problem lasts; when
-    // the signal goes out again a second one says so ("PendrelSignalBack"). One of each per
-    // episode; switching off ends an episode without a word. An output whose status is all
-    // empty (it reports nothing) is shown as unknown and never told.
+    // Looks at the sound output's status: once a second while transmitting, and as Label4's
+    // tooltip is about to show. The tooltip always shows the live state. While transmission is on, a
+    // problem that lasts two seconds opens one notice naming what is wrong and what to do
+    // ("PendrelSignalMessage"), kept up to date while the problem lasts; when the signal goes
+    // out again a second one says so ("PendrelSignalBack"). The rules are display::SignalWatch's.
     void checkSignal();
     void warnIfCarrierCannotPass(const platform::SoundStatus& status);
 
@@ -192,7 +192,6 @@ protected:
 private:
     // transmit::Host
     void setTimerEnabled(transmit::TimerId timer, bool on) override;
-    std::uint32_t indicatorColour() const override;
     void setIndicatorColour(std::uint32_t colour) override;
     void refreshAt(runtime::LocalTime boundary) override;
     void sleepAndProcessEvents() override;
@@ -207,10 +206,10 @@ private:
     std::int16_t loadAdvance(const char* key, const QString& what);
     void stepAdvance(std::int16_t& value, const char* key, const QString& what, int index);
     void storeSetting(const char* section, const char* key, const std::string& value);
-    // Every message that may appear while transmitting: shown without a loop of its own, so
-    // it never holds up the ticker or the minute-start wait. Closed with OK, then deleted.
-    QMessageBox* showMessage(int icon, const QString& text,
-                             const QString& name = QStringLiteral("PendrelMessage"));
+    // Every message that may appear while transmitting: a notice, which never holds up the
+    // ticker or the minute-start wait.
+    Messages::Notice showMessage(MessageIcon icon, const QString& text,
+                                 const QString& name = QStringLiteral("PendrelMessage"));
     void warnIfClockUntrusted();
 
     void buildPanel();
@@ -245,10 +244,10 @@ private:
 
     // The signal watch: see checkSignal.
     QTimer* m_signalWatch = nullptr;
-    QString m_signalProblem;                  // what is wrong now; empty when nothing is
-    runtime::LocalTime m_problemSince{};      // on the program clock
-    bool m_inEpisode = false;                 // the user has been told of the current problem
-    QPointer<QMessageBox> m_signalBox;
+    display::SignalWatch m_signalState;
+    Messages::Notice m_signalNotice = 0;
+    // The notice of a failed settings write; while it is open, further failures add none.
+    Messages::Notice m_settingsNotice = 0;
     // Set once the user has been told the clock is not synchronised; cleared when a switch-on
     // finds it synchronised again.
     bool m_clockWarned = false;

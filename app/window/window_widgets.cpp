@@ -1,4 +1,4 @@
-#include "window_widgets.h"
+#include "app/window/window_widgets.h"
 
 #include <QButtonGroup>
 #include <QKeyEvent>

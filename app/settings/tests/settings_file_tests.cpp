@@ -1,4 +1,5 @@
-#include "app/mod_ini_edit.h"
+#include "app/settings/settings_file.h"
+#include "runtime/program_path.h"
 
 #include <gtest/gtest.h>
 
@@ -16,8 +17,7 @@
 #include <unistd.h>
 
 namespace fs = std::filesystem;
-using app::ReadIni;
-using app::WriteIni;
+using settings::SettingsFile;
 
 namespace {
 
@@ -40,30 +40,30 @@ protected:
         std::string pattern = (fs::temp_directory_path() / "pendrel-settings-XXXXXX").string();
         ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
         m_folder = pattern;
-        app::setProgramFolder(m_folder.string() + "/");
         m_file = m_folder / "setting.ini";
+        // Beside the program; a trailing separator is dropped.
+        m_settings = SettingsFile({m_folder.string() + "/", false});
     }
     void TearDown() override { fs::remove_all(m_folder); }
 
     fs::path m_folder;
     fs::path m_file;
+    SettingsFile m_settings{{}};
 };
 
-TEST(SettingsFolder, DefaultsToTheExecutablesFolder)
+TEST(SettingsFolder, TheProgramsFolderIsTheExecutables)
 {
-    app::setProgramFolder("");
     const fs::path exe = fs::canonical("/proc/self/exe");
-    EXPECT_EQ(app::settingsPath(), (exe.parent_path() / "setting.ini").string());
-    app::setProgramFolder("/");
-    EXPECT_EQ(app::settingsPath(), "/setting.ini");
+    EXPECT_EQ(runtime::programFolder(), exe.parent_path().string());
+    EXPECT_EQ(SettingsFile({"/", false}).path(), "/setting.ini");
 }
 
 TEST(SettingsFolder, BesideTheProgramOnlyWhereTheUserMayKeepIt)
 {
     struct Case {
         const char* name;
-        app::SettingsPlaceFacts facts;
-        app::SettingsPlace expected;
+        settings::SettingsPlaceFacts facts;
+        settings::SettingsPlace expected;
     };
     const std::string cfg = "/home/u/.config/pendrel";
     const std::vector<Case> cases = {
@@ -95,7 +95,7 @@ TEST(SettingsFolder, BesideTheProgramOnlyWhereTheUserMayKeepIt)
          {"/usr/lib/pendrel", false}},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(app::settingsPlaceFor(c.facts), c.expected) << c.name;
+        EXPECT_EQ(settings::settingsPlaceFor(c.facts), c.expected) << c.name;
     }
 }
 
@@ -107,12 +107,11 @@ TEST_F(Settings, OwnFolderIsMadeOnTheFirstWriteAndLeftoversGoAtStartUp)
     const char* saved = std::getenv("XDG_CONFIG_HOME");
     const std::string savedValue = saved ? saved : "";
     ::setenv("XDG_CONFIG_HOME", config.c_str(), 1);
-    app::setProgramFolder("/usr/bin");
-    app::chooseSettingsLocation();
-    EXPECT_EQ(app::settingsPath(), (own / "setting.ini").string());
-    EXPECT_EQ(ReadIni("Show", "Message"), "");
+    SettingsFile file = SettingsFile::forProgram("/usr/bin");
+    EXPECT_EQ(file.path(), (own / "setting.ini").string());
+    EXPECT_EQ(file.ReadIni("Show", "Message"), "");
     EXPECT_FALSE(fs::exists(config)) << "made before anything was written";
-    ASSERT_TRUE(WriteIni("Show", "Message", "1").ok);
+    ASSERT_TRUE(file.WriteIni("Show", "Message", "1").ok);
     EXPECT_EQ(readFile(own / "setting.ini"), "[Show]\nMessage=1\n");
     struct stat st {};
     ASSERT_EQ(::stat(own.c_str(), &st), 0);
@@ -125,15 +124,15 @@ TEST_F(Settings, OwnFolderIsMadeOnTheFirstWriteAndLeftoversGoAtStartUp)
     writeFile(old, "[Show]\n");
     writeFile(fresh, "[Show]\n");
     fs::last_write_time(old, fs::last_write_time(old) - std::chrono::hours(1));
-    app::chooseSettingsLocation();
+    file = SettingsFile::forProgram("/usr/bin");
     EXPECT_FALSE(fs::exists(old));
     EXPECT_TRUE(fs::exists(fresh));
-    EXPECT_EQ(ReadIni("Show", "Message"), "1");
+    EXPECT_EQ(file.ReadIni("Show", "Message"), "1");
 
     // A folder that cannot be made is a failed write, reported.
     fs::remove_all(m_folder / "config");
     writeFile(m_folder / "config", "");
-    const auto result = WriteIni("Show", "Message", "1");
+    const auto result = file.WriteIni("Show", "Message", "1");
     EXPECT_FALSE(result.ok);
     EXPECT_EQ(result.error, ENOTDIR);
 
@@ -146,30 +145,30 @@ TEST_F(Settings, OwnFolderIsMadeOnTheFirstWriteAndLeftoversGoAtStartUp)
 
 TEST_F(Settings, FirstStartThenHourPlusThenTransmitOnWritesThreeSections)
 {
-    EXPECT_EQ(app::settingsPath(), (m_folder / "setting.ini").string());
+    EXPECT_EQ(m_settings.path(), (m_folder / "setting.ini").string());
     // Start-up reads everything from a missing file as empty text.
-    EXPECT_EQ(ReadIni("Show", "Message"), "");
-    EXPECT_TRUE(WriteIni("Show", "Message", "1").ok);
+    EXPECT_EQ(m_settings.ReadIni("Show", "Message"), "");
+    EXPECT_TRUE(m_settings.WriteIni("Show", "Message", "1").ok);
     for (const char* key : {"Date", "Hour", "Min"}) {
-        EXPECT_EQ(ReadIni("Advance", key), "") << key;
+        EXPECT_EQ(m_settings.ReadIni("Advance", key), "") << key;
     }
-    EXPECT_EQ(ReadIni("Transmit", "State"), "");
-    EXPECT_TRUE(WriteIni("Advance", "Hour", "1").ok);
-    EXPECT_TRUE(WriteIni("Transmit", "State", "1").ok);
+    EXPECT_EQ(m_settings.ReadIni("Transmit", "State"), "");
+    EXPECT_TRUE(m_settings.WriteIni("Advance", "Hour", "1").ok);
+    EXPECT_TRUE(m_settings.WriteIni("Transmit", "State", "1").ok);
 
     EXPECT_EQ(readFile(m_file),
               "[Show]\nMessage=1\n[Advance]\nHour=1\n[Transmit]\nState=1\n");
-    EXPECT_EQ(ReadIni("Show", "Message"), "1");
-    EXPECT_EQ(ReadIni("Advance", "Hour"), "1");
-    EXPECT_EQ(ReadIni("Transmit", "State"), "1");
+    EXPECT_EQ(m_settings.ReadIni("Show", "Message"), "1");
+    EXPECT_EQ(m_settings.ReadIni("Advance", "Hour"), "1");
+    EXPECT_EQ(m_settings.ReadIni("Transmit", "State"), "1");
 }
 
 TEST_F(Settings, ChangingAnAdvanceTwiceKeepsOneLineWithTheLastValue)
 {
-    ASSERT_TRUE(WriteIni("Advance", "Date", "-1").ok);
-    ASSERT_TRUE(WriteIni("Advance", "Date", "-2").ok);
+    ASSERT_TRUE(m_settings.WriteIni("Advance", "Date", "-1").ok);
+    ASSERT_TRUE(m_settings.WriteIni("Advance", "Date", "-2").ok);
     EXPECT_EQ(readFile(m_file), "[Advance]\nDate=-2\n");
-    EXPECT_EQ(ReadIni("Advance", "Date"), "-2");
+    EXPECT_EQ(m_settings.ReadIni("Advance", "Date"), "-2");
 }
 
 TEST_F(Settings, StoredTextComesBackAsTheFileHoldsIt)
@@ -187,25 +186,23 @@ TEST_F(Settings, StoredTextComesBackAsTheFileHoldsIt)
     };
     for (const auto& c : cases) {
         writeFile(m_file, "[Transmit]\n" + c.line + "\n");
-        EXPECT_EQ(ReadIni("Transmit", "State"), c.expected) << c.line.size();
+        EXPECT_EQ(m_settings.ReadIni("Transmit", "State"), c.expected) << c.line.size();
     }
 }
 
 TEST_F(Settings, FailedWriteIsReportedAndTheOldValueStays)
 {
-    ASSERT_TRUE(WriteIni("Advance", "Min", "5").ok);
+    ASSERT_TRUE(m_settings.WriteIni("Advance", "Min", "5").ok);
     // A folder in the file's place stops root as well as anyone.
     const fs::path blocked = m_folder / "blocked";
     fs::create_directories(blocked / "setting.ini");
-    app::setProgramFolder(blocked.string());
-    const auto result = WriteIni("Advance", "Min", "6");
+    const SettingsFile blockedFile({blocked.string(), false});
+    const auto result = blockedFile.WriteIni("Advance", "Min", "6");
     EXPECT_FALSE(result.ok);
     EXPECT_EQ(result.error, EISDIR);
     EXPECT_EQ(result.reason, "Is a directory");
-    EXPECT_EQ(ReadIni("Advance", "Min"), "");
-
-    app::setProgramFolder(m_folder.string());
-    EXPECT_EQ(ReadIni("Advance", "Min"), "5");
+    EXPECT_EQ(blockedFile.ReadIni("Advance", "Min"), "");
+    EXPECT_EQ(m_settings.ReadIni("Advance", "Min"), "5");
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 // The pictures embedded in the window: their files' formats and sizes, and the properties the
 // display relies on (the exact lit colour, digits that read as digits, the colon's squares).
 
-#include "app/form1.h"
+#include "app/window/form1.h"
 
 #include <QFile>
 #include <QImage>

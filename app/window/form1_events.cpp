@@ -1,20 +1,16 @@
-// The window's behaviour: start-up, the transmit switch, the advance buttons, help, the timers
-// and closing, and the read-outs that refresh draws.
+// The window's behaviour: start-up, the transmit switch, the advance buttons, help, the timers,
+// closing, and the settings and messages behind them.
 
-#include "form1.h"
+#include "app/window/form1.h"
 
-#include "display/readouts.h"
-#include "mod_ini_edit.h"
+#include "display/colours.h"
 #include "runtime/text.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFileInfo>
-#include <QMessageBox>
-#include <QScreen>
 #include <QUrl>
 
-#include <algorithm>
 #include <exception>
 
 namespace app {
@@ -34,9 +30,9 @@ const QString kFirstRunMessage =
 
 }  // namespace
 
-std::string Form1::manualPath()
+std::string Form1::manualPath() const
 {
-    return programFolder() + "/Pendrel.htm";
+    return m_services.programFolder + "/Pendrel.htm";
 }
 
 // --- Start-up ---------------------------------------------------------------------------------
@@ -45,12 +41,9 @@ void Form1::Form_Load()
 {
     show();
 
-    if (ReadIni("Show", "Message").empty()) {
+    if (m_services.settings->ReadIni("Show", "Message").empty()) {
         // The one modal message: nothing is transmitting yet, and the user reads it first.
-        QMessageBox box(QMessageBox::Information, QString(), kFirstRunMessage, QMessageBox::Ok,
-                        this);
-        box.setObjectName(QStringLiteral("PendrelMessage"));
-        box.exec();
+        m_services.messages->tell(this, MessageIcon::Information, kFirstRunMessage);
         if (m_closed)
             return;
         storeSetting("Show", "Message", "1");
@@ -62,7 +55,7 @@ void Form1::Form_Load()
 
     // Only the exact text "1" means on. Selecting On raises its click like a user's would, and
     // with it the wait for the first minute.
-    if (!m_closed && ReadIni("Transmit", "State") == "1")
+    if (!m_closed && m_services.settings->ReadIni("Transmit", "State") == "1")
         selectOption1(0);
 }
 
@@ -70,16 +63,16 @@ void Form1::Form_Load()
 // wrote, so nothing is lost.
 std::int16_t Form1::loadAdvance(const char* key, const QString& what)
 {
-    const std::string text = ReadIni("Advance", key);
+    const std::string text = m_services.settings->ReadIni("Advance", key);
     try {
         return runtime::toInt16(runtime::leadingNumber(text));
     } catch (const runtime::OverflowError&) {
-        showMessage(QMessageBox::Warning,
+        showMessage(MessageIcon::Warning,
                     QStringLiteral("設定ファイルの [Advance] %1 の値「%2」は範囲外です"
                                    "（%3の調整は -32768 から 32767 まで）。\n"
                                    "今回は 0 として始めます。設定ファイルは変更していません。\n\n%4")
                         .arg(QLatin1String(key), fromLocal(text), what,
-                             QString::fromStdString(settingsPath())));
+                             QString::fromStdString(m_services.settings->path())));
         return 0;
     }
 }
@@ -98,7 +91,7 @@ void Form1::Option1_Click(int /*index*/)
         m_refreshDue.clear();
         m_redAt.reset();
         m_pcSecond->stop();
-        setTextColour(Label4, transmit::kDarkRed);
+        setTextColour(Label4, display::kDarkRed);
         m_transmission.setStopFlag(-1);
         m_services.sound->setTransmitting(false);
         m_signalWatch->stop();
@@ -138,7 +131,7 @@ void Form1::stepAdvance(std::int16_t& value, const char* key, const QString& wha
 {
     const int next = int(value) + (index == 0 ? 1 : -1);
     if (next > 32767 || next < -32768) {
-        showMessage(QMessageBox::Warning,
+        showMessage(MessageIcon::Warning,
                     QStringLiteral("%1の調整はこれ以上%2られません。\n"
                                    "調整できる範囲は -32768 から 32767 までです。")
                         .arg(what, index == 0 ? QStringLiteral("進め") : QStringLiteral("戻せ")));
@@ -154,12 +147,12 @@ void Form1::Command4_Click()
 {
     const QString path = QString::fromStdString(manualPath());
     if (!QFileInfo::exists(path)) {
-        showMessage(QMessageBox::Warning,
+        showMessage(MessageIcon::Warning,
                     QStringLiteral("マニュアルが見つかりません。\n%1").arg(path));
         return;
     }
     if (!m_services.openUrl(QUrl::fromLocalFile(path)))
-        showMessage(QMessageBox::Warning,
+        showMessage(MessageIcon::Warning,
                     QStringLiteral("マニュアルを開けませんでした。ウェブブラウザが設定されて"
                                    "いないようです。\n次のファイルをブラウザで開いてください。\n%1")
                         .arg(path));
@@ -205,7 +198,7 @@ void Form1::timTokei_Timer()
 
 void Form1::timFlashIndicator_Timer()
 {
-    setTextColour(Label4, textColour(Label4) == transmit::kRed ? transmit::kDarkRed : transmit::kRed);
+    setTextColour(Label4, textColour(Label4) == display::kRed ? display::kDarkRed : display::kRed);
 }
 
 // --- Closing ----------------------------------------------------------------------------------
@@ -226,209 +219,29 @@ void Form1::closeEvent(QCloseEvent* event)
     QCoreApplication::quit();
 }
 
-// --- Read-outs --------------------------------------------------------------------------------
-
-void Form1::refresh()
-{
-    youbi();
-    youbi2();
-    tokei();
-    tokei2();
-    hiduke();
-    hiduke2();
-}
-
-const runtime::Clock& Form1::pcClock() const
-{
-    return m_services.pcClock != nullptr ? *m_services.pcClock : *m_services.clock;
-}
-
-runtime::DateTime Form1::pcTime() const
-{
-    return runtime::toDateTime(pcClock().now());
-}
-
-runtime::DateTime Form1::transmitted() const
-{
-    return runtime::transmittedTime(pcTime(), m_advances.advDate, m_advances.advHour,
-                                    m_advances.advMin);
-}
-
-namespace {
-
-template <std::size_t N, typename Digits>
-void showDigits(std::array<QLabel*, N>& targets, const std::array<QLabel*, 10>& pictures,
-                const Digits& digits)
-{
-    for (std::size_t k = 0; k < N; ++k)
-        Form1::showPicture(targets[k], pictures[std::size_t(digits[k])]);
-}
-
-void colourWeekdays(std::array<QLabel*, 7>& labels, int weekday)
-{
-    const auto colours = display::weekdayColours(weekday);
-    for (std::size_t i = 0; i < 7; ++i)
-        Form1::setTextColour(labels[i], colours[i]);
-}
-
-}  // namespace
-
-void Form1::tokei()
-{
-    showDigits(Image7, Image5, display::clockDigits(pcTime()));
-}
-
-void Form1::tokei2()
-{
-    showDigits(Image17, Image5, display::clockDigits(transmitted()));
-}
-
-void Form1::hiduke()
-{
-    showDigits(Image10, Image8, display::dateDigits(pcTime()));
-}
-
-void Form1::hiduke2()
-{
-    showDigits(Image20, Image8, display::dateDigits(transmitted()));
-}
-
-void Form1::youbi()
-{
-    colourWeekdays(Label5, runtime::weekdayNumber(pcTime()));
-}
-
-void Form1::youbi2()
-{
-    colourWeekdays(Label6, runtime::weekdayNumber(transmitted()));
-}
-
-// --- What the transmission needs of the window ------------------------------------------------
-
-void Form1::setTimerEnabled(transmit::TimerId timer, bool on)
-{
-    QTimer* t = timer == transmit::TimerId::Timer1     ? Timer1
-                : timer == transmit::TimerId::timTokei ? timTokei
-                                                       : timFlashIndicator;
-    if (!on) {
-        t->stop();
-    } else if (!t->isActive()) {
-        t->start();
-        if (t == Timer1)
-            aimTimer1();
-    }
-}
-
-std::uint32_t Form1::indicatorColour() const
-{
-    return textColour(Label4);
-}
-
-// Steady red says the signal is being heard. At the end of the minute-start wait the ticker's
-// clock has reached the minute's first boundary, which the PC clock reaches as its pulse is
-// heard; until then the indicator flashes on.
-void Form1::setIndicatorColour(std::uint32_t colour)
-{
-    m_redAt.reset();
-    if (colour == transmit::kRed && Timer1->isActive()) {
-        const auto boundary = std::chrono::floor<std::chrono::seconds>(m_services.clock->now());
-        if (pcClock().now() < boundary) {
-            m_redAt = boundary;
-            if (!timFlashIndicator->isActive())
-                timFlashIndicator->start();
-            servePcSecond();
-            return;
-        }
-    }
-    setTextColour(Label4, colour);
-}
-
-void Form1::refreshAt(runtime::LocalTime boundary)
-{
-    m_refreshDue.push_back(boundary);
-    servePcSecond();
-}
-
-void Form1::servePcSecond()
-{
-    const runtime::LocalTime now = pcClock().now();
-    bool due = false;
-    // Nothing played is due this far ahead: the PC clock was set back.
-    const bool setBack = !m_refreshDue.empty() && m_refreshDue.front() - now > std::chrono::seconds(5);
-    while (!m_refreshDue.empty() && (setBack || m_refreshDue.front() <= now)) {
-        m_refreshDue.pop_front();
-        due = true;
-    }
-    if (m_redAt && (*m_redAt <= now || *m_redAt - now > std::chrono::seconds(5))) {
-        m_redAt.reset();
-        timFlashIndicator->stop();
-        setTextColour(Label4, transmit::kRed);
-    }
-    if (due)
-        refresh();
-
-    std::optional<runtime::LocalTime> next;
-    if (!m_refreshDue.empty())
-        next = m_refreshDue.front();
-    if (m_redAt && (!next || *m_redAt < *next))
-        next = m_redAt;
-    if (!next) {
-        m_pcSecond->stop();
-        return;
-    }
-    // Whole milliseconds, rounded up: a wake-up a fraction early would find nothing due.
-    m_pcSecond->start(int(std::chrono::ceil<std::chrono::milliseconds>(*next - now).count()));
-}
-
-void Form1::sleepAndProcessEvents()
-{
-    m_services.sleep1ms();
-    QCoreApplication::processEvents(QEventLoop::AllEvents);
-}
-
 // --- Messages and settings --------------------------------------------------------------------
 
-// A box with no title of its own, so it shows the application's name. It may be opened from
-// inside Timer1's handler, where Qt delivers no further ticks until the handler returns: a
-// modal exec() there would stop the signal and the read-outs while the box is open. So the box
-// only shows itself, and the handler returns at once.
-QMessageBox* Form1::showMessage(int icon, const QString& text, const QString& name)
+Messages::Notice Form1::showMessage(MessageIcon icon, const QString& text, const QString& name)
 {
-    auto* box = new QMessageBox(QMessageBox::Icon(icon), QString(), text, QMessageBox::Ok, this);
-    box->setObjectName(name);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setWindowModality(Qt::NonModal);
-    // Beside the window rather than over it: the read-outs and the indicator stay in view while
-    // the box is open. Below it where the screen has room, else above; else where Qt puts it.
-    box->adjustSize();
-    if (const QScreen* screen = this->screen(); screen != nullptr && isVisible()) {
-        const QRect area = screen->availableGeometry();
-        const QRect window = frameGeometry();
-        const QSize size = box->frameGeometry().size();
-        const int x = std::clamp(window.center().x() - size.width() / 2, area.left(),
-                                 std::max(area.left(), area.right() + 1 - size.width()));
-        if (window.bottom() + 1 + size.height() <= area.bottom() + 1)
-            box->move(x, window.bottom() + 1);
-        else if (window.top() - size.height() >= area.top())
-            box->move(x, window.top() - size.height());
-    }
-    box->show();
-    return box;
+    return m_services.messages->notify(this, icon, text, name);
 }
 
-// Every setting is stored the moment it changes. A write that fails is told to the user once,
-// naming the file and the reason; the new value stays in effect for this run.
+// Every setting is stored the moment it changes. A write that fails is told to the user,
+// naming the file and the reason; the new value stays in effect for this run. While that notice
+// is open, further failures (each click on an unwritable file) add no second one; once the user
+// has closed it, the next failure is told again.
 void Form1::storeSetting(const char* section, const char* key, const std::string& value)
 {
-    const platform::WriteResult result = WriteIni(section, key, value);
-    if (result)
+    const platform::WriteResult result = m_services.settings->WriteIni(section, key, value);
+    if (result || m_services.messages->isOpen(m_settingsNotice))
         return;
-    showMessage(QMessageBox::Warning,
+    m_settingsNotice = showMessage(MessageIcon::Warning,
                 QStringLiteral("設定を保存できませんでした（[%1] %2=%3）。\n"
                                "ファイル: %4\n理由: %5\n\n"
                                "この設定は今回の実行中だけ有効です。")
                     .arg(QLatin1String(section), QLatin1String(key), fromLocal(value),
-                         QString::fromStdString(settingsPath()), fromLocal(result.reason)));
+                         QString::fromStdString(m_services.settings->path()),
+                         fromLocal(result.reason)));
 }
 
 }  // namespace app

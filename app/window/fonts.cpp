@@ -1,4 +1,4 @@
-#include "fonts.h"
+#include "app/window/fonts.h"
 
 #include <QApplication>
 #include <QString>

@@ -1,0 +1,55 @@
+#pragma once
+// Whether the signal gets out, judged from the sound output's status: what keeps it from
+// getting out, the one-line state for the transmitting indicator's tooltip, and when the user
+// is to be told. The window looks once a second while transmitting (and as the tooltip is about
+// to show) and does what the look says; the texts are UTF-8, ready to be shown.
+
+#include "platform/sound_output.h"
+#include "runtime/clock.h"
+
+#include <string>
+#include <vector>
+
+namespace display {
+
+struct SignalProblem {
+    std::string brief;   // for the tooltip: one line
+    std::string detail;  // for the message: what is wrong and what to do
+
+    bool operator==(const SignalProblem&) const = default;
+};
+
+// What keeps the signal from getting out, the server first, then each unplayable file; empty
+// when nothing does.
+std::vector<SignalProblem> problemsOf(const platform::SoundStatus& status);
+
+// A trouble episode: a problem that lasts two seconds while transmitting is told once, and its
+// end is told once. Within an episode the message follows what is wrong now; switching off ends
+// an episode without a word. An output whose status is all empty (it reports nothing at all) is
+// shown as unknown and changes nothing.
+class SignalWatch {
+public:
+    enum class Tell {
+        Nothing,
+        Problem,        // open the trouble message with `text`
+        ProblemNow,     // the trouble message, if still open, now reads `text`
+        Back,           // close the trouble message if open; say the signal is back in `text`
+    };
+    struct Look {
+        std::string tooltip;
+        Tell tell = Tell::Nothing;
+        std::string text;
+
+        bool operator==(const Look&) const = default;
+    };
+
+    // `now` is on the program's clock; `transmitting` is whether the switch is on.
+    Look look(const platform::SoundStatus& status, bool transmitting, runtime::LocalTime now);
+
+private:
+    std::string m_problem;           // what is wrong now; empty when nothing is
+    runtime::LocalTime m_since{};    // when the problem began
+    bool m_inEpisode = false;        // the user has been told of the current problem
+};
+
+}  // namespace display
