@@ -60,7 +60,7 @@ int main(int argc, char** argv)
                 started = true;
             }
             if (started)
-                sound.play(files[code[static_cast<std::size_t>(now.second)]],
+                sound.play(files[static_cast<std::size_t>(code[static_cast<std::size_t>(now.second)])],
                            reading - std::chrono::floor<std::chrono::seconds>(reading));
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(1));

@@ -292,8 +292,9 @@ TEST(JjyDecoder, ReadsBackWhatTheProgramEncodes)
     // Every 7 hours 13 minutes across 2024 (a leap year) and into 2025.
     runtime::DateTime t{2024, 1, 1, 0, 0, 0};
     for (int i = 0; i < 1500; ++i, t = runtime::addMinutes(t, 433)) {
-        const auto frame = timecode::timecode(t);
-        const auto m = tools::decodeFrame(std::vector<int>(frame.begin(), frame.end()));
+        std::vector<int> symbols;
+        for (timecode::PulseKind kind : timecode::timecode(t)) symbols.push_back(static_cast<int>(kind));
+        const auto m = tools::decodeFrame(symbols);
         ASSERT_TRUE(m.valid) << runtime::format(t, "yyyy/mm/dd hh:mm") << ": " << m.problem;
         char text[32];
         std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d", t.year, t.month, t.day, t.hour, t.minute);
