@@ -12,8 +12,8 @@
 // (e.g. "Image17_3", "Command2_1"). Coordinates of the elements inside Picture1 are relative
 // to the panel's outer corner: the panel's interior starts at (2, 2).
 
-#include "platform/clock_set_watch.h"
-#include "platform/clock_sync.h"
+#include "platform/clock/clock_set_watch.h"
+#include "platform/clock/clock_sync.h"
 #include "platform/sound_output.h"
 #include "runtime/clock.h"
 #include "transmit/host.h"

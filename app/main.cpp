@@ -3,7 +3,7 @@
 #include "app/form1.h"
 #include "app/mod_ini_edit.h"
 #include "app/single_instance.h"
-#include "platform/clock_sync.h"
+#include "platform/clock/clock_sync.h"
 #include "platform/pipewire_sound.h"
 #include "runtime/clock.h"
 

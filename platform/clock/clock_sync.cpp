@@ -1,4 +1,4 @@
-#include "platform/clock_sync.h"
+#include "platform/clock/clock_sync.h"
 
 #include <sys/timex.h>
 

@@ -1,4 +1,4 @@
-#include "platform/profile_file.h"
+#include "platform/profile/profile_file.h"
 
 #include <cerrno>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "platform/clock_set_watch.h"
+#include "platform/clock/clock_set_watch.h"
 
 #if defined(__linux__)
 #include <sys/timerfd.h>
