@@ -1,4 +1,5 @@
 #include "app/mod_ini_edit.h"
+#include "platform/profile/tests/temp_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -21,32 +22,17 @@ using app::WriteIni;
 
 namespace {
 
-std::string readFile(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using testsupport::readFile;
+using testsupport::writeFile;
 
-void writeFile(const fs::path& path, const std::string& content)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << content;
-}
-
-class Settings : public ::testing::Test {
+class Settings : public testsupport::TempFolderTest {
 protected:
     void SetUp() override
     {
-        std::string pattern = (fs::temp_directory_path() / "pendrel-settings-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        m_folder = pattern;
+        TempFolderTest::SetUp();
+        if (HasFatalFailure()) return;
         app::setProgramFolder(m_folder.string() + "/");
-        m_file = m_folder / "setting.ini";
     }
-    void TearDown() override { fs::remove_all(m_folder); }
-
-    fs::path m_folder;
-    fs::path m_file;
 };
 
 TEST(SettingsFolder, DefaultsToTheExecutablesFolder)

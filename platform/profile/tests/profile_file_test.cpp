@@ -1,4 +1,5 @@
 #include "platform/profile/profile_file.h"
+#include "platform/profile/tests/temp_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -25,41 +26,16 @@ using platform::writePrivateProfileString;
 
 namespace {
 
-std::string readFile(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using testsupport::readFile;
+using testsupport::writeFile;
 
-void writeFile(const fs::path& path, const std::string& content)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << content;
-}
-
-class ProfileFile : public ::testing::Test {
+class ProfileFile : public testsupport::TempFolderTest {
 protected:
-    void SetUp() override
-    {
-        std::string pattern = (fs::temp_directory_path() / "pendrel-profile-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        m_folder = pattern;
-        m_file = m_folder / "setting.ini";
-    }
-    void TearDown() override
-    {
-        std::error_code ignored;
-        fs::permissions(m_folder, fs::perms::owner_all, fs::perm_options::add, ignored);
-        fs::remove_all(m_folder, ignored);
-    }
     std::string read(const std::string& section, const std::string& key,
                      std::size_t size = 1024) const
     {
         return getPrivateProfileString(section, key, "", size, m_file.string());
     }
-
-    fs::path m_folder;
-    fs::path m_file;
 };
 
 // --- Reading ----------------------------------------------------------------------------------
@@ -198,18 +174,9 @@ TEST_F(ProfileFile, HandEditedWindowsFileChangedByOneWrite)
         "\r\n"
         "[Window]\r\n"
         "Left=120";
-    const std::string after =
-        "; \x83\x79\x83\x93\x83\x68\x83\x8c\x83\x8b\x82\xcc\x90\xdd\x92\xe8\r\n"
-        "[SHOW]\r\n"
-        "message = \"1\"\r\n"
-        "\r\n"
-        "[advance]\r\n"
-        "  date = -3\r\n"
-        "HOUR=3\r\n"
-        "; minutes below\r\n"
-        "\r\n"
-        "[Window]\r\n"
-        "Left=120";
+    // The hour's line alone changes, and keeps its key as it was written.
+    std::string after = before;
+    after.replace(after.find("HOUR='2'"), 8, "HOUR=3");
     writeFile(m_file, before);
     EXPECT_EQ(read("Show", "Message"), "1");
     EXPECT_EQ(read("Advance", "Date"), "-3");
@@ -220,20 +187,12 @@ TEST_F(ProfileFile, HandEditedWindowsFileChangedByOneWrite)
 
     ASSERT_TRUE(writePrivateProfileString("Advance", "Min", "-1", m_file.string()).ok);
     ASSERT_TRUE(writePrivateProfileString("Transmit", "State", "1", m_file.string()).ok);
-    EXPECT_EQ(readFile(m_file), before.substr(0, before.find("[SHOW]")) +
-                                "[SHOW]\r\n"
-                                "message = \"1\"\r\n"
-                                "\r\n"
-                                "[advance]\r\n"
-                                "  date = -3\r\n"
-                                "HOUR=3\r\n"
-                                "Min=-1\r\n"
-                                "; minutes below\r\n"
-                                "\r\n"
-                                "[Window]\r\n"
-                                "Left=120\r\n"
-                                "[Transmit]\r\n"
-                                "State=1\r\n");
+    // A new key follows the last key of its section; a new section goes at the end, after the
+    // line end the last line lacked.
+    std::string expected = after;
+    expected.insert(expected.find("; minutes below"), "Min=-1\r\n");
+    expected += "\r\n[Transmit]\r\nState=1\r\n";
+    EXPECT_EQ(readFile(m_file), expected);
 }
 
 TEST_F(ProfileFile, RefusesTextThatWouldChangeTheFileStructure)
@@ -402,15 +361,13 @@ bool mapOwnIds(uid_t uid, gid_t gid)
 }
 
 // Runs `scenario` in a child with its own mount namespace and a fresh tmpfs of `size` at
-// `folder`. Returns the scenario's complaint ("" when it passed), or nothing when this machine
-// does not allow the mount.
-std::optional<std::string> inPrivateTmpfs(const fs::path& folder, const char* size,
-                                          std::string (*scenario)(const fs::path&))
+// `folder`, and fails the test with the scenario's complaint unless that is empty. The test is
+// skipped where this machine does not allow the mount.
+void inPrivateTmpfs(const fs::path& folder, const char* size,
+                    std::string (*scenario)(const fs::path&))
 {
     int fds[2];
-    if (::pipe(fds) != 0) {
-        return "pipe failed";
-    }
+    ASSERT_EQ(::pipe(fds), 0);
     const pid_t child = ::fork();
     if (child == 0) {
         ::close(fds[0]);
@@ -441,17 +398,15 @@ std::optional<std::string> inPrivateTmpfs(const fs::path& folder, const char* si
     int status = 0;
     ::waitpid(child, &status, 0);
     if (WIFEXITED(status) && WEXITSTATUS(status) == 77) {
-        return std::nullopt;
+        GTEST_SKIP() << "mounting a tmpfs is not allowed here";
     }
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        return "the child failed";
-    }
-    return complaint;
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the child failed";
+    EXPECT_EQ(complaint, "");
 }
 
 TEST_F(ProfileFile, WriteOnAFullDiskFailsAndKeepsTheOldFile)
 {
-    const auto complaint = inPrivateTmpfs(m_folder, "64k", [](const fs::path& folder) {
+    inPrivateTmpfs(m_folder, "64k", [](const fs::path& folder) -> std::string {
         const std::string path = (folder / "setting.ini").string();
         const std::string old = "[Advance]\nHour=1\n" + std::string(20000, ';') + "\n";
         writeFile(path, old);
@@ -465,46 +420,38 @@ TEST_F(ProfileFile, WriteOnAFullDiskFailsAndKeepsTheOldFile)
         }
         const auto result = writePrivateProfileString("Advance", "Hour", "2", path);
         if (result.ok) {
-            return std::string("the write on a full disk claimed success");
+            return "the write on a full disk claimed success";
         }
         if (result.error != ENOSPC || result.reason != "No space left on device") {
             return "unexpected failure: " + result.reason;
         }
         if (readFile(path) != old) {
-            return std::string("the old file changed");
+            return "the old file changed";
         }
         if (std::distance(fs::directory_iterator(folder), fs::directory_iterator()) != 2) {
-            return std::string("a temporary file was left behind");
+            return "a temporary file was left behind";
         }
-        return std::string();
+        return "";
     });
-    if (!complaint) {
-        GTEST_SKIP() << "mounting a tmpfs is not allowed here";
-    }
-    EXPECT_EQ(*complaint, "");
 }
 
 TEST_F(ProfileFile, WriteIntoAReadOnlyFolderFailsAndKeepsTheOldFile)
 {
-    const auto complaint = inPrivateTmpfs(m_folder, "1m", [](const fs::path& folder) {
+    inPrivateTmpfs(m_folder, "1m", [](const fs::path& folder) -> std::string {
         const std::string path = (folder / "setting.ini").string();
         writeFile(path, "[Advance]\nHour=1\n");
         if (::mount(nullptr, folder.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) != 0) {
-            return std::string("remount read-only failed");
+            return "remount read-only failed";
         }
         const auto result = writePrivateProfileString("Advance", "Hour", "2", path);
         if (result.ok || result.error != EROFS || result.reason != "Read-only file system") {
             return "unexpected result: " + result.reason;
         }
         if (getPrivateProfileString("Advance", "Hour", "", 1024, path) != "1") {
-            return std::string("the old value is lost");
+            return "the old value is lost";
         }
-        return std::string();
+        return "";
     });
-    if (!complaint) {
-        GTEST_SKIP() << "mounting a tmpfs is not allowed here";
-    }
-    EXPECT_EQ(*complaint, "");
 }
 
 // --- Killed in the middle of writing ----------------------------------------------------------
