@@ -350,9 +350,10 @@ TEST(Ticker, SecondFiftyNineStartsTheNextMinute)
     rig.log.clear();
 
     rig.tx->timer1Tick();
-    EXPECT_THAT(rig.log, testing::ElementsAre("play " + pulsePath(timecode::PulseKind::Marker), "refresh",
-                                              "timFlashIndicator on", "timTokei off", "Timer1 on",
-                                              "timFlashIndicator off", "colour 255"));
+    EXPECT_THAT(rig.log,
+                testing::ElementsAre("play " + pulsePath(timecode::PulseKind::Marker), "refresh",
+                                     "timFlashIndicator on", "timTokei off", "Timer1 on",
+                                     "timFlashIndicator off", "colour 255"));
     EXPECT_GE(rig.clock.now(), at({2024, 5, 1, 12, 36, 0}));
     EXPECT_LT(rig.clock.now(), at({2024, 5, 1, 12, 36, 0}, 10ms));
     EXPECT_EQ(rig.tx->code(), timecode::timecode({2024, 5, 1, 12, 36, 0}));

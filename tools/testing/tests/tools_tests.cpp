@@ -2,8 +2,8 @@
 // checked against frames worked out by hand and against the program's own encoder.
 
 #include "timecode/timecode.h"
-#include "tools/graph_timeline.h"
-#include "tools/jjy_decode.h"
+#include "tools/testing/graph_timeline.h"
+#include "tools/testing/jjy_decode.h"
 #include "tools/pulse_tone.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "tools/jjy_decode.h"
+#include "tools/testing/jjy_decode.h"
 
 #include <algorithm>
 #include <chrono>

@@ -29,7 +29,7 @@
 // and their last second heard), the ones a decoder could read: a long run is summed up as
 // minutes decoded out of minutes heard.
 
-#include "tools/jjy_decode.h"
+#include "tools/testing/jjy_decode.h"
 
 #include <sndfile.h>
 
