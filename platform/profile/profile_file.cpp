@@ -324,8 +324,7 @@ int writeAll(int fd, std::string_view data)
 
 // Replaces `target` with `content` so that at every moment the file on disk is either the old
 // one or the new one, whole: write a temporary file beside it, flush it, rename it over.
-WriteResult replaceFile(const std::string& target, std::string_view content,
-                        const struct stat* old)
+WriteResult replaceFile(const std::string& target, std::string_view content, const struct stat* old)
 {
     const std::string folder = folderOf(target);
     std::string temporary = folder + "/." + baseNameOf(target) + std::string(kTemporarySuffix);
@@ -376,8 +375,7 @@ WriteResult replaceFile(const std::string& target, std::string_view content,
 }  // namespace
 
 std::optional<std::string_view> lookupProfileValue(std::string_view content,
-                                                   std::string_view section,
-                                                   std::string_view key)
+                                                   std::string_view section, std::string_view key)
 {
     const KeyPlace place = findKey(content, trim(section), trim(key));
     if (!place.keyFound || !place.keyParsed.hasValue) {
@@ -452,8 +450,8 @@ std::string refusedProfileArguments(std::string_view section, std::string_view k
     if (holdsLineBreakOrNul(section) || section.find(']') != std::string_view::npos) {
         return "the section name holds a line break, NUL or ']'";
     }
-    if (holdsLineBreakOrNul(key) || key.find('=') != std::string_view::npos ||
-        key.front() == '[' || key.front() == ';') {
+    if (holdsLineBreakOrNul(key) || key.find('=') != std::string_view::npos || key.front() == '[' ||
+        key.front() == ';') {
         return "the key name holds a line break, NUL or '=', or begins with '[' or ';'";
     }
     if (holdsLineBreakOrNul(value)) {
@@ -516,9 +514,8 @@ WriteResult writePrivateProfileString(std::string_view section, std::string_view
 bool isTemporaryNameOf(std::string_view name, std::string_view fileName)
 {
     const std::size_t letters = kTemporarySuffix.size() - 1;
-    if (fileName.empty() || name.size() != fileName.size() + 2 + letters ||
-        name.front() != '.' || name.substr(1, fileName.size()) != fileName ||
-        name[fileName.size() + 1] != '.') {
+    if (fileName.empty() || name.size() != fileName.size() + 2 + letters || name.front() != '.' ||
+        name.substr(1, fileName.size()) != fileName || name[fileName.size() + 1] != '.') {
         return false;
     }
     for (const char c : name.substr(name.size() - letters)) {

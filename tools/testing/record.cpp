@@ -1,11 +1,11 @@
 // Records a PulseAudio source (by default the monitor of the default sink) into a mono float
 // WAV file at 48 kHz or the rate asked for (up to 192 kHz: record at the sink's own rate, so
-// that the server resamples nothing on the way), and logs for every fragment received: the wall-clock time of its arrival,
-// the number of frames recorded before it, its length in frames and the stream's latency at
-// that moment in microseconds (how long before its arrival the fragment's first frame was
-// heard; negative when it arrived before it was heard). A stretch the server could not deliver
-// is recorded as silence and logged as "hole FIRST COUNT", so that it is not taken for a hole
-// in the signal. pendrel-decode fits sample index to wall-clock time from that log.
+// that the server resamples nothing on the way), and logs for every fragment received: the
+// wall-clock time of its arrival, the number of frames recorded before it, its length in frames and
+// the stream's latency at that moment in microseconds (how long before its arrival the fragment's
+// first frame was heard; negative when it arrived before it was heard). A stretch the server could
+// not deliver is recorded as silence and logged as "hole FIRST COUNT", so that it is not taken for
+// a hole in the signal. pendrel-decode fits sample index to wall-clock time from that log.
 //   pendrel-record [--device NAME] [--rate HZ] [--seconds N] OUT.wav OUT.log
 // Stops after N seconds, or on SIGINT/SIGTERM; the files are complete either way.
 
@@ -99,8 +99,9 @@ struct Recorder {
             pa_buffer_attr attr{};
             attr.maxlength = static_cast<std::uint32_t>(-1);
             attr.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(5000, &r->sampleFormat));
-            const auto flags = static_cast<pa_stream_flags_t>(
-                PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE);
+            const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY |
+                                                              PA_STREAM_INTERPOLATE_TIMING |
+                                                              PA_STREAM_AUTO_TIMING_UPDATE);
             if (pa_stream_connect_record(r->stream, r->device.c_str(), &attr, flags) < 0)
                 r->quit(1);
             break;
@@ -137,14 +138,23 @@ int main(int argc, char** argv)
     std::string wavPath, logPath;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg == "--device" && i + 1 < argc) r.device = argv[++i];
-        else if (arg == "--seconds" && i + 1 < argc) seconds = std::stod(argv[++i]);
-        else if (arg == "--rate" && i + 1 < argc) r.sampleFormat.rate = static_cast<std::uint32_t>(std::atol(argv[++i]));
-        else if (wavPath.empty()) wavPath = arg;
-        else logPath = arg;
+        if (arg == "--device" && i + 1 < argc)
+            r.device = argv[++i];
+        else if (arg == "--seconds" && i + 1 < argc)
+            seconds = std::stod(argv[++i]);
+        else if (arg == "--rate" && i + 1 < argc)
+            r.sampleFormat.rate = static_cast<std::uint32_t>(std::atol(argv[++i]));
+        else if (wavPath.empty())
+            wavPath = arg;
+        else
+            logPath = arg;
     }
-    if (wavPath.empty() || logPath.empty() || r.sampleFormat.rate < 8000 || r.sampleFormat.rate > 192000) {
-        std::fprintf(stderr, "usage: %s [--device NAME] [--rate 8000..192000] [--seconds N] OUT.wav OUT.log\n", argv[0]);
+    if (wavPath.empty() || logPath.empty() || r.sampleFormat.rate < 8000 ||
+        r.sampleFormat.rate > 192000) {
+        std::fprintf(
+            stderr,
+            "usage: %s [--device NAME] [--rate 8000..192000] [--seconds N] OUT.wav OUT.log\n",
+            argv[0]);
         return 2;
     }
     SF_INFO info{};
@@ -154,7 +164,8 @@ int main(int argc, char** argv)
     r.wav = sf_open(wavPath.c_str(), SFM_WRITE, &info);
     r.log = std::fopen(logPath.c_str(), "w");
     if (!r.wav || !r.log) {
-        std::fprintf(stderr, "pendrel-record: cannot write %s or %s\n", wavPath.c_str(), logPath.c_str());
+        std::fprintf(stderr, "pendrel-record: cannot write %s or %s\n", wavPath.c_str(),
+                     logPath.c_str());
         return 1;
     }
     r.loop = pa_mainloop_new();

@@ -21,8 +21,8 @@
 
 namespace {
 
-constexpr std::array<std::string_view, 6> kSections = {"Show", "advance", "TRANSMIT", "a b",
-                                                        "[x", "Sj\x83\x5c"};
+constexpr std::array<std::string_view, 6> kSections = {"Show", "advance", "TRANSMIT",
+                                                       "a b",  "[x",      "Sj\x83\x5c"};
 constexpr std::array<std::string_view, 6> kKeys = {"Message", "date", "HOUR", "Min", ";c", "k=v"};
 
 std::string scratchFile()

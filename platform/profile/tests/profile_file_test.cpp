@@ -54,8 +54,8 @@ TEST_F(ProfileFile, ReadsValuesAsWindowsDoes)
     const std::vector<ReadCase> cases = {
         {"plain", "[Advance]\nHour=5\n", "Advance", "Hour", "5"},
         {"names ignore case", "[aDVANCE]\nhOUR=5\n", "Advance", "HOUR", "5"},
-        {"blanks around names and value", "  [ Advance ]  \n\t Hour \t=  -3  \n", "Advance",
-         "Hour", "-3"},
+        {"blanks around names and value", "  [ Advance ]  \n\t Hour \t=  -3  \n", "Advance", "Hour",
+         "-3"},
         {"blanks inside a value stay", "[a]\nk= x  y \n", "a", "k", "x  y"},
         {"double quotes", "[a]\nk=\" 1 \"\n", "a", "k", " 1 "},
         {"single quotes", "[a]\nk='1'\n", "a", "k", "1"},
@@ -78,8 +78,7 @@ TEST_F(ProfileFile, ReadsValuesAsWindowsDoes)
         {"brackets inside a name", "[[a]]\nk=1\n", "[a]", "k", "1"},
         {"key before any section", "k=1\n[a]\n", "a", "k", ""},
         {"= inside the value", "[a]\nk=x=y\n", "a", "k", "x=y"},
-        {"value cut to 1023 bytes", "[a]\nk=" + longValue + "\n", "a", "k",
-         std::string(1023, 'x')},
+        {"value cut to 1023 bytes", "[a]\nk=" + longValue + "\n", "a", "k", std::string(1023, 'x')},
         {"NUL bytes come back raw", std::string("[a]\nk=1\0002\n", 9), "a", "k",
          std::string("1\0002", 3)},
         {"Shift-JIS bytes come back raw", "[a]\nk=\x93\xfa\x96\x7b\n", "a", "k",
@@ -118,14 +117,12 @@ TEST_F(ProfileFile, WritesChangeOnlyTheirOwnLine)
     const std::vector<WriteCase> cases = {
         {"empty file", "", "Show", "Message", "1", "[Show]\nMessage=1\n"},
         {"replace in place", "[a]\nk=1\nm=2\n", "a", "k", "9", "[a]\nk=9\nm=2\n"},
-        {"replace keeps the key's spelling, drops blanks", "[a]\n  kEy  =  1  \n", "A", "KEY",
-         "-5", "[a]\nkEy=-5\n"},
+        {"replace keeps the key's spelling, drops blanks", "[a]\n  kEy  =  1  \n", "A", "KEY", "-5",
+         "[a]\nkEy=-5\n"},
         {"new key after the section's last key, before blank line and comment",
-         "[a]\nk=1\n\n; next\n[b]\nm=2\n", "a", "n", "3",
-         "[a]\nk=1\nn=3\n\n; next\n[b]\nm=2\n"},
+         "[a]\nk=1\n\n; next\n[b]\nm=2\n", "a", "n", "3", "[a]\nk=1\nn=3\n\n; next\n[b]\nm=2\n"},
         {"new key in an empty section", "[a]\n\n[b]\n", "a", "k", "1", "[a]\nk=1\n\n[b]\n"},
-        {"new key after an unterminated last line", "[a]\nk=1", "a", "m", "2",
-         "[a]\nk=1\nm=2"},
+        {"new key after an unterminated last line", "[a]\nk=1", "a", "m", "2", "[a]\nk=1\nm=2"},
         {"new section at the end", "[a]\nk=1\n", "b", "m", "2", "[a]\nk=1\n[b]\nm=2\n"},
         {"new section after an unterminated line", "; c", "b", "m", "2", "; c\n[b]\nm=2\n"},
         {"CRLF file stays CRLF", "[a]\r\nk=1\r\n", "a", "m", "2", "[a]\r\nk=1\r\nm=2\r\n"},
@@ -140,8 +137,7 @@ TEST_F(ProfileFile, WritesChangeOnlyTheirOwnLine)
         {"line without = gets its value", "[a]\nk\n", "a", "k", "1", "[a]\nk=1\n"},
         {"comment that looks like the key stays; a section without keys gets it first",
          "[a]\n;k=1\n", "a", "k", "2", "[a]\nk=2\n;k=1\n"},
-        {"[ without ] is a key line of the section", "[a]\n[b\n", "a", "k", "1",
-         "[a]\n[b\nk=1\n"},
+        {"[ without ] is a key line of the section", "[a]\n[b\n", "a", "k", "1", "[a]\n[b\nk=1\n"},
         {"empty value", "[a]\nk=1\n", "a", "k", "", "[a]\nk=\n"},
         {"names are trimmed", "", " a ", " k ", "1", "[a]\nk=1\n"},
         {"UTF-8 byte order mark stays", "\xEF\xBB\xBF[a]\n", "a", "k", "1",
@@ -204,10 +200,17 @@ TEST_F(ProfileFile, RefusesTextThatWouldChangeTheFileStructure)
         std::string value;
     };
     const std::vector<Refused> cases = {
-        {"", "k", "1"},         {"a", " ", "1"},       {"a]", "k", "1"},
-        {"a\nb", "k", "1"},     {"a", "k=x", "1"},     {"a", "[k]", "1"},
-        {"a", ";k", "1"},       {"a", "k\rx", "1"},     {"a", "k", "1\nState=1"},
-        {"a", "k", "1\r"},      {"a", "k", std::string("1\0002", 3)},
+        {"", "k", "1"},
+        {"a", " ", "1"},
+        {"a]", "k", "1"},
+        {"a\nb", "k", "1"},
+        {"a", "k=x", "1"},
+        {"a", "[k]", "1"},
+        {"a", ";k", "1"},
+        {"a", "k\rx", "1"},
+        {"a", "k", "1\nState=1"},
+        {"a", "k", "1\r"},
+        {"a", "k", std::string("1\0002", 3)},
     };
     for (const auto& c : cases) {
         writeFile(m_file, before);
@@ -560,9 +563,9 @@ TEST_F(ProfileFile, OnlyOldTemporaryFilesOfTheFileItselfAreRemoved)
     fs::create_symlink(elsewhere / "real.ini", link);
     EXPECT_EQ(platform::removeLeftoverTemporaries(link.string(), cutOff), 1);
     EXPECT_FALSE(fs::exists(elsewhere / ".real.ini.a1B2c3"));
-    EXPECT_EQ(platform::removeLeftoverTemporaries((m_folder / "gone" / "setting.ini").string(),
-                                                  cutOff),
-              0);
+    EXPECT_EQ(
+        platform::removeLeftoverTemporaries((m_folder / "gone" / "setting.ini").string(), cutOff),
+        0);
 }
 
 // --- Bad input --------------------------------------------------------------------------------
