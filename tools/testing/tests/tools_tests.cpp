@@ -212,13 +212,10 @@ TEST(JjyDecoder, FindsEachPulseAndTheToneAtEveryRate)
         const auto pulses = tools::findPulses(samples, c.rate);
         ASSERT_EQ(pulses.size(), 61u);
         for (std::size_t i = 0; i < pulses.size(); ++i) {
+            const double widthMs[] = {200, 500, 800};
             const int kind = i == 0 ? 0 : frame[i - 1];
             EXPECT_EQ(pulses[i].start, lead + i * c.rate) << i;
-            EXPECT_NEAR(static_cast<double>(pulses[i].width),
-                        (kind == 0   ? 200
-                         : kind == 1 ? 500
-                                     : 800) *
-                            c.rate / 1000.0,
+            EXPECT_NEAR(static_cast<double>(pulses[i].width), widthMs[kind] * c.rate / 1000.0,
                         c.rate / c.tone + 1)
                 << i;
         }
