@@ -10,7 +10,8 @@ work=${2:-$top/build-fuzz}
 cxx=${CXX_FUZZ:-clang++}
 mkdir -p "$work/corpus"
 fuzzer="$work/profile_fuzz"
-src="$top/platform/profile/profile_file.cpp $top/platform/profile/fuzz/profile_fuzz.cpp"
+src="$top/platform/profile/profile_text.cpp $top/platform/profile/profile_file.cpp"
+src="$src $top/platform/profile/fuzz/profile_fuzz.cpp"
 stale=no
 [ -x "$fuzzer" ] || stale=yes
 for f in $src "$top/platform/profile/profile_file.h"; do
