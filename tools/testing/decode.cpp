@@ -30,6 +30,7 @@
 // minutes decoded out of minutes heard.
 
 #include "tools/testing/jjy_decode.h"
+#include "tools/testing/recording_log.h"
 
 #include <sndfile.h>
 
@@ -48,107 +49,11 @@
 
 namespace {
 
-struct Fit {
-    double a = 0;                 // wall-clock seconds of sample 0
-    double b = 0;                 // seconds per sample
-    double residualMedianMs = 0;  // |distance| of the logged points from the line
-    double residualMaxMs = 0;
-};
-
-using Points = std::vector<std::pair<double, double>>;  // (index, seconds since firstSecond)
-
-struct Timeline {
-    Points points;
-    bool withLatency = true;
-    std::vector<tools::Hole> unheard;  // stretches the recorder lost
-};
-
-// Each fragment's first frame was heard at its arrival time less the stream latency logged
-// with it. A log without latencies (arrival times only) pairs each arrival with the index just
-// past its fragment, since no frame can arrive before it was rendered.
-Timeline readTimeline(const std::string& logPath, double firstSecond)
-{
-    Timeline timeline;
-    std::ifstream in(logPath);
-    std::string line;
-    while (std::getline(in, line)) {
-        std::istringstream fields(line);
-        if (line.rfind("hole ", 0) == 0) {
-            std::string word;
-            std::size_t first = 0, count = 0;
-            if (fields >> word >> first >> count) timeline.unheard.push_back({first, count});
-            continue;
-        }
-        double t = 0;
-        long long first = 0, count = 0, latencyUs = 0;
-        if (!(fields >> t >> first >> count)) continue;
-        if (fields >> latencyUs) {
-            timeline.points.emplace_back(static_cast<double>(first),
-                                         t - firstSecond - static_cast<double>(latencyUs) * 1e-6);
-        } else {
-            timeline.withLatency = false;
-            timeline.points.emplace_back(static_cast<double>(first + count), t - firstSecond);
-        }
-    }
-    return timeline;
-}
-
-// time = a + b * index through the points. On a busy machine a few of the points are off by a
-// scheduling delay, so the fit is repeated without the points far from the line; without
-// latencies the line is laid along the earliest arrivals.
-std::optional<Fit> fitLine(const Points& points, bool withLatency)
-{
-    if (points.size() < 10) return std::nullopt;
-    Fit fit;
-    Points kept = points;
-    for (int round = 0; round < 6 && kept.size() >= 10; ++round) {
-        double sx = 0, sy = 0, sxx = 0, sxy = 0;
-        const double x0 = kept.front().first;  // centred, for a well-conditioned sum
-        for (const auto& [x, y] : kept) {
-            sx += x - x0;
-            sy += y;
-            sxx += (x - x0) * (x - x0);
-            sxy += (x - x0) * y;
-        }
-        const double n = static_cast<double>(kept.size());
-        fit.b = (n * sxy - sx * sy) / (n * sxx - sx * sx);
-        fit.a = (sy - fit.b * sx) / n - fit.b * x0;
-        std::vector<double> residuals;
-        for (const auto& [x, y] : kept) residuals.push_back(y - fit.a - fit.b * x);
-        std::sort(residuals.begin(), residuals.end());
-        const double median = residuals[residuals.size() / 2];
-        std::erase_if(kept, [&](const auto& p) {
-            const double r = p.second - fit.a - fit.b * p.first - median;
-            return withLatency ? std::abs(r) > 0.001 : r > 0.001;
-        });
-    }
-    if (!withLatency) {
-        double lowest = 1e9;
-        for (const auto& [x, y] : kept) lowest = std::min(lowest, y - fit.a - fit.b * x);
-        fit.a += lowest;
-    }
-    std::vector<double> residuals;
-    for (const auto& [x, y] : points) residuals.push_back(std::abs(y - fit.a - fit.b * x) * 1000);
-    std::sort(residuals.begin(), residuals.end());
-    fit.residualMedianMs = residuals[residuals.size() / 2];
-    fit.residualMaxMs = residuals.back();
-    return fit;
-}
-
-// The sink's rate wanders a little against the wall clock over minutes, so each moment is
-// placed by a line through the points of the few seconds around it rather than by one line
-// through the whole recording.
-double localTime(const Timeline& timeline, const Fit& global, double index, double halfWidth)
-{
-    const auto& pts = timeline.points;
-    const auto lo = std::lower_bound(pts.begin(), pts.end(), index - halfWidth,
-                                     [](const auto& p, double x) { return p.first < x; });
-    const auto hi = std::upper_bound(pts.begin(), pts.end(), index + halfWidth,
-                                     [](double x, const auto& p) { return x < p.first; });
-    const auto local = fitLine(Points(lo, hi), timeline.withLatency);
-    const Fit& f = local ? *local : global;
-    return f.a + f.b * index;
-}
+using tools::Fit;
+using tools::fitLine;
+using tools::localTime;
+using tools::readTimeline;
+using tools::Timeline;
 
 double percentile(std::vector<double> v, double p)
 {

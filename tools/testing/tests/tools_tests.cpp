@@ -496,23 +496,17 @@ TEST(GraphTimeline, PlacesOnlyWhatTheReportPlacesAndFindsEachLossOnce)
         std::vector<Callback> callbacks;
     } cases[] = {
         {"on time", {{256, 256, 0, true}, {512, 256, 0, true}, {768, 256, 0, true}}},
+        // clang-format off
         {"one callback late",
-         {{256, 256, 0, true},
-          {512, 256, 0, true},
-          {1024, 256, 0, false},
-          {1024, 256, 0, false},
-          {1280, 256, 0, true},
-          {1536, 256, 0, true}}},
+         {{256, 256, 0, true}, {512, 256, 0, true}, {1024, 256, 0, false}, {1024, 256, 0, false},
+          {1280, 256, 0, true}, {1536, 256, 0, true}}},
         {"a cycle lost, found once",
-         {{256, 256, 0, true},
-          {512, 256, 0, true},
-          {1024, 256, 0, false},
-          {1280, 256, 256, true},
-          {1536, 256, 0, true},
-          {1792, 256, 0, true}}},
+         {{256, 256, 0, true}, {512, 256, 0, true}, {1024, 256, 0, false}, {1280, 256, 256, true},
+          {1536, 256, 0, true}, {1792, 256, 0, true}}},
         {"two buffers at once", {{256, 256, 0, true}, {512, 256, 0, true}, {1024, 512, 0, true}}},
         {"a restarted graph is no loss",
          {{256, 256, 0, true}, {10000000, 256, 0, false}, {10000256, 256, 0, true}}},
+        // clang-format on
     };
     for (const auto& c : cases) {
         tools::GraphTimeline timeline;
