@@ -4,7 +4,7 @@
 #include "app/window/fonts.h"
 #include "app/window/form1.h"
 #include "app/window/qt_messages.h"
-#include "platform/clock_sync.h"
+#include "platform/clock/clock_sync.h"
 #include "platform/pipewire_sound.h"
 #include "runtime/clock.h"
 #include "runtime/program_path.h"

@@ -9,11 +9,15 @@ namespace chr = std::chrono;
 
 namespace {
 
+chr::year_month_day dateOf(const DateTime& dt)
+{
+    return {chr::year{dt.year}, chr::month{static_cast<unsigned>(dt.month)},
+            chr::day{static_cast<unsigned>(dt.day)}};
+}
+
 chr::local_seconds toLocalSeconds(const DateTime& dt)
 {
-    const chr::year_month_day ymd{chr::year{dt.year}, chr::month{static_cast<unsigned>(dt.month)},
-                                  chr::day{static_cast<unsigned>(dt.day)}};
-    return chr::local_days{ymd} + chr::hours{dt.hour} + chr::minutes{dt.minute} +
+    return chr::local_days{dateOf(dt)} + chr::hours{dt.hour} + chr::minutes{dt.minute} +
            chr::seconds{dt.second};
 }
 
@@ -25,6 +29,24 @@ void appendPadded(std::string& out, int value, int width)
     if (value < 0) out += '-';
     for (auto n = static_cast<int>(end - buf); n < width; ++n) out += '0';
     out.append(buf, end);
+}
+
+// A field of a format pattern: its value and its width, which is also the length of its letters
+// in the pattern. Width 0: the pattern has a character to copy here.
+struct Field {
+    int value = 0;
+    int width = 0;
+};
+
+// "mm" is the minute right after an hour and the month otherwise.
+Field fieldAt(const DateTime& dt, std::string_view rest, bool afterHour)
+{
+    if (rest.starts_with("yyyy")) return {dt.year, 4};
+    if (rest.starts_with("hh")) return {dt.hour, 2};
+    if (rest.starts_with("mm")) return {afterHour ? dt.minute : dt.month, 2};
+    if (rest.starts_with("dd")) return {dt.day, 2};
+    if (rest.starts_with("ss")) return {dt.second, 2};
+    return {};
 }
 
 }  // namespace
@@ -79,39 +101,28 @@ int weekdayNumber(const DateTime& dt)
     return static_cast<int>(wd.c_encoding()) + 1;
 }
 
+int dayOfYear(const DateTime& dt)
+{
+    const chr::year_month_day newYear{chr::year{dt.year}, chr::January, chr::day{1}};
+    const auto day = chr::floor<chr::days>(toLocalSeconds(dt));
+    return static_cast<int>((day - chr::local_days{newYear}).count()) + 1;
+}
+
 std::string format(const DateTime& dt, std::string_view pattern)
 {
     std::string out;
     out.reserve(pattern.size() + 4);
-    // "mm" is the minute when it follows an hour and the month otherwise.
-    bool lastWasHour = false;
-    std::size_t i = 0;
-    while (i < pattern.size()) {
+    bool afterHour = false;
+    for (std::size_t i = 0; i < pattern.size();) {
         const std::string_view rest = pattern.substr(i);
-        if (rest.starts_with("yyyy")) {
-            appendPadded(out, dt.year, 4);
-            i += 4;
-            lastWasHour = false;
-        } else if (rest.starts_with("hh")) {
-            appendPadded(out, dt.hour, 2);
-            i += 2;
-            lastWasHour = true;
-        } else if (rest.starts_with("mm")) {
-            appendPadded(out, lastWasHour ? dt.minute : dt.month, 2);
-            i += 2;
-            lastWasHour = false;
-        } else if (rest.starts_with("dd")) {
-            appendPadded(out, dt.day, 2);
-            i += 2;
-            lastWasHour = false;
-        } else if (rest.starts_with("ss")) {
-            appendPadded(out, dt.second, 2);
-            i += 2;
-            lastWasHour = false;
-        } else {
-            out += pattern[i];
-            ++i;
+        const Field field = fieldAt(dt, rest, afterHour);
+        if (field.width == 0) {
+            out += pattern[i++];
+            continue;
         }
+        appendPadded(out, field.value, field.width);
+        afterHour = rest.starts_with("hh");
+        i += static_cast<std::size_t>(field.width);
     }
     return out;
 }
@@ -131,9 +142,7 @@ std::optional<DateTime> parseDateTime(std::string_view text)
     if (!field(0, 4, dt.year) || !field(5, 2, dt.month) || !field(8, 2, dt.day) ||
         !field(11, 2, dt.hour) || !field(14, 2, dt.minute) || !field(17, 2, dt.second))
         return std::nullopt;
-    const chr::year_month_day ymd{chr::year{dt.year}, chr::month{static_cast<unsigned>(dt.month)},
-                                  chr::day{static_cast<unsigned>(dt.day)}};
-    if (!ymd.ok() || dt.hour > 23 || dt.minute > 59 || dt.second > 59) return std::nullopt;
+    if (!dateOf(dt).ok() || dt.hour > 23 || dt.minute > 59 || dt.second > 59) return std::nullopt;
     return dt;
 }
 

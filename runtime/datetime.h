@@ -45,13 +45,16 @@ long dayDifference(const DateTime& from, const DateTime& to);
 // 1 = Sunday .. 7 = Saturday.
 int weekdayNumber(const DateTime& dt);
 
+// 1 on 1 January .. 365, or 366 on 31 December of a Gregorian leap year.
+int dayOfYear(const DateTime& dt);
+
 // Formats with the patterns the program uses: "yyyy" year, "hh" 24-hour hour, "mm" minutes
 // after "hh:" and the month after "yyyy/", "dd" day, "ss" seconds; ':' and '/' are copied.
 // Every number is written with leading zeros to its field width.
 std::string format(const DateTime& dt, std::string_view pattern);
 
-// Reads "yyyy/mm/dd hh:mm:ss" (the form the day-of-year step builds) back; nullopt when the
-// text is not a valid date-time of that form.
+// Reads "yyyy/mm/dd hh:mm:ss" back; nullopt when the text is not a valid date-time of that
+// form.
 std::optional<DateTime> parseDateTime(std::string_view text);
 
 // Time of day with an unpadded hour, e.g. "9:05:07": the seconds are always the last two

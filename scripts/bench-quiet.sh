@@ -3,7 +3,7 @@
 #   CPU       % of one core, while sending (State=1) and while idle (State=0)
 #   wake-ups  per second: voluntary and involuntary context switches, summed over its threads
 #   start-up  from launch to a shown window, median of 10, against a bare fixed-size Qt window
-#             with a title (tools/pendrel-bare-window) timed in the same run
+#             with a title (tools/testing/pendrel-bare-window) timed in the same run
 #   RSS       peak resident memory
 # Targets: sending <= 0.3 %, idle <= 0.1 % of a core; start-up <= 1.5 x the bare window;
 # RSS <= 40 MiB.
@@ -27,7 +27,7 @@ while [ $# -gt 0 ]; do
     esac
 done
 [ "$seconds" -lt 180 ] && seconds=180
-bare="$build/tools/pendrel-bare-window"
+bare="$build/tools/testing/pendrel-bare-window"
 for f in "$build/pendrel" "$build/200ms.wav" "$bare"; do
     [ -e "$f" ] || { echo "missing $f: build first" >&2; exit 1; }
 done
@@ -37,7 +37,7 @@ done
 
 work=$(mktemp -d /tmp/pendrel-quiet.XXXXXX)
 transmitter_pid= recorder_pid= staller_pid= sleeper_pid= xvfb_pid=
-. "$root/tools/sound-server.sh"
+. "$root/tools/testing/sound-server.sh"
 end_quiet() {
     [ -n "$xvfb_pid" ] && { kill "$xvfb_pid" 2>/dev/null; wait "$xvfb_pid" 2>/dev/null; }
     end_sound_run

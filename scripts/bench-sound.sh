@@ -23,17 +23,17 @@
 #   scripts/bench-sound.sh [--build DIR] [--seconds N] [--servers "pulseaudio pipewire"]
 #                          [--quanta "256 1024"] [--stalls no|yes|both] [--driver | --reference]
 #                          [--sets "13k direct"] [--load] [--edges] [--keep]
-# --driver measures the stand-in transmitter (tools/pendrel-sound-driver) instead of the
+# --driver measures the stand-in transmitter (tools/testing/pendrel-sound-driver) instead of the
 # program; --reference the reference PipeWire transmitter (tools/pendrel-pw-test-player, PipeWire
 # rows only), which checks the measuring itself: it must meet every target. --edges lists every
 # pulse's edges; --keep keeps the work folder. Needs a build (cmake --build DIR).
 # --sets measures the program with each set named, in rows that begin with the set and the
 # rate: 13k the 13,333 Hz set at 48 kHz (sinks held at 48 kHz), direct the 40 kHz carrier
 # itself at 192 kHz (sinks that follow the stream's rate, see SINK_RATES in
-# tools/sound-server.sh; recorded at 192 kHz). Both are made into the run's program folder with
-# the built pendrel-make-sounds. A direct run records from 2 s after the program starts (a
-# PulseAudio sink whose monitor is being recorded keeps its rate), so its first pulse after
-# switching on may not count. Without --sets the program plays the build's own files. With
+# tools/testing/sound-server.sh; recorded at 192 kHz). Both are made into the run's program
+# folder with the built pendrel-make-sounds. A direct run records from 2 s after the program
+# starts (a PulseAudio sink whose monitor is being recorded keeps its rate), so its first pulse
+# after switching on may not count. Without --sets the program plays the build's own files. With
 # --reference, direct has the reference send the 40 kHz carrier itself at 192 kHz.
 # --load runs every row twice, quiet and then under a fixed load (stress-ng keeping more CPUs
 # busy than the machine has, and half a gigabyte of memory, at nice 0; the command is printed
@@ -80,9 +80,9 @@ done
 [ -n "$sets" ] && [ "$transmitter" = driver ] && { echo "--sets is for the program and the reference" >&2; exit 2; }
 make_sounds="$build/pendrel-make-sounds"
 [ -n "$sets" ] && [ ! -x "$make_sounds" ] && { echo "missing $make_sounds: build first" >&2; exit 1; }
-record="$build/tools/pendrel-record"
+record="$build/tools/testing/pendrel-record"
 record_pw="$build/tools/pendrel-record-pw"
-decode="$build/tools/pendrel-decode"
+decode="$build/tools/testing/pendrel-decode"
 for f in "$record" "$decode" "$build/200ms.wav"; do
     [ -e "$f" ] || { echo "missing $f: build first" >&2; exit 1; }
 done
@@ -91,7 +91,7 @@ case "$servers" in *pipewire*) [ -e "$record_pw" ] || { echo "missing $record_pw
 base=$(mktemp -d /tmp/pendrel-bench.XXXXXX)
 work=$base
 transmitter_pid= recorder_pid= staller_pid= load_pid=
-. "$root/tools/sound-server.sh"
+. "$root/tools/testing/sound-server.sh"
 # Each run ends what it started; the last clean-up also removes the whole folder.
 end_bench() {
     work=$base
@@ -142,7 +142,7 @@ run_one() {
     case "$sender" in
     driver)
         LD_PRELOAD="$faketime_lib" FAKETIME="+$offset" FAKETIME_DONT_FAKE_MONOTONIC=1 \
-            "$build/tools/pendrel-sound-driver" --seconds $((seconds + 30)) "$build" \
+            "$build/tools/testing/pendrel-sound-driver" --seconds $((seconds + 30)) "$build" \
             >"$work/transmitter.out" 2>&1 & ;;
     reference)
         LD_PRELOAD="$faketime_lib" FAKETIME="+$offset" FAKETIME_DONT_FAKE_MONOTONIC=1 \

@@ -10,10 +10,11 @@ work=${2:-$top/build-fuzz}
 cxx=${CXX_FUZZ:-clang++}
 mkdir -p "$work/corpus"
 fuzzer="$work/profile_fuzz"
-src="$top/platform/profile_file.cpp $top/platform/fuzz/profile_fuzz.cpp"
+src="$top/platform/profile/profile_text.cpp $top/platform/profile/profile_file.cpp"
+src="$src $top/platform/profile/fuzz/profile_fuzz.cpp"
 stale=no
 [ -x "$fuzzer" ] || stale=yes
-for f in $src "$top/platform/profile_file.h"; do
+for f in $src "$top/platform/profile/profile_file.h"; do
   [ "$f" -nt "$fuzzer" ] && stale=yes
 done
 if [ $stale = yes ]; then
@@ -22,5 +23,5 @@ if [ $stale = yes ]; then
 fi
 cd "$work"
 "$fuzzer" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 -max_len=65536 \
-  -print_final_stats=1 -artifact_prefix="$work/" -dict="$top/platform/fuzz/profile.dict" \
-  "$work/corpus" "$top/platform/fuzz/corpus"
+  -print_final_stats=1 -artifact_prefix="$work/" -dict="$top/platform/profile/fuzz/profile.dict" \
+  "$work/corpus" "$top/platform/profile/fuzz/corpus"

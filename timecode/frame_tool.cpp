@@ -69,7 +69,7 @@ public:
     ~Output() { flush(); }
     void frame(const timecode::Frame& code)
     {
-        for (auto kind : code) m_buf.push_back(static_cast<char>('0' + kind));
+        for (auto kind : code) m_buf.push_back(static_cast<char>('0' + static_cast<int>(kind)));
         m_buf.push_back('\n');
         if (m_buf.size() > (1 << 16)) flush();
     }

@@ -10,9 +10,10 @@
 
 namespace timecode {
 
-enum PulseKind : std::int16_t { Marker = 0, One = 1, Zero = 2 };
+enum class PulseKind : std::int16_t { Marker = 0, One = 1, Zero = 2 };
 
-using Frame = std::array<std::int16_t, 60>;
+// Index = second of the minute.
+using Frame = std::array<PulseKind, 60>;
 
 // A pure function of its argument: minute, hour, day of the year, both parities, the last two
 // digits of the year and the weekday, in binary-coded decimal, most significant weight first.

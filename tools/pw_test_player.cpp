@@ -59,7 +59,7 @@ struct Player {
             code = timecode::timecode(runtime::toDateTime(t));
             codeMinute = minute;
         }
-        const int symbol = code[static_cast<std::size_t>(second - minute)];
+        const int symbol = static_cast<int>(code[static_cast<std::size_t>(second - minute)]);
         const std::int64_t widthNs = symbol == 0 ? 200000000 : symbol == 1 ? 500000000 : 800000000;
         const double level = nanos < widthNs ? kHigh : kHigh / 10;
         const double phase = std::fmod(tone * static_cast<double>(nanos) * 1e-9, 1.0);

@@ -24,7 +24,7 @@
 // Stops after N seconds, or on SIGINT/SIGTERM; the files are complete either way.
 
 #include "platform/pipewire_context.h"
-#include "tools/graph_timeline.h"
+#include "tools/testing/graph_timeline.h"
 
 #include <pipewire/pipewire.h>
 #include <spa/param/audio/format-utils.h>
@@ -110,7 +110,7 @@ struct Recorder {
             ticks = ticks * r->rate / r->graphRate;
             delay = delay * static_cast<std::int64_t>(r->rate) / r->graphRate;
         }
-        // What is in hand ended at the reported position (see tools/graph_timeline.h).
+        // What is in hand ended at the reported position (see tools/testing/graph_timeline.h).
         const auto step = r->timeline.next(ticks, delay, total, 10LL * r->rate);
         if (step.lost > 0) r->lose(step.lost);
         const bool place = step.place || r->entries.empty();

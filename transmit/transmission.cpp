@@ -43,18 +43,17 @@ Transmission::~Transmission()
     *m_alive = false;
 }
 
-std::string Transmission::pulseFile(std::int16_t kind) const
+std::string Transmission::pulseFile(timecode::PulseKind kind) const
 {
     switch (kind) {
-    case timecode::Marker:
+    case timecode::PulseKind::Marker:
         return m_programFolder + "/200ms.wav";
-    case timecode::One:
+    case timecode::PulseKind::One:
         return m_programFolder + "/500ms.wav";
-    case timecode::Zero:
+    case timecode::PulseKind::Zero:
         return m_programFolder + "/800ms.wav";
-    default:
-        return {};
     }
+    return {};  // no other kind is ever stored in a frame
 }
 
 void Transmission::startminute()
@@ -111,10 +110,8 @@ void Transmission::timer1Tick()
         throw std::out_of_range("second of the minute outside 0..59: " + m_lastSec);
 
     const runtime::LocalTime boundary = std::chrono::floor<std::chrono::seconds>(reading);
-    const std::string file = pulseFile(m_code[static_cast<std::size_t>(index)]);
-    if (!file.empty())
-        // However late this tick noticed the second, its pulse belongs on the boundary.
-        m_sound.play(file, reading - boundary);
+    // However late this tick noticed the second, its pulse belongs on the boundary.
+    m_sound.play(pulseFile(m_code[static_cast<std::size_t>(index)]), reading - boundary);
 
     m_host.refreshAt(boundary);
 

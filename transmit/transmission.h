@@ -67,8 +67,8 @@ public:
     // Two-character seconds text of the last second the ticker handled; empty at first.
     const std::string& lastSec() const { return m_lastSec; }
 
-    // Full path of the sound file for a pulse kind (0 marker, 1 one, 2 zero).
-    std::string pulseFile(std::int16_t kind) const;
+    // Full path of the sound file for a pulse kind.
+    std::string pulseFile(timecode::PulseKind kind) const;
 
 private:
     const runtime::Clock& m_clock;

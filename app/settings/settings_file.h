@@ -7,7 +7,7 @@
 // The settings: section "Show" key "Message" (first-run mark), section "Advance" keys "Date",
 // "Hour", "Min" (decimal advances), section "Transmit" key "State" ("1" = on).
 
-#include "platform/profile_file.h"
+#include "platform/profile/profile_file.h"
 
 #include <string>
 

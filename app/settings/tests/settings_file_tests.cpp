@@ -1,4 +1,5 @@
 #include "app/settings/settings_file.h"
+#include "platform/profile/tests/temp_folder.h"
 #include "runtime/program_path.h"
 
 #include <gtest/gtest.h>
@@ -21,33 +22,18 @@ using settings::SettingsFile;
 
 namespace {
 
-std::string readFile(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using testsupport::readFile;
+using testsupport::writeFile;
 
-void writeFile(const fs::path& path, const std::string& content)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << content;
-}
-
-class Settings : public ::testing::Test {
+class Settings : public testsupport::TempFolderTest {
 protected:
     void SetUp() override
     {
-        std::string pattern = (fs::temp_directory_path() / "pendrel-settings-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        m_folder = pattern;
-        m_file = m_folder / "setting.ini";
+        TempFolderTest::SetUp();
         // Beside the program; a trailing separator is dropped.
         m_settings = SettingsFile({m_folder.string() + "/", false});
     }
-    void TearDown() override { fs::remove_all(m_folder); }
 
-    fs::path m_folder;
-    fs::path m_file;
     SettingsFile m_settings{{}};
 };
 

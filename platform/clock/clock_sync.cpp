@@ -1,4 +1,4 @@
-#include "platform/clock_sync.h"
+#include "platform/clock/clock_sync.h"
 
 #include <sys/timex.h>
 
@@ -10,8 +10,7 @@ ClockSync queryClockSync()
     tx.modes = 0;  // read only
     const int state = ::ntp_adjtime(&tx);
     ClockSync sync;
-    if (state == -1)
-        return sync;
+    if (state == -1) return sync;
     sync.known = true;
     sync.synchronised = state != TIME_ERROR && (tx.status & STA_UNSYNC) == 0;
     sync.estimatedError = std::chrono::microseconds(tx.esterror);

@@ -1,4 +1,4 @@
-#include "platform/clock_set_watch.h"
+#include "platform/clock/clock_set_watch.h"
 
 #if defined(__linux__)
 #include <sys/timerfd.h>
@@ -25,8 +25,7 @@ ClockSetWatch::ClockSetWatch()
 
 ClockSetWatch::~ClockSetWatch()
 {
-    if (m_fd >= 0)
-        ::close(m_fd);
+    if (m_fd >= 0) ::close(m_fd);
 }
 
 // An expiry that never comes: the timer exists only to be cancelled by a step of the clock.
@@ -39,11 +38,9 @@ bool ClockSetWatch::arm()
 
 bool ClockSetWatch::takeStep()
 {
-    if (m_fd < 0)
-        return false;
+    if (m_fd < 0) return false;
     std::uint64_t expirations = 0;
-    if (::read(m_fd, &expirations, sizeof expirations) >= 0 || errno != ECANCELED)
-        return false;
+    if (::read(m_fd, &expirations, sizeof expirations) >= 0 || errno != ECANCELED) return false;
     arm();
     return true;
 }
@@ -52,8 +49,14 @@ bool ClockSetWatch::takeStep()
 
 ClockSetWatch::ClockSetWatch() = default;
 ClockSetWatch::~ClockSetWatch() = default;
-bool ClockSetWatch::arm() { return false; }
-bool ClockSetWatch::takeStep() { return false; }
+bool ClockSetWatch::arm()
+{
+    return false;
+}
+bool ClockSetWatch::takeStep()
+{
+    return false;
+}
 
 #endif
 

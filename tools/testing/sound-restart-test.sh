@@ -22,14 +22,18 @@ if [ -z "$driver" ] || [ -z "$sounds" ] || [ -z "$record" ] || [ -z "$decode" ];
 fi
 
 here=$(cd "$(dirname "$0")" && pwd)
-work=$(mktemp -d /tmp/pendrel-restart.XXXXXX)
-transmitter_pid= recorder_pid=
 . "$here/sound-server.sh"
+begin_sound_run restart
 
-trap end_sound_run EXIT
-trap 'exit 1' INT TERM
-
-find_faketime
+# Records the server's output for 10 s into $work/$1.wav and $work/$1.log.
+record_part() {
+    "$record" "$work/$1.wav" "$work/$1.log" 2>/dev/null &
+    recorder_pid=$!
+    sleep 10
+    kill "$recorder_pid" 2>/dev/null
+    wait "$recorder_pid" 2>/dev/null
+    recorder_pid=
+}
 
 start_sound_server
 export TZ=UTC
@@ -39,24 +43,14 @@ LD_PRELOAD="$faketime_lib" FAKETIME="+$offset" FAKETIME_DONT_FAKE_MONOTONIC=1 \
     "$driver" --seconds 40 "$sounds" >"$work/transmitter.out" 2>&1 &
 transmitter_pid=$!
 
-"$record" "$work/before.wav" "$work/before.log" 2>/dev/null &
-recorder_pid=$!
-sleep 10
-kill "$recorder_pid" 2>/dev/null
-wait "$recorder_pid" 2>/dev/null
-recorder_pid=
+record_part before
 
 stop_sound_server
 sleep 3  # no server at all for a few seconds of pulses
 start_sound_server
 sleep 2  # reconnect attempts come every half second
 
-"$record" "$work/after.wav" "$work/after.log" 2>/dev/null &
-recorder_pid=$!
-sleep 10
-kill "$recorder_pid" 2>/dev/null
-wait "$recorder_pid" 2>/dev/null
-recorder_pid=
+record_part after
 
 status=0
 if ! kill -0 "$transmitter_pid" 2>/dev/null; then

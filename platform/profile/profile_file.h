@@ -62,8 +62,7 @@ WriteResult writePrivateProfileString(std::string_view section, std::string_view
 // when the section or key is missing or the key has no '='. updateProfileText assumes
 // arguments that writePrivateProfileString accepts.
 std::optional<std::string_view> lookupProfileValue(std::string_view content,
-                                                   std::string_view section,
-                                                   std::string_view key);
+                                                   std::string_view section, std::string_view key);
 std::string updateProfileText(std::string_view content, std::string_view section,
                               std::string_view key, std::string_view value);
 
@@ -74,7 +73,8 @@ std::string updateProfileText(std::string_view content, std::string_view section
 // never takes a file from under it (and if it did, that write would fail cleanly: its rename
 // finds nothing). Returns how many files were removed; a folder that cannot be read removes
 // none. Call at start-up, before the first write.
-int removeLeftoverTemporaries(const std::string& path, std::chrono::system_clock::time_point cutOff);
+int removeLeftoverTemporaries(const std::string& path,
+                              std::chrono::system_clock::time_point cutOff);
 
 // Whether `name` is one of the temporary names a write of the file named `fileName` uses.
 bool isTemporaryNameOf(std::string_view name, std::string_view fileName);

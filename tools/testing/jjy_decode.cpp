@@ -1,4 +1,4 @@
-#include "tools/jjy_decode.h"
+#include "tools/testing/jjy_decode.h"
 
 #include <algorithm>
 #include <chrono>
@@ -36,14 +36,15 @@ std::vector<Pulse> findPulses(const std::vector<float>& samples, unsigned rate)
         // A pulse already high where the recording starts, or still high where it ends, has no
         // edge or no width of its own.
         const bool cut = start < quiet || (k >= size && size - lastHigh <= quiet);
-        if (!cut && lastHigh + 1 - start >= shortest) pulses.push_back({start, lastHigh + 1 - start});
+        if (!cut && lastHigh + 1 - start >= shortest)
+            pulses.push_back({start, lastHigh + 1 - start});
         n = k;
     }
     return pulses;
 }
 
-std::vector<Hole> findHoles(const std::vector<float>& samples, unsigned rate, const std::vector<Pulse>& pulses,
-                            const std::vector<Hole>& unheard)
+std::vector<Hole> findHoles(const std::vector<float>& samples, unsigned rate,
+                            const std::vector<Pulse>& pulses, const std::vector<Hole>& unheard)
 {
     std::vector<Hole> holes;
     if (pulses.empty()) return holes;
@@ -54,7 +55,8 @@ std::vector<Hole> findHoles(const std::vector<float>& samples, unsigned rate, co
     const std::size_t end = std::min(samples.size(), pulses.back().start + pulses.back().width);
     std::vector<bool> lost(samples.size(), false);
     for (const auto& u : unheard)
-        for (std::size_t n = u.start; n < std::min(samples.size(), u.start + u.length); ++n) lost[n] = true;
+        for (std::size_t n = u.start; n < std::min(samples.size(), u.start + u.length); ++n)
+            lost[n] = true;
     std::size_t run = 0;
     for (std::size_t n = pulses.front().start; n <= end; ++n) {
         const bool low = n < end && !lost[n] && std::abs(samples[n]) < floor;
@@ -68,8 +70,8 @@ std::vector<Hole> findHoles(const std::vector<float>& samples, unsigned rate, co
     return holes;
 }
 
-double toneLevelDb(const std::vector<float>& samples, unsigned rate, const std::vector<Pulse>& pulses,
-                   double frequency)
+double toneLevelDb(const std::vector<float>& samples, unsigned rate,
+                   const std::vector<Pulse>& pulses, double frequency)
 {
     double power = 0;
     std::size_t fitted = 0;
@@ -108,7 +110,8 @@ int symbolOf(double widthMs)
 std::string Minute::text() const
 {
     char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d %02d:%02d", year, month, day, hour, minute);
+    std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d %02d:%02d", year, month, day, hour,
+                  minute);
     return buffer;
 }
 
@@ -147,12 +150,24 @@ Minute decodeFrame(const std::vector<int>& symbols)
         }
     }
     int minuteOnes = 0, hourOnes = 0, unused = 0;
-    m.minute = field(symbols, {{1, 40}, {2, 20}, {3, 10}, {5, 8}, {6, 4}, {7, 2}, {8, 1}}, &minuteOnes);
+    m.minute =
+        field(symbols, {{1, 40}, {2, 20}, {3, 10}, {5, 8}, {6, 4}, {7, 2}, {8, 1}}, &minuteOnes);
     m.hour = field(symbols, {{12, 20}, {13, 10}, {15, 8}, {16, 4}, {17, 2}, {18, 1}}, &hourOnes);
-    m.dayOfYear = field(symbols, {{22, 200}, {23, 100}, {25, 80}, {26, 40}, {27, 20}, {28, 10},
-                                  {30, 8}, {31, 4}, {32, 2}, {33, 1}}, &unused);
-    const int yy = field(symbols, {{41, 80}, {42, 40}, {43, 20}, {44, 10}, {45, 8}, {46, 4},
-                                   {47, 2}, {48, 1}}, &unused);
+    m.dayOfYear = field(symbols,
+                        {{22, 200},
+                         {23, 100},
+                         {25, 80},
+                         {26, 40},
+                         {27, 20},
+                         {28, 10},
+                         {30, 8},
+                         {31, 4},
+                         {32, 2},
+                         {33, 1}},
+                        &unused);
+    const int yy =
+        field(symbols, {{41, 80}, {42, 40}, {43, 20}, {44, 10}, {45, 8}, {46, 4}, {47, 2}, {48, 1}},
+              &unused);
     m.weekday = field(symbols, {{50, 4}, {51, 2}, {52, 1}}, &unused);
     const int pa1 = symbols[36] == 1 ? 1 : 0;
     const int pa2 = symbols[37] == 1 ? 1 : 0;
@@ -188,9 +203,12 @@ Minute decodeFrame(const std::vector<int>& symbols)
 std::vector<Minute> decodeMinutes(const std::vector<Pulse>& pulses, double secondsPerSample)
 {
     std::vector<Minute> minutes;
-    auto ms = [&](std::size_t samples) { return static_cast<double>(samples) * secondsPerSample * 1000; };
+    auto ms = [&](std::size_t samples) {
+        return static_cast<double>(samples) * secondsPerSample * 1000;
+    };
     auto since = [&](std::size_t from, std::size_t to) {
-        return (static_cast<double>(pulses[to].start) - static_cast<double>(pulses[from].start)) * secondsPerSample;
+        return (static_cast<double>(pulses[to].start) - static_cast<double>(pulses[from].start)) *
+               secondsPerSample;
     };
     for (std::size_t i = 1; i < pulses.size(); ++i) {
         if (symbolOf(ms(pulses[i - 1].width)) != 0 || symbolOf(ms(pulses[i].width)) != 0 ||

@@ -5,7 +5,7 @@
 // one value through a real file and checks that the value reads back as written, that no other
 // pair changed, and that a refused write left the file alone.
 
-#include "platform/profile_file.h"
+#include "platform/profile/profile_file.h"
 
 #include <array>
 #include <cstdint>
@@ -21,8 +21,8 @@
 
 namespace {
 
-constexpr std::array<std::string_view, 6> kSections = {"Show", "advance", "TRANSMIT", "a b",
-                                                        "[x", "Sj\x83\x5c"};
+constexpr std::array<std::string_view, 6> kSections = {"Show", "advance", "TRANSMIT",
+                                                       "a b",  "[x",      "Sj\x83\x5c"};
 constexpr std::array<std::string_view, 6> kKeys = {"Message", "date", "HOUR", "Min", ";c", "k=v"};
 
 std::string scratchFile()

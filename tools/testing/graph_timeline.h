@@ -15,7 +15,8 @@ namespace tools {
 class GraphTimeline {
 public:
     struct Step {
-        long long lost = 0;  // frames that never arrived, to keep as silence before the ones in hand
+        long long lost =
+            0;  // frames that never arrived, to keep as silence before the ones in hand
         bool place = false;  // the report says where the frames in hand were played
     };
 

@@ -73,13 +73,8 @@ esac
 notice="pendrel: the sound output runs at 48000 Hz, too slow for the 40000 Hz tone of the pulse files; sending on"
 
 here=$(cd "$(dirname "$0")" && pwd)
-work=$(mktemp -d /tmp/pendrel-e2e.XXXXXX)
-transmitter_pid= recorder_pid= load_pid=
 . "$here/sound-server.sh"
-
-trap end_sound_run EXIT
-trap 'exit 1' INT TERM
-find_faketime
+begin_sound_run e2e
 if [ -n "$load" ]; then
     echo "under load: $load_command"
     start_load

@@ -29,7 +29,8 @@
 // and their last second heard), the ones a decoder could read: a long run is summed up as
 // minutes decoded out of minutes heard.
 
-#include "tools/jjy_decode.h"
+#include "tools/testing/jjy_decode.h"
+#include "tools/testing/recording_log.h"
 
 #include <sndfile.h>
 
@@ -48,107 +49,11 @@
 
 namespace {
 
-struct Fit {
-    double a = 0;  // wall-clock seconds of sample 0
-    double b = 0;  // seconds per sample
-    double residualMedianMs = 0;  // |distance| of the logged points from the line
-    double residualMaxMs = 0;
-};
-
-using Points = std::vector<std::pair<double, double>>;  // (index, seconds since firstSecond)
-
-struct Timeline {
-    Points points;
-    bool withLatency = true;
-    std::vector<tools::Hole> unheard;  // stretches the recorder lost
-};
-
-// Each fragment's first frame was heard at its arrival time less the stream latency logged
-// with it. A log without latencies (arrival times only) pairs each arrival with the index just
-// past its fragment, since no frame can arrive before it was rendered.
-Timeline readTimeline(const std::string& logPath, double firstSecond)
-{
-    Timeline timeline;
-    std::ifstream in(logPath);
-    std::string line;
-    while (std::getline(in, line)) {
-        std::istringstream fields(line);
-        if (line.rfind("hole ", 0) == 0) {
-            std::string word;
-            std::size_t first = 0, count = 0;
-            if (fields >> word >> first >> count) timeline.unheard.push_back({first, count});
-            continue;
-        }
-        double t = 0;
-        long long first = 0, count = 0, latencyUs = 0;
-        if (!(fields >> t >> first >> count)) continue;
-        if (fields >> latencyUs) {
-            timeline.points.emplace_back(static_cast<double>(first),
-                                         t - firstSecond - static_cast<double>(latencyUs) * 1e-6);
-        } else {
-            timeline.withLatency = false;
-            timeline.points.emplace_back(static_cast<double>(first + count), t - firstSecond);
-        }
-    }
-    return timeline;
-}
-
-// time = a + b * index through the points. On a busy machine a few of the points are off by a
-// scheduling delay, so the fit is repeated without the points far from the line; without
-// latencies the line is laid along the earliest arrivals.
-std::optional<Fit> fitLine(const Points& points, bool withLatency)
-{
-    if (points.size() < 10) return std::nullopt;
-    Fit fit;
-    Points kept = points;
-    for (int round = 0; round < 6 && kept.size() >= 10; ++round) {
-        double sx = 0, sy = 0, sxx = 0, sxy = 0;
-        const double x0 = kept.front().first;  // centred, for a well-conditioned sum
-        for (const auto& [x, y] : kept) {
-            sx += x - x0;
-            sy += y;
-            sxx += (x - x0) * (x - x0);
-            sxy += (x - x0) * y;
-        }
-        const double n = static_cast<double>(kept.size());
-        fit.b = (n * sxy - sx * sy) / (n * sxx - sx * sx);
-        fit.a = (sy - fit.b * sx) / n - fit.b * x0;
-        std::vector<double> residuals;
-        for (const auto& [x, y] : kept) residuals.push_back(y - fit.a - fit.b * x);
-        std::sort(residuals.begin(), residuals.end());
-        const double median = residuals[residuals.size() / 2];
-        std::erase_if(kept, [&](const auto& p) {
-            const double r = p.second - fit.a - fit.b * p.first - median;
-            return withLatency ? std::abs(r) > 0.001 : r > 0.001;
-        });
-    }
-    if (!withLatency) {
-        double lowest = 1e9;
-        for (const auto& [x, y] : kept) lowest = std::min(lowest, y - fit.a - fit.b * x);
-        fit.a += lowest;
-    }
-    std::vector<double> residuals;
-    for (const auto& [x, y] : points) residuals.push_back(std::abs(y - fit.a - fit.b * x) * 1000);
-    std::sort(residuals.begin(), residuals.end());
-    fit.residualMedianMs = residuals[residuals.size() / 2];
-    fit.residualMaxMs = residuals.back();
-    return fit;
-}
-
-// The sink's rate wanders a little against the wall clock over minutes, so each moment is
-// placed by a line through the points of the few seconds around it rather than by one line
-// through the whole recording.
-double localTime(const Timeline& timeline, const Fit& global, double index, double halfWidth)
-{
-    const auto& pts = timeline.points;
-    const auto lo = std::lower_bound(pts.begin(), pts.end(), index - halfWidth,
-                                     [](const auto& p, double x) { return p.first < x; });
-    const auto hi = std::upper_bound(pts.begin(), pts.end(), index + halfWidth,
-                                     [](double x, const auto& p) { return x < p.first; });
-    const auto local = fitLine(Points(lo, hi), timeline.withLatency);
-    const Fit& f = local ? *local : global;
-    return f.a + f.b * index;
-}
+using tools::Fit;
+using tools::fitLine;
+using tools::localTime;
+using tools::readTimeline;
+using tools::Timeline;
 
 double percentile(std::vector<double> v, double p)
 {
@@ -166,7 +71,8 @@ std::string utcText(double seconds)
     char buffer[64];
     std::strftime(buffer, sizeof buffer, "%Y-%m-%d %H:%M:%S", &tm);
     char frac[16];
-    std::snprintf(frac, sizeof frac, ".%03d", static_cast<int>((seconds - std::floor(seconds)) * 1000));
+    std::snprintf(frac, sizeof frac, ".%03d",
+                  static_cast<int>((seconds - std::floor(seconds)) * 1000));
     return std::string(buffer) + frac;
 }
 
@@ -187,39 +93,54 @@ int main(int argc, char** argv)
     std::string wavPath, logPath;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg == "--expect-shift" && i + 1 < argc) shift = std::stoll(argv[++i]);
-        else if (arg == "--min-minutes" && i + 1 < argc) minMinutes = std::stoi(argv[++i]);
-        else if (arg == "--edges") edges = true;
-        else if (arg == "--fail-on-holes") failOnHoles = true;
-        else if (arg == "--fail-on-missing") failOnMissing = true;
-        else if (arg == "--first-at-minute") firstAtMinute = true;
-        else if (arg == "--max-edge-ms" && i + 1 < argc) maxEdgeMs = std::stod(argv[++i]);
-        else if (arg == "--max-width-ms" && i + 1 < argc) maxWidthMs = std::stod(argv[++i]);
+        if (arg == "--expect-shift" && i + 1 < argc)
+            shift = std::stoll(argv[++i]);
+        else if (arg == "--min-minutes" && i + 1 < argc)
+            minMinutes = std::stoi(argv[++i]);
+        else if (arg == "--edges")
+            edges = true;
+        else if (arg == "--fail-on-holes")
+            failOnHoles = true;
+        else if (arg == "--fail-on-missing")
+            failOnMissing = true;
+        else if (arg == "--first-at-minute")
+            firstAtMinute = true;
+        else if (arg == "--max-edge-ms" && i + 1 < argc)
+            maxEdgeMs = std::stod(argv[++i]);
+        else if (arg == "--max-width-ms" && i + 1 < argc)
+            maxWidthMs = std::stod(argv[++i]);
         else if (arg == "--reported" && i + 1 < argc) {
             std::ifstream list(argv[++i]);
             double start = 0, lengthMs = 0;
             while (list >> start >> lengthMs) reported.emplace_back(start, start + lengthMs / 1000);
-        }
-        else if (arg == "--tone-db" && i + 1 < argc) {
+        } else if (arg == "--tone-db" && i + 1 < argc) {
             std::istringstream list(argv[++i]);
             std::string hz;
             while (std::getline(list, hz, ',')) {
                 char* end = nullptr;
                 const double f = std::strtod(hz.c_str(), &end);
                 if (end == hz.c_str() || *end != '\0' || !(f > 0)) {
-                    std::fprintf(stderr, "pendrel-decode: --tone-db takes frequencies in Hz, not \"%s\"\n", hz.c_str());
+                    std::fprintf(stderr,
+                                 "pendrel-decode: --tone-db takes frequencies in Hz, not \"%s\"\n",
+                                 hz.c_str());
                     return 2;
                 }
                 tones.push_back(f);
             }
-        } else if (arg == "--tone-gap" && i + 1 < argc) toneGap = std::stod(argv[++i]);
-        else if (wavPath.empty()) wavPath = arg;
-        else logPath = arg;
+        } else if (arg == "--tone-gap" && i + 1 < argc)
+            toneGap = std::stod(argv[++i]);
+        else if (wavPath.empty())
+            wavPath = arg;
+        else
+            logPath = arg;
     }
     if (wavPath.empty() || logPath.empty()) {
-        std::fprintf(stderr, "usage: %s [--expect-shift S] [--min-minutes N] [--edges] [--fail-on-holes] "
-                     "[--fail-on-missing] [--max-edge-ms MS] [--max-width-ms MS] [--first-at-minute] "
-                     "[--reported FILE] [--tone-db HZ,HZ... [--tone-gap DB]] REC.wav REC.log\n", argv[0]);
+        std::fprintf(
+            stderr,
+            "usage: %s [--expect-shift S] [--min-minutes N] [--edges] [--fail-on-holes] "
+            "[--fail-on-missing] [--max-edge-ms MS] [--max-width-ms MS] [--first-at-minute] "
+            "[--reported FILE] [--tone-db HZ,HZ... [--tone-gap DB]] REC.wav REC.log\n",
+            argv[0]);
         return 2;
     }
 
@@ -229,11 +150,13 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "pendrel-decode: %s: %s\n", wavPath.c_str(), sf_strerror(nullptr));
         return 1;
     }
-    std::vector<float> frames(static_cast<std::size_t>(info.frames) * static_cast<std::size_t>(info.channels));
+    std::vector<float> frames(static_cast<std::size_t>(info.frames) *
+                              static_cast<std::size_t>(info.channels));
     sf_readf_float(file, frames.data(), info.frames);
     sf_close(file);
     std::vector<float> mono(static_cast<std::size_t>(info.frames));
-    for (std::size_t f = 0; f < mono.size(); ++f) mono[f] = frames[f * static_cast<std::size_t>(info.channels)];
+    for (std::size_t f = 0; f < mono.size(); ++f)
+        mono[f] = frames[f * static_cast<std::size_t>(info.channels)];
     const auto rate = static_cast<unsigned>(info.samplerate);
 
     std::ifstream probe(logPath);
@@ -246,9 +169,10 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "pendrel-decode: %s holds too few fragments\n", logPath.c_str());
         return 1;
     }
-    std::printf("recording %.1f s, rate %.2f Hz (nominal %u), fit residual median %.3f ms, max %.3f ms\n",
-                static_cast<double>(mono.size()) / rate, 1 / fit->b, rate, fit->residualMedianMs,
-                fit->residualMaxMs);
+    std::printf(
+        "recording %.1f s, rate %.2f Hz (nominal %u), fit residual median %.3f ms, max %.3f ms\n",
+        static_cast<double>(mono.size()) / rate, 1 / fit->b, rate, fit->residualMedianMs,
+        fit->residualMaxMs);
 
     float loudest = 0;
     for (const float s : mono) loudest = std::max(loudest, std::abs(s));
@@ -281,7 +205,9 @@ int main(int argc, char** argv)
         const auto second = std::llround(t);
         const double offsetMs = (t - static_cast<double>(second)) * 1000;
         const double widthMs = static_cast<double>(pulses[i].width) * fit->b * 1000;
-        const double nominal = tools::symbolOf(widthMs) == 0 ? 200 : tools::symbolOf(widthMs) == 1 ? 500 : 800;
+        const double nominal = tools::symbolOf(widthMs) == 0   ? 200
+                               : tools::symbolOf(widthMs) == 1 ? 500
+                                                               : 800;
         offsets.push_back(offsetMs);
         absOffsets.push_back(std::abs(offsetMs));
         widthErrors.push_back(std::abs(widthMs - nominal));
@@ -292,22 +218,28 @@ int main(int argc, char** argv)
         if (!known.empty()) ++reportedPulses;
         if (i > 0) {
             const long long skipped = std::max(0LL, second - previousSecond - 1);
-            if (second == previousSecond) ++extra;
-            else missing += skipped;
+            if (second == previousSecond)
+                ++extra;
+            else
+                missing += skipped;
             if (failOnMissing && (second == previousSecond || skipped > 0) && stepFaults++ < 10)
-                faults.push_back((second == previousSecond ? "a second pulse in the second of the pulse at " + at
-                                                           : std::to_string(skipped) + " pulse(s) missing before " + at) +
-                                 known);
+                faults.push_back(
+                    (second == previousSecond
+                         ? "a second pulse in the second of the pulse at " + at
+                         : std::to_string(skipped) + " pulse(s) missing before " + at) +
+                    known);
         }
         previousSecond = second;
         if (maxEdgeMs && std::abs(offsetMs) > *maxEdgeMs && edgeFaults++ < 10) {
             char text[96];
-            std::snprintf(text, sizeof text, "edge %+.3f ms off its second at %s", offsetMs, at.c_str());
+            std::snprintf(text, sizeof text, "edge %+.3f ms off its second at %s", offsetMs,
+                          at.c_str());
             faults.push_back(text + known);
         }
         if (maxWidthMs && std::abs(widthMs - nominal) > *maxWidthMs && widthFaults++ < 10) {
             char text[96];
-            std::snprintf(text, sizeof text, "width %.2f ms, not %.0f, at %s", widthMs, nominal, at.c_str());
+            std::snprintf(text, sizeof text, "width %.2f ms, not %.0f, at %s", widthMs, nominal,
+                          at.c_str());
             faults.push_back(text + known);
         }
         if (edges)
@@ -319,16 +251,19 @@ int main(int argc, char** argv)
         // must be heard whole (one cut by the start of the recording is not found at all).
         const double t = pulses.empty() ? 0 : timeOf(pulses.front().start);
         const long long second = std::llround(t) + shift.value_or(0);
-        if (pulses.empty() || tools::symbolOf(static_cast<double>(pulses.front().width) * fit->b * 1000) != 0 ||
+        if (pulses.empty() ||
+            tools::symbolOf(static_cast<double>(pulses.front().width) * fit->b * 1000) != 0 ||
             (second % 60 + 60) % 60 != 0)
-            faults.push_back("the first pulse heard" + (pulses.empty() ? std::string() : ", at " + utcText(t)) +
+            faults.push_back("the first pulse heard" +
+                             (pulses.empty() ? std::string() : ", at " + utcText(t)) +
                              ", is not the marker of a second 0 (the recording began at " +
                              utcText(timeOf(0)) + ")");
     }
     if (!pulses.empty()) {
-        std::printf("rising edge offset ms: median %+.3f, median |.| %.3f, p99 |.| %.3f, max |.| %.3f\n",
-                    percentile(offsets, 0.5), percentile(absOffsets, 0.5), percentile(absOffsets, 0.99),
-                    percentile(absOffsets, 1.0));
+        std::printf(
+            "rising edge offset ms: median %+.3f, median |.| %.3f, p99 |.| %.3f, max |.| %.3f\n",
+            percentile(offsets, 0.5), percentile(absOffsets, 0.5), percentile(absOffsets, 0.99),
+            percentile(absOffsets, 1.0));
         std::printf("width error ms: median %.3f, max %.3f\n", percentile(widthErrors, 0.5),
                     percentile(widthErrors, 1.0));
     }
@@ -365,7 +300,8 @@ int main(int argc, char** argv)
         const double gap = levels[0] - levels[k];
         std::printf("tone %.0f Hz over %.0f Hz %.2f dB\n", tones[0], tones[k], gap);
         if (toneGap && !(gap >= *toneGap)) {
-            std::printf("FAIL: %.0f Hz stands less than %.1f dB above %.0f Hz\n", tones[0], *toneGap, tones[k]);
+            std::printf("FAIL: %.0f Hz stands less than %.1f dB above %.0f Hz\n", tones[0],
+                        *toneGap, tones[k]);
             tonesRight = false;
         }
     }
@@ -396,7 +332,8 @@ int main(int argc, char** argv)
     int wholeMinutes = 0;
     if (!pulses.empty()) {
         const double first = timeOf(pulses.front().start), last = timeOf(pulses.back().start);
-        const double phase = minutes.empty() ? first : timeOf(bridged[minutes.front().firstPulse].start);
+        const double phase =
+            minutes.empty() ? first : timeOf(bridged[minutes.front().firstPulse].start);
         const double lowest = std::ceil((first - 0.5 + 1 - phase) / 60);
         const double highest = std::floor((last + 0.5 - 59 - phase) / 60);
         wholeMinutes = static_cast<int>(std::max(0.0, highest - lowest + 1));
@@ -405,8 +342,8 @@ int main(int argc, char** argv)
         const double heard = timeOf(bridged[m.firstPulse].start);
         if (!m.valid) {
             const bool known = isReported(heard - 1, heard + 60);
-            std::printf("minute at %s: not decoded (%s)%s\n", utcText(heard).c_str(), m.problem.c_str(),
-                        known ? kReported.c_str() : "");
+            std::printf("minute at %s: not decoded (%s)%s\n", utcText(heard).c_str(),
+                        m.problem.c_str(), known ? kReported.c_str() : "");
             if (known) ++reportedMinutes;
             allRight = false;
             continue;
@@ -429,13 +366,18 @@ int main(int argc, char** argv)
     std::printf("minutes decoded %d\n", decoded);
     std::printf("minutes heard %d\n", wholeMinutes);
     if (!reported.empty())
-        std::printf("reported by the transmitter: %zu stretches it was kept from sending, in %d pulses' "
-                    "seconds and %d undecoded minutes\n",
-                    reported.size(), reportedPulses, reportedMinutes);
-    if (failOnHoles && !holes.empty()) std::printf("FAIL: %zu holes inside the signal\n", holes.size());
+        std::printf(
+            "reported by the transmitter: %zu stretches it was kept from sending, in %d pulses' "
+            "seconds and %d undecoded minutes\n",
+            reported.size(), reportedPulses, reportedMinutes);
+    if (failOnHoles && !holes.empty())
+        std::printf("FAIL: %zu holes inside the signal\n", holes.size());
     for (const auto& f : faults) std::printf("FAIL: %s\n", f.c_str());
     if (edgeFaults > 10 || widthFaults > 10 || stepFaults > 10)
-        std::printf("FAIL: in all %d edges, %d widths and %d steps out of bounds\n", edgeFaults, widthFaults, stepFaults);
-    return decoded >= minMinutes && allRight && tonesRight && !(failOnHoles && !holes.empty()) && faults.empty()
-               ? 0 : 1;
+        std::printf("FAIL: in all %d edges, %d widths and %d steps out of bounds\n", edgeFaults,
+                    widthFaults, stepFaults);
+    return decoded >= minMinutes && allRight && tonesRight && !(failOnHoles && !holes.empty()) &&
+                   faults.empty()
+               ? 0
+               : 1;
 }

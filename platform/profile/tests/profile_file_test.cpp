@@ -1,4 +1,5 @@
-#include "platform/profile_file.h"
+#include "platform/profile/profile_file.h"
+#include "platform/profile/tests/temp_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -25,41 +26,16 @@ using platform::writePrivateProfileString;
 
 namespace {
 
-std::string readFile(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using testsupport::readFile;
+using testsupport::writeFile;
 
-void writeFile(const fs::path& path, const std::string& content)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << content;
-}
-
-class ProfileFile : public ::testing::Test {
+class ProfileFile : public testsupport::TempFolderTest {
 protected:
-    void SetUp() override
-    {
-        std::string pattern = (fs::temp_directory_path() / "pendrel-profile-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        m_folder = pattern;
-        m_file = m_folder / "setting.ini";
-    }
-    void TearDown() override
-    {
-        std::error_code ignored;
-        fs::permissions(m_folder, fs::perms::owner_all, fs::perm_options::add, ignored);
-        fs::remove_all(m_folder, ignored);
-    }
     std::string read(const std::string& section, const std::string& key,
                      std::size_t size = 1024) const
     {
         return getPrivateProfileString(section, key, "", size, m_file.string());
     }
-
-    fs::path m_folder;
-    fs::path m_file;
 };
 
 // --- Reading ----------------------------------------------------------------------------------
@@ -78,8 +54,8 @@ TEST_F(ProfileFile, ReadsValuesAsWindowsDoes)
     const std::vector<ReadCase> cases = {
         {"plain", "[Advance]\nHour=5\n", "Advance", "Hour", "5"},
         {"names ignore case", "[aDVANCE]\nhOUR=5\n", "Advance", "HOUR", "5"},
-        {"blanks around names and value", "  [ Advance ]  \n\t Hour \t=  -3  \n", "Advance",
-         "Hour", "-3"},
+        {"blanks around names and value", "  [ Advance ]  \n\t Hour \t=  -3  \n", "Advance", "Hour",
+         "-3"},
         {"blanks inside a value stay", "[a]\nk= x  y \n", "a", "k", "x  y"},
         {"double quotes", "[a]\nk=\" 1 \"\n", "a", "k", " 1 "},
         {"single quotes", "[a]\nk='1'\n", "a", "k", "1"},
@@ -102,8 +78,7 @@ TEST_F(ProfileFile, ReadsValuesAsWindowsDoes)
         {"brackets inside a name", "[[a]]\nk=1\n", "[a]", "k", "1"},
         {"key before any section", "k=1\n[a]\n", "a", "k", ""},
         {"= inside the value", "[a]\nk=x=y\n", "a", "k", "x=y"},
-        {"value cut to 1023 bytes", "[a]\nk=" + longValue + "\n", "a", "k",
-         std::string(1023, 'x')},
+        {"value cut to 1023 bytes", "[a]\nk=" + longValue + "\n", "a", "k", std::string(1023, 'x')},
         {"NUL bytes come back raw", std::string("[a]\nk=1\0002\n", 9), "a", "k",
          std::string("1\0002", 3)},
         {"Shift-JIS bytes come back raw", "[a]\nk=\x93\xfa\x96\x7b\n", "a", "k",
@@ -142,14 +117,12 @@ TEST_F(ProfileFile, WritesChangeOnlyTheirOwnLine)
     const std::vector<WriteCase> cases = {
         {"empty file", "", "Show", "Message", "1", "[Show]\nMessage=1\n"},
         {"replace in place", "[a]\nk=1\nm=2\n", "a", "k", "9", "[a]\nk=9\nm=2\n"},
-        {"replace keeps the key's spelling, drops blanks", "[a]\n  kEy  =  1  \n", "A", "KEY",
-         "-5", "[a]\nkEy=-5\n"},
+        {"replace keeps the key's spelling, drops blanks", "[a]\n  kEy  =  1  \n", "A", "KEY", "-5",
+         "[a]\nkEy=-5\n"},
         {"new key after the section's last key, before blank line and comment",
-         "[a]\nk=1\n\n; next\n[b]\nm=2\n", "a", "n", "3",
-         "[a]\nk=1\nn=3\n\n; next\n[b]\nm=2\n"},
+         "[a]\nk=1\n\n; next\n[b]\nm=2\n", "a", "n", "3", "[a]\nk=1\nn=3\n\n; next\n[b]\nm=2\n"},
         {"new key in an empty section", "[a]\n\n[b]\n", "a", "k", "1", "[a]\nk=1\n\n[b]\n"},
-        {"new key after an unterminated last line", "[a]\nk=1", "a", "m", "2",
-         "[a]\nk=1\nm=2"},
+        {"new key after an unterminated last line", "[a]\nk=1", "a", "m", "2", "[a]\nk=1\nm=2"},
         {"new section at the end", "[a]\nk=1\n", "b", "m", "2", "[a]\nk=1\n[b]\nm=2\n"},
         {"new section after an unterminated line", "; c", "b", "m", "2", "; c\n[b]\nm=2\n"},
         {"CRLF file stays CRLF", "[a]\r\nk=1\r\n", "a", "m", "2", "[a]\r\nk=1\r\nm=2\r\n"},
@@ -164,8 +137,7 @@ TEST_F(ProfileFile, WritesChangeOnlyTheirOwnLine)
         {"line without = gets its value", "[a]\nk\n", "a", "k", "1", "[a]\nk=1\n"},
         {"comment that looks like the key stays; a section without keys gets it first",
          "[a]\n;k=1\n", "a", "k", "2", "[a]\nk=2\n;k=1\n"},
-        {"[ without ] is a key line of the section", "[a]\n[b\n", "a", "k", "1",
-         "[a]\n[b\nk=1\n"},
+        {"[ without ] is a key line of the section", "[a]\n[b\n", "a", "k", "1", "[a]\n[b\nk=1\n"},
         {"empty value", "[a]\nk=1\n", "a", "k", "", "[a]\nk=\n"},
         {"names are trimmed", "", " a ", " k ", "1", "[a]\nk=1\n"},
         {"UTF-8 byte order mark stays", "\xEF\xBB\xBF[a]\n", "a", "k", "1",
@@ -198,18 +170,9 @@ TEST_F(ProfileFile, HandEditedWindowsFileChangedByOneWrite)
         "\r\n"
         "[Window]\r\n"
         "Left=120";
-    const std::string after =
-        "; \x83\x79\x83\x93\x83\x68\x83\x8c\x83\x8b\x82\xcc\x90\xdd\x92\xe8\r\n"
-        "[SHOW]\r\n"
-        "message = \"1\"\r\n"
-        "\r\n"
-        "[advance]\r\n"
-        "  date = -3\r\n"
-        "HOUR=3\r\n"
-        "; minutes below\r\n"
-        "\r\n"
-        "[Window]\r\n"
-        "Left=120";
+    // The hour's line alone changes, and keeps its key as it was written.
+    std::string after = before;
+    after.replace(after.find("HOUR='2'"), 8, "HOUR=3");
     writeFile(m_file, before);
     EXPECT_EQ(read("Show", "Message"), "1");
     EXPECT_EQ(read("Advance", "Date"), "-3");
@@ -220,20 +183,12 @@ TEST_F(ProfileFile, HandEditedWindowsFileChangedByOneWrite)
 
     ASSERT_TRUE(writePrivateProfileString("Advance", "Min", "-1", m_file.string()).ok);
     ASSERT_TRUE(writePrivateProfileString("Transmit", "State", "1", m_file.string()).ok);
-    EXPECT_EQ(readFile(m_file), before.substr(0, before.find("[SHOW]")) +
-                                "[SHOW]\r\n"
-                                "message = \"1\"\r\n"
-                                "\r\n"
-                                "[advance]\r\n"
-                                "  date = -3\r\n"
-                                "HOUR=3\r\n"
-                                "Min=-1\r\n"
-                                "; minutes below\r\n"
-                                "\r\n"
-                                "[Window]\r\n"
-                                "Left=120\r\n"
-                                "[Transmit]\r\n"
-                                "State=1\r\n");
+    // A new key follows the last key of its section; a new section goes at the end, after the
+    // line end the last line lacked.
+    std::string expected = after;
+    expected.insert(expected.find("; minutes below"), "Min=-1\r\n");
+    expected += "\r\n[Transmit]\r\nState=1\r\n";
+    EXPECT_EQ(readFile(m_file), expected);
 }
 
 TEST_F(ProfileFile, RefusesTextThatWouldChangeTheFileStructure)
@@ -245,10 +200,17 @@ TEST_F(ProfileFile, RefusesTextThatWouldChangeTheFileStructure)
         std::string value;
     };
     const std::vector<Refused> cases = {
-        {"", "k", "1"},         {"a", " ", "1"},       {"a]", "k", "1"},
-        {"a\nb", "k", "1"},     {"a", "k=x", "1"},     {"a", "[k]", "1"},
-        {"a", ";k", "1"},       {"a", "k\rx", "1"},     {"a", "k", "1\nState=1"},
-        {"a", "k", "1\r"},      {"a", "k", std::string("1\0002", 3)},
+        {"", "k", "1"},
+        {"a", " ", "1"},
+        {"a]", "k", "1"},
+        {"a\nb", "k", "1"},
+        {"a", "k=x", "1"},
+        {"a", "[k]", "1"},
+        {"a", ";k", "1"},
+        {"a", "k\rx", "1"},
+        {"a", "k", "1\nState=1"},
+        {"a", "k", "1\r"},
+        {"a", "k", std::string("1\0002", 3)},
     };
     for (const auto& c : cases) {
         writeFile(m_file, before);
@@ -402,15 +364,13 @@ bool mapOwnIds(uid_t uid, gid_t gid)
 }
 
 // Runs `scenario` in a child with its own mount namespace and a fresh tmpfs of `size` at
-// `folder`. Returns the scenario's complaint ("" when it passed), or nothing when this machine
-// does not allow the mount.
-std::optional<std::string> inPrivateTmpfs(const fs::path& folder, const char* size,
-                                          std::string (*scenario)(const fs::path&))
+// `folder`, and fails the test with the scenario's complaint unless that is empty. The test is
+// skipped where this machine does not allow the mount.
+void inPrivateTmpfs(const fs::path& folder, const char* size,
+                    std::string (*scenario)(const fs::path&))
 {
     int fds[2];
-    if (::pipe(fds) != 0) {
-        return "pipe failed";
-    }
+    ASSERT_EQ(::pipe(fds), 0);
     const pid_t child = ::fork();
     if (child == 0) {
         ::close(fds[0]);
@@ -441,17 +401,15 @@ std::optional<std::string> inPrivateTmpfs(const fs::path& folder, const char* si
     int status = 0;
     ::waitpid(child, &status, 0);
     if (WIFEXITED(status) && WEXITSTATUS(status) == 77) {
-        return std::nullopt;
+        GTEST_SKIP() << "mounting a tmpfs is not allowed here";
     }
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        return "the child failed";
-    }
-    return complaint;
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the child failed";
+    EXPECT_EQ(complaint, "");
 }
 
 TEST_F(ProfileFile, WriteOnAFullDiskFailsAndKeepsTheOldFile)
 {
-    const auto complaint = inPrivateTmpfs(m_folder, "64k", [](const fs::path& folder) {
+    inPrivateTmpfs(m_folder, "64k", [](const fs::path& folder) -> std::string {
         const std::string path = (folder / "setting.ini").string();
         const std::string old = "[Advance]\nHour=1\n" + std::string(20000, ';') + "\n";
         writeFile(path, old);
@@ -465,46 +423,38 @@ TEST_F(ProfileFile, WriteOnAFullDiskFailsAndKeepsTheOldFile)
         }
         const auto result = writePrivateProfileString("Advance", "Hour", "2", path);
         if (result.ok) {
-            return std::string("the write on a full disk claimed success");
+            return "the write on a full disk claimed success";
         }
         if (result.error != ENOSPC || result.reason != "No space left on device") {
             return "unexpected failure: " + result.reason;
         }
         if (readFile(path) != old) {
-            return std::string("the old file changed");
+            return "the old file changed";
         }
         if (std::distance(fs::directory_iterator(folder), fs::directory_iterator()) != 2) {
-            return std::string("a temporary file was left behind");
+            return "a temporary file was left behind";
         }
-        return std::string();
+        return "";
     });
-    if (!complaint) {
-        GTEST_SKIP() << "mounting a tmpfs is not allowed here";
-    }
-    EXPECT_EQ(*complaint, "");
 }
 
 TEST_F(ProfileFile, WriteIntoAReadOnlyFolderFailsAndKeepsTheOldFile)
 {
-    const auto complaint = inPrivateTmpfs(m_folder, "1m", [](const fs::path& folder) {
+    inPrivateTmpfs(m_folder, "1m", [](const fs::path& folder) -> std::string {
         const std::string path = (folder / "setting.ini").string();
         writeFile(path, "[Advance]\nHour=1\n");
         if (::mount(nullptr, folder.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) != 0) {
-            return std::string("remount read-only failed");
+            return "remount read-only failed";
         }
         const auto result = writePrivateProfileString("Advance", "Hour", "2", path);
         if (result.ok || result.error != EROFS || result.reason != "Read-only file system") {
             return "unexpected result: " + result.reason;
         }
         if (getPrivateProfileString("Advance", "Hour", "", 1024, path) != "1") {
-            return std::string("the old value is lost");
+            return "the old value is lost";
         }
-        return std::string();
+        return "";
     });
-    if (!complaint) {
-        GTEST_SKIP() << "mounting a tmpfs is not allowed here";
-    }
-    EXPECT_EQ(*complaint, "");
 }
 
 // --- Killed in the middle of writing ----------------------------------------------------------
@@ -613,9 +563,9 @@ TEST_F(ProfileFile, OnlyOldTemporaryFilesOfTheFileItselfAreRemoved)
     fs::create_symlink(elsewhere / "real.ini", link);
     EXPECT_EQ(platform::removeLeftoverTemporaries(link.string(), cutOff), 1);
     EXPECT_FALSE(fs::exists(elsewhere / ".real.ini.a1B2c3"));
-    EXPECT_EQ(platform::removeLeftoverTemporaries((m_folder / "gone" / "setting.ini").string(),
-                                                  cutOff),
-              0);
+    EXPECT_EQ(
+        platform::removeLeftoverTemporaries((m_folder / "gone" / "setting.ini").string(), cutOff),
+        0);
 }
 
 // --- Bad input --------------------------------------------------------------------------------

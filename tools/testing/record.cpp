@@ -1,14 +1,15 @@
 // Records a PulseAudio source (by default the monitor of the default sink) into a mono float
 // WAV file at 48 kHz or the rate asked for (up to 192 kHz: record at the sink's own rate, so
-// that the server resamples nothing on the way), and logs for every fragment received: the wall-clock time of its arrival,
-// the number of frames recorded before it, its length in frames and the stream's latency at
-// that moment in microseconds (how long before its arrival the fragment's first frame was
-// heard; negative when it arrived before it was heard). The latency comes from the server's
-// own timing reports (which frame it was capturing, and the sink's delay, on the server's
-// clock), asked for all along; libpulse's interpolation of them learns a rate from their
-// arrival and swings by milliseconds on a busy machine, more than what is measured here. A stretch the server could not deliver
-// is recorded as silence and logged as "hole FIRST COUNT", so that it is not taken for a hole
-// in the signal. pendrel-decode fits sample index to wall-clock time from that log.
+// that the server resamples nothing on the way), and logs for every fragment received: the
+// wall-clock time of its arrival, the number of frames recorded before it, its length in frames
+// and the stream's latency at that moment in microseconds (how long before its arrival the
+// fragment's first frame was heard; negative when it arrived before it was heard). The latency
+// comes from the server's own timing reports (which frame it was capturing, and the sink's
+// delay, on the server's clock), asked for all along; libpulse's interpolation of them learns
+// a rate from their arrival and swings by milliseconds on a busy machine, more than what is
+// measured here. A stretch the server could not deliver is recorded as silence and logged as
+// "hole FIRST COUNT", so that it is not taken for a hole in the signal. pendrel-decode fits
+// sample index to wall-clock time from that log.
 //   pendrel-record [--device NAME] [--rate HZ] [--seconds N] OUT.wav OUT.log
 // Stops after N seconds, or on SIGINT/SIGTERM; the files are complete either way.
 

@@ -35,10 +35,12 @@ int main(int argc, char** argv)
         }
     }
     if (folder.empty()) {
-        std::fprintf(stderr, "usage: %s [--advance D H M] [--no-lead] [--seconds N] FOLDER\n", argv[0]);
+        std::fprintf(stderr, "usage: %s [--advance D H M] [--no-lead] [--seconds N] FOLDER\n",
+                     argv[0]);
         return 2;
     }
-    const std::string files[3] = {folder + "/200ms.wav", folder + "/500ms.wav", folder + "/800ms.wav"};
+    const std::string files[3] = {folder + "/200ms.wav", folder + "/500ms.wav",
+                                  folder + "/800ms.wav"};
     const auto output = platform::openSystemSound();
     platform::TimelineSound& sound = *output;
     for (const auto& f : files) sound.preload(f);
@@ -60,8 +62,9 @@ int main(int argc, char** argv)
                 started = true;
             }
             if (started)
-                sound.play(files[code[static_cast<std::size_t>(now.second)]],
-                           reading - std::chrono::floor<std::chrono::seconds>(reading));
+                sound.play(
+                    files[static_cast<std::size_t>(code[static_cast<std::size_t>(now.second)])],
+                    reading - std::chrono::floor<std::chrono::seconds>(reading));
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }

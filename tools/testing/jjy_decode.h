@@ -36,15 +36,16 @@ struct Hole {
 // or two: 0.5 ms is 24 samples at 48 kHz, 96 at 192 kHz). Samples
 // in `unheard` (stretches the recording itself lost) are no fault of the signal and are left
 // out.
-std::vector<Hole> findHoles(const std::vector<float>& samples, unsigned rate, const std::vector<Pulse>& pulses,
+std::vector<Hole> findHoles(const std::vector<float>& samples, unsigned rate,
+                            const std::vector<Pulse>& pulses,
                             const std::vector<Hole>& unheard = {});
 
 // The level of a tone of `frequency` Hz over the high part of the pulses, in dB of full scale:
 // the amplitude of the sine (with its phase) that best fits each pulse, its power averaged
 // over the pulses. Another tone in the recording adds next to nothing to it, so the carrier
 // and, say, a third of it can each be measured in the same recording. -inf without pulses.
-double toneLevelDb(const std::vector<float>& samples, unsigned rate, const std::vector<Pulse>& pulses,
-                   double frequency);
+double toneLevelDb(const std::vector<float>& samples, unsigned rate,
+                   const std::vector<Pulse>& pulses, double frequency);
 
 // 0 marker, 1 one, 2 zero, by the nearest of the three widths.
 int symbolOf(double widthMs);
@@ -52,11 +53,11 @@ int symbolOf(double widthMs);
 struct Minute {
     std::size_t firstPulse = 0;  // index into the pulses: the second-0 marker
     int year = 0, month = 0, day = 0, hour = 0, minute = 0;
-    int weekday = 0;             // 0 Sunday .. 6 Saturday, as sent
+    int weekday = 0;  // 0 Sunday .. 6 Saturday, as sent
     int dayOfYear = 0;
-    bool valid = false;          // markers in place, parities right, fields in range
-    std::string problem;         // why not valid
-    std::string text() const;    // "YYYY-MM-DD hh:mm"
+    bool valid = false;        // markers in place, parities right, fields in range
+    std::string problem;       // why not valid
+    std::string text() const;  // "YYYY-MM-DD hh:mm"
 };
 
 // Every minute that starts with two back-to-back markers, a second apart (within 100 ms), and

@@ -9,6 +9,7 @@
 #   start_server NAME / stop_server   either of the two, NAME pulseaudio or pipewire
 #   start_recorder RATE     records the running server's output (see below)
 #   start_load / stop_load  a busy machine, the same every time: $load_command, by pid
+#   begin_sound_run NAME   the scratch folder $work, the clean-up and libfaketime (see below)
 # The start functions exit 77 when the server cannot run here. Requires $work (an empty
 # scratch folder).
 # SINK_RATES picks the rates the sink may run at:
@@ -79,14 +80,19 @@ pulseaudio_sink_rate() {
         for (i = 1; i <= NF; i++) if ($i ~ /^[0-9]+Hz$/) { sub(/Hz$/, "", $i); print $i; exit } }'
 }
 
+# Asks process $1 to end and gives it up to 5 s to do so.
+_end_pid() {
+    kill "$1" 2>/dev/null
+    tries=0
+    while kill -0 "$1" 2>/dev/null && [ "$tries" -lt 50 ]; do
+        tries=$((tries + 1))
+        sleep 0.1
+    done
+}
+
 stop_sound_server() {
     if [ -n "${server_pid:-}" ]; then
-        kill "$server_pid" 2>/dev/null
-        tries=0
-        while kill -0 "$server_pid" 2>/dev/null && [ "$tries" -lt 50 ]; do
-            tries=$((tries + 1))
-            sleep 0.1
-        done
+        _end_pid "$server_pid"
         server_pid=
     fi
 }
@@ -225,12 +231,7 @@ _pw_wait() {
 # Last started first: pipewire-pulse, wireplumber, pipewire, the bus.
 stop_pipewire_server() {
     for pid in ${pw_pids:-}; do
-        kill "$pid" 2>/dev/null
-        tries=0
-        while kill -0 "$pid" 2>/dev/null && [ "$tries" -lt 50 ]; do
-            tries=$((tries + 1))
-            sleep 0.1
-        done
+        _end_pid "$pid"
         kill -9 "$pid" 2>/dev/null
         wait "$pid" 2>/dev/null
     done
@@ -285,6 +286,16 @@ stop_load() {
     kill "$load_pid" 2>/dev/null
     wait "$load_pid" 2>/dev/null
     load_pid=
+}
+
+# Begins a sound script's run: an empty scratch folder $work (/tmp/pendrel-$1.XXXXXX), nothing
+# started yet, end_sound_run when the script exits however it does, and libfaketime found.
+begin_sound_run() {
+    work=$(mktemp -d "/tmp/pendrel-$1.XXXXXX")
+    transmitter_pid= recorder_pid= load_pid=
+    trap end_sound_run EXIT
+    trap 'exit 1' INT TERM
+    find_faketime
 }
 
 # Ends what a sound script started: the load, the transmitter, the recorder and the server, by
