@@ -14,7 +14,7 @@
 
 #include "platform/clock_set_watch.h"
 #include "platform/clock_sync.h"
-#include "platform/sound_output.h"
+#include "platform/sound/sound_output.h"
 #include "runtime/clock.h"
 #include "transmit/host.h"
 #include "transmit/transmission.h"

@@ -5,7 +5,7 @@
 // synchronised unless the test says otherwise.
 
 #include "app/form1.h"
-#include "platform/sound_output.h"
+#include "platform/sound/sound_output.h"
 #include "runtime/clock.h"
 
 #include <QUrl>

@@ -1,4 +1,4 @@
-#include "platform/pulse_sound.h"
+#include "platform/sound/pulse_backend.h"
 
 #include <pulse/pulseaudio.h>
 
@@ -19,18 +19,21 @@ constexpr pa_usec_t kRefillUs = 50'000;
 // PulseAudio's own stand-in when it has no real device.
 constexpr const char* kNullSinkName = "auto_null";
 
-}  // namespace
+class PulseBackend final : public StreamBackend {
+public:
+    explicit PulseBackend(PulseOptions opts) : options(std::move(opts)) {}
+    ~PulseBackend() override;
+    PulseBackend(const PulseBackend&) = delete;
+    PulseBackend& operator=(const PulseBackend&) = delete;
 
-struct PulseSound::Impl {
-    Impl(PulseSound& o, Options opts) : owner(o), options(std::move(opts))
-    {
-        sampleFormat.format = PA_SAMPLE_FLOAT32NE;
-        sampleFormat.rate = options.format.rate;
-        sampleFormat.channels = static_cast<std::uint8_t>(options.format.channels);
-    }
+    std::string serverName() const override { return "PulseAudio"; }
+    bool start(StreamEvents& events, unsigned rate, unsigned channels) override;
+    void setTransmitting(bool on) override;
+    void setRate(unsigned rate) override;
 
-    PulseSound& owner;
-    Options options;
+private:
+    StreamEvents* owner = nullptr;
+    PulseOptions options;
     pa_sample_spec sampleFormat{};
 
     // Owned by the main loop: touched only with its lock held or from its own callbacks.
@@ -50,14 +53,14 @@ struct PulseSound::Impl {
     {
         const bool reachable = context && pa_context_get_state(context) == PA_CONTEXT_READY;
         const bool running = stream && pa_stream_get_state(stream) == PA_STREAM_READY;
-        owner.setServerState(reachable, running, running ? device : std::string());
+        owner->serverState(reachable, running, running ? device : std::string());
     }
 
     void connectContext()
     {
         context = pa_context_new(api, options.appName.c_str());
         if (!context) return scheduleRetry();
-        pa_context_set_state_callback(context, &Impl::onContextState, this);
+        pa_context_set_state_callback(context, &PulseBackend::onContextState, this);
         const char* server = options.server.empty() ? nullptr : options.server.c_str();
         if (pa_context_connect(context, server, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
             scheduleRetry();
@@ -66,8 +69,7 @@ struct PulseSound::Impl {
     void openStream()
     {
         // A new stream starts a new timeline: its frame 0 is the first frame written.
-        owner.m_clock.reset(sampleFormat.rate);
-        owner.m_timeline.restart();
+        owner->streamOpened(sampleFormat.rate);
         pa_channel_map map;
         pa_channel_map_init_auto(&map, sampleFormat.channels, PA_CHANNEL_MAP_DEFAULT);
         pa_proplist* props = pa_proplist_new();
@@ -75,9 +77,9 @@ struct PulseSound::Impl {
         stream = pa_stream_new_with_proplist(context, "JJY time signal", &sampleFormat, &map, props);
         pa_proplist_free(props);
         if (!stream) return scheduleRetry();
-        pa_stream_set_state_callback(stream, &Impl::onStreamState, this);
-        pa_stream_set_write_callback(stream, &Impl::onWritable, this);
-        pa_stream_set_moved_callback(stream, &Impl::onMoved, this);
+        pa_stream_set_state_callback(stream, &PulseBackend::onStreamState, this);
+        pa_stream_set_write_callback(stream, &PulseBackend::onWritable, this);
+        pa_stream_set_moved_callback(stream, &PulseBackend::onMoved, this);
 
         pa_buffer_attr attr;
         attr.maxlength = static_cast<std::uint32_t>(-1);
@@ -105,7 +107,7 @@ struct PulseSound::Impl {
         pa_stream_unref(stream);
         stream = nullptr;
         timingAsked = false;
-        owner.m_clock.reset();
+        owner->timingLost(0);
         publish();
     }
 
@@ -127,12 +129,12 @@ struct PulseSound::Impl {
         if (retry || shuttingDown) return;
         timeval tv;
         pa_timeval_add(pa_gettimeofday(&tv), kRetryUs);
-        retry = api->time_new(api, &tv, &Impl::onRetry, this);
+        retry = api->time_new(api, &tv, &PulseBackend::onRetry, this);
     }
 
     static void onRetry(pa_mainloop_api* api, pa_time_event* e, const timeval*, void* self)
     {
-        auto* d = static_cast<Impl*>(self);
+        auto* d = static_cast<PulseBackend*>(self);
         api->time_free(e);
         d->retry = nullptr;
         if (d->shuttingDown) return;
@@ -148,7 +150,7 @@ struct PulseSound::Impl {
 
     static void onContextState(pa_context* c, void* self)
     {
-        auto* d = static_cast<Impl*>(self);
+        auto* d = static_cast<PulseBackend*>(self);
         switch (pa_context_get_state(c)) {
         case PA_CONTEXT_READY:
             if (!d->priorityRaised) {
@@ -156,7 +158,7 @@ struct PulseSound::Impl {
                 d->priorityRaised = true;
             }
             // A device that changes its rate (or its description) is looked at again.
-            pa_context_set_subscribe_callback(c, &Impl::onServerEvent, d);
+            pa_context_set_subscribe_callback(c, &PulseBackend::onServerEvent, d);
             if (pa_operation* op = pa_context_subscribe(c, PA_SUBSCRIPTION_MASK_SINK, nullptr, nullptr))
                 pa_operation_unref(op);
             if (!d->stream && d->transmitting) d->openStream();
@@ -173,7 +175,7 @@ struct PulseSound::Impl {
 
     static void onStreamState(pa_stream* s, void* self)
     {
-        auto* d = static_cast<Impl*>(self);
+        auto* d = static_cast<PulseBackend*>(self);
         switch (pa_stream_get_state(s)) {
         case PA_STREAM_READY:
             d->lookUpDevice();
@@ -191,7 +193,7 @@ struct PulseSound::Impl {
     static void onServerEvent(pa_context*, pa_subscription_event_type_t type, std::uint32_t index,
                               void* self)
     {
-        auto* d = static_cast<Impl*>(self);
+        auto* d = static_cast<PulseBackend*>(self);
         if ((type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) == PA_SUBSCRIPTION_EVENT_SINK
             && index == d->sinkIndex)
             d->lookUpDevice();
@@ -199,36 +201,36 @@ struct PulseSound::Impl {
 
     static void onMoved(pa_stream*, void* self)
     {
-        static_cast<Impl*>(self)->lookUpDevice();
+        static_cast<PulseBackend*>(self)->lookUpDevice();
     }
 
     void lookUpDevice()
     {
         if (!stream) return;
         pa_operation* op = pa_context_get_sink_info_by_index(
-            context, pa_stream_get_device_index(stream), &Impl::onSinkInfo, this);
+            context, pa_stream_get_device_index(stream), &PulseBackend::onSinkInfo, this);
         if (op) pa_operation_unref(op);
     }
 
     static void onSinkInfo(pa_context*, const pa_sink_info* info, int eol, void* self)
     {
-        auto* d = static_cast<Impl*>(self);
+        auto* d = static_cast<PulseBackend*>(self);
         if (eol || !info) return;
         const bool none = info->name && std::strcmp(info->name, kNullSinkName) == 0;
         d->device = none ? std::string() : std::string(info->description ? info->description : "");
         d->sinkIndex = info->index;
         // The rate the device is fed at: the server resamples our stream to it when they differ
         // (it switches the device to our rate itself only where it is allowed to).
-        d->owner.setOutputRate(info->sample_spec.rate);
+        d->owner->outputRate(info->sample_spec.rate);
         d->publish();
     }
 
     static void onWritable(pa_stream* s, std::size_t bytes, void* self)
     {
-        auto* d = static_cast<Impl*>(self);
+        auto* d = static_cast<PulseBackend*>(self);
         d->write(bytes);
         if (!d->timingAsked) {
-            if (pa_operation* op = pa_stream_update_timing_info(s, &Impl::onTiming, d)) {
+            if (pa_operation* op = pa_stream_update_timing_info(s, &PulseBackend::onTiming, d)) {
                 pa_operation_unref(op);
                 d->timingAsked = true;
             }
@@ -237,7 +239,7 @@ struct PulseSound::Impl {
 
     static void onTiming(pa_stream* s, int success, void* self)
     {
-        auto* d = static_cast<Impl*>(self);
+        auto* d = static_cast<PulseBackend*>(self);
         if (s != d->stream) return;
         d->timingAsked = false;
         if (success) d->observe();
@@ -259,8 +261,7 @@ struct PulseSound::Impl {
         const std::int64_t at =
             static_cast<std::int64_t>(t->timestamp.tv_sec) * 1'000'000'000 +
             static_cast<std::int64_t>(t->timestamp.tv_usec) * 1000;
-        owner.m_clock.observe(std::llround(frame), at);
-        owner.timingArrived();
+        owner->timing(std::llround(frame), at);
     }
 
     void write(std::size_t bytes)
@@ -276,35 +277,33 @@ struct PulseSound::Impl {
                 pa_stream_cancel_write(stream);
                 return;
             }
-            owner.m_timeline.render(static_cast<float*>(data), chunk / frameBytes);
+            owner->render(static_cast<float*>(data), chunk / frameBytes);
             if (pa_stream_write(stream, data, chunk, nullptr, 0, PA_SEEK_RELATIVE) < 0) return;
             bytes -= chunk;
         }
     }
-
-    static std::int64_t wallNs() { return TimelineSound::wallNs(); }
 };
 
-PulseSound::PulseSound() : PulseSound(Options{}) {}
-
-PulseSound::PulseSound(Options options)
-    : TimelineSound(options.format), m_impl(std::make_unique<Impl>(*this, std::move(options)))
+bool PulseBackend::start(StreamEvents& events, unsigned rate, unsigned channels)
 {
-    setServerName("PulseAudio");
-    Impl& d = *m_impl;
+    owner = &events;
+    sampleFormat.format = PA_SAMPLE_FLOAT32NE;
+    sampleFormat.rate = rate;
+    sampleFormat.channels = static_cast<std::uint8_t>(channels);
+    PulseBackend& d = *this;
     d.loop = pa_threaded_mainloop_new();
-    if (!d.loop) return;  // out of memory: every call then plays nothing
+    if (!d.loop) return true;  // out of memory: every call then plays nothing
     d.api = pa_threaded_mainloop_get_api(d.loop);
     pa_threaded_mainloop_lock(d.loop);
     d.connectContext();
     pa_threaded_mainloop_unlock(d.loop);
     pa_threaded_mainloop_start(d.loop);
+    return true;
 }
 
-PulseSound::~PulseSound()
+PulseBackend::~PulseBackend()
 {
-    stopWorker();
-    Impl& d = *m_impl;
+    PulseBackend& d = *this;
     if (!d.loop) return;
     pa_threaded_mainloop_lock(d.loop);
     d.shuttingDown = true;
@@ -318,9 +317,9 @@ PulseSound::~PulseSound()
     pa_threaded_mainloop_free(d.loop);
 }
 
-void PulseSound::rateChanged(unsigned rate)
+void PulseBackend::setRate(unsigned rate)
 {
-    Impl& d = *m_impl;
+    PulseBackend& d = *this;
     if (!d.loop) return;
     pa_threaded_mainloop_lock(d.loop);
     d.sampleFormat.rate = rate;
@@ -333,15 +332,15 @@ void PulseSound::rateChanged(unsigned rate)
 
 // Off, the stream is closed so the device can rest; on, a new one opens at once. It plays
 // within a few tens of milliseconds, well inside the lead the first pulse is placed with.
-void PulseSound::setTransmitting(bool on)
+void PulseBackend::setTransmitting(bool on)
 {
-    Impl& d = *m_impl;
+    PulseBackend& d = *this;
     if (!d.loop) return;
     pa_threaded_mainloop_lock(d.loop);
     if (on != d.transmitting) {
         d.transmitting = on;
         if (!on) {
-            dropEverything();
+            owner->silence();
             d.closeStream();
         } else if (d.context && pa_context_get_state(d.context) == PA_CONTEXT_READY && !d.stream) {
             d.openStream();
@@ -350,71 +349,11 @@ void PulseSound::setTransmitting(bool on)
     pa_threaded_mainloop_unlock(d.loop);
 }
 
-namespace {
-
-struct Probe {
-    pa_mainloop* loop = nullptr;
-    std::string name;
-    bool done = false;
-    bool ok = false;
-};
-
-void onProbeInfo(pa_context*, const pa_server_info* info, void* userdata)
-{
-    auto* p = static_cast<Probe*>(userdata);
-    if (info && info->server_name) p->name = info->server_name;
-    p->ok = info != nullptr;
-    p->done = true;
-}
-
-void onProbeState(pa_context* c, void* userdata)
-{
-    auto* p = static_cast<Probe*>(userdata);
-    switch (pa_context_get_state(c)) {
-    case PA_CONTEXT_READY:
-        if (pa_operation* op = pa_context_get_server_info(c, &onProbeInfo, p))
-            pa_operation_unref(op);
-        break;
-    case PA_CONTEXT_FAILED:
-    case PA_CONTEXT_TERMINATED:
-        p->done = true;
-        break;
-    default:
-        break;
-    }
-}
-
 }  // namespace
 
-std::unique_ptr<PulseServerInfo> probePulseServer(const std::string& server,
-                                                  std::chrono::milliseconds timeout)
+std::unique_ptr<StreamBackend> makePulseBackend(PulseOptions options)
 {
-    Probe p;
-    p.loop = pa_mainloop_new();
-    if (!p.loop) return nullptr;
-    pa_context* c = pa_context_new(pa_mainloop_get_api(p.loop), "Pendrel");
-    if (c) {
-        pa_context_set_state_callback(c, &onProbeState, &p);
-        if (pa_context_connect(c, server.empty() ? nullptr : server.c_str(),
-                               PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0) {
-            const auto end = std::chrono::steady_clock::now() + timeout;
-            while (!p.done) {
-                const auto left = std::chrono::duration_cast<std::chrono::microseconds>(
-                    end - std::chrono::steady_clock::now());
-                if (left.count() <= 0 || pa_mainloop_prepare(p.loop, static_cast<int>(left.count())) < 0
-                    || pa_mainloop_poll(p.loop) < 0 || pa_mainloop_dispatch(p.loop) < 0)
-                    break;
-            }
-        }
-        pa_context_set_state_callback(c, nullptr, nullptr);
-        pa_context_disconnect(c);
-        pa_context_unref(c);
-    }
-    pa_mainloop_free(p.loop);
-    if (!p.ok) return nullptr;
-    auto info = std::make_unique<PulseServerInfo>();
-    info->name = p.name;
-    return info;
+    return std::make_unique<PulseBackend>(std::move(options));
 }
 
 }  // namespace platform
