@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 #include <sndfile.h>
 #include <spawn.h>
+#include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -766,5 +767,89 @@ TEST(StreamOutput, StreamFollowsTheRateAndToneOfTheFiles)
             EXPECT_EQ(reopenedAt.back(), c.streamRate);
         }
         for (const auto& file : status.files) EXPECT_TRUE(file.playable) << file.path << file.reason;
+    }
+}
+
+// The device's description crosses from the relay while the relay may be writing it: the program
+// reads one description whole, never half of two.
+TEST(SoundRelay, TheDeviceDescriptionCrossesWhole)
+{
+    auto block = std::make_unique<platform::RelayBlock>();
+    const std::string names[] = {std::string(200, 'a'), "Built-in Audio Analog Stereo", ""};
+    std::atomic<bool> stop{false};
+    std::thread writer([&] {
+        for (std::size_t i = 0; !stop; ++i) block->writeDevice(names[i % 3]);
+    });
+    int torn = 0;
+    for (int i = 0; i < 20000; ++i) {
+        const std::string read = block->readDevice();
+        if (read != names[0] && read != names[1] && read != names[2]) ++torn;
+    }
+    stop = true;
+    writer.join();
+    EXPECT_EQ(torn, 0);
+    // Longer than the block holds: cut at its end.
+    block->writeDevice(std::string(300, 'x'));
+    EXPECT_EQ(block->readDevice(), std::string(255, 'x'));
+    // A relay that ended half way through leaves the count odd: nothing is read (and nothing
+    // waits), and the relay started after it writes whole again.
+    block->deviceSeq.fetch_add(1);
+    EXPECT_EQ(block->readDevice(), "");
+    block->writeDevice("USB Audio");
+    EXPECT_EQ(block->readDevice(), "USB Audio");
+}
+
+// The relay reads the block it is started with only when the block is laid out as it was built
+// to read it; otherwise it ends at once, and says so by its status, before touching the block.
+TEST(SoundRelay, RefusesABlockOfAnotherLayout)
+{
+    const struct {
+        const char* name;
+        std::uint32_t layout;
+        std::uint32_t channels;
+        bool accepted;
+    } cases[] = {
+        {"this build's", platform::kRelayLayout, 2, true},
+        {"an older build's", platform::kRelayLayout - 1, 2, false},
+        {"a newer build's", platform::kRelayLayout + 1, 2, false},
+        {"no channels", platform::kRelayLayout, 0, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::size_t bytes = platform::RelayBlock::bytes(4800, 2);
+        const int mem = memfd_create("pendrel-relay-test", MFD_CLOEXEC);
+        ASSERT_GE(mem, 0);
+        ASSERT_EQ(ftruncate(mem, static_cast<off_t>(bytes)), 0);
+        void* at = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED, mem, 0);
+        ASSERT_NE(at, MAP_FAILED);
+        auto* block = new (at) platform::RelayBlock;
+        block->layout = c.layout;
+        block->channels = c.channels;
+        block->ringFrames = 4800;
+        block->rate = 48000;
+
+        int line[2];
+        ASSERT_EQ(pipe2(line, O_CLOEXEC), 0);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, mem, platform::kRelayBlockFd);
+        posix_spawn_file_actions_adddup2(&actions, line[0], platform::kRelayLifeFd);
+        std::string program = PENDREL_SOUND_RELAY;
+        // No PipeWire to be found: an accepting relay retries, sees the program gone and ends.
+        std::string remote = "PIPEWIRE_REMOTE=/nonexistent/pendrel-test";
+        char* argv[] = {program.data(), nullptr};
+        char* envp[] = {remote.data(), nullptr};
+        pid_t pid = -1;
+        ASSERT_EQ(posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, envp), 0);
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(line[0]);
+        ::close(line[1]);  // the program has ended at once
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), c.accepted ? 0 : platform::kRelayRefused);
+        EXPECT_EQ(block->accepted.load() != 0, c.accepted);
+        munmap(at, bytes);
+        ::close(mem);
     }
 }
