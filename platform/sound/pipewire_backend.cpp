@@ -56,44 +56,44 @@ public:
 
     bool start(StreamEvents& events, unsigned rate, unsigned channels) override
     {
-        owner = &events;
+        m_owner = &events;
         const std::uint32_t ringFrames = kRingFrames;
-        blockBytes = RelayBlock::bytes(ringFrames, channels);
-        memFd = memfd_create("pendrel-sound", MFD_CLOEXEC);
-        if (memFd < 0) return false;
-        if (ftruncate(memFd, static_cast<off_t>(blockBytes)) != 0) return false;
-        void* mem = mmap(nullptr, blockBytes, PROT_READ | PROT_WRITE, MAP_SHARED, memFd, 0);
+        m_blockBytes = RelayBlock::bytes(ringFrames, channels);
+        m_memFd = memfd_create("pendrel-sound", MFD_CLOEXEC);
+        if (m_memFd < 0) return false;
+        if (ftruncate(m_memFd, static_cast<off_t>(m_blockBytes)) != 0) return false;
+        void* mem = mmap(nullptr, m_blockBytes, PROT_READ | PROT_WRITE, MAP_SHARED, m_memFd, 0);
         if (mem == MAP_FAILED) return false;
-        block = new (mem) RelayBlock;
-        block->rate = rate;
-        block->channels = channels;
-        block->ringFrames = ringFrames;
+        m_block = new (mem) RelayBlock;
+        m_block->rate = rate;
+        m_block->channels = channels;
+        m_block->ringFrames = ringFrames;
         if (!spawnRelay() || !relayAccepted()) return false;
-        feeder = std::thread([this] { feed(); });
+        m_feeder = std::thread([this] { feed(); });
         return true;
     }
 
     void setRate(unsigned rate) override
     {
-        if (!feeder.joinable()) return;
-        block->rate.store(rate);
+        if (!m_feeder.joinable()) return;
+        m_block->rate.store(rate);
         poke();
     }
 
 private:
-    StreamEvents* owner = nullptr;
-    RelayBlock* block = nullptr;
-    std::size_t blockBytes = 0;
-    int memFd = -1;
-    std::atomic<int> lifeFd{-1};  // replaced by the feeder when it starts a new relay
-    pid_t relay = -1;
-    std::chrono::steady_clock::time_point lastSpawn{};
+    StreamEvents* m_owner = nullptr;
+    RelayBlock* m_block = nullptr;
+    std::size_t m_blockBytes = 0;
+    int m_memFd = -1;
+    std::atomic<int> m_lifeFd{-1};  // replaced by the feeder when it starts a new relay
+    pid_t m_relay = -1;
+    std::chrono::steady_clock::time_point m_lastSpawn{};
 
-    std::mutex mutex;
-    std::condition_variable wake;
-    bool stop = false;
-    bool transmitting = false;
-    std::thread feeder;
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    bool m_stop = false;
+    bool m_transmitting = false;
+    std::thread m_feeder;
 
     bool spawnRelay()
     {
@@ -102,19 +102,19 @@ private:
         if (exe.empty() || pipe2(line, O_CLOEXEC) != 0) return false;
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, memFd, kRelayBlockFd);
+        posix_spawn_file_actions_adddup2(&actions, m_memFd, kRelayBlockFd);
         posix_spawn_file_actions_adddup2(&actions, line[0], kRelayLifeFd);
         std::string arg0 = exe;
         char* argv[] = {arg0.data(), nullptr};
-        const int failed = posix_spawn(&relay, exe.c_str(), &actions, nullptr, argv, environ);
+        const int failed = posix_spawn(&m_relay, exe.c_str(), &actions, nullptr, argv, environ);
         posix_spawn_file_actions_destroy(&actions);
         ::close(line[0]);
         if (failed != 0) {
             ::close(line[1]);
-            relay = -1;
+            m_relay = -1;
             return false;
         }
-        lifeFd = line[1];
+        m_lifeFd = line[1];
         return true;
     }
 
@@ -122,14 +122,14 @@ private:
     // once a second.
     void watchRelay()
     {
-        if (relay > 0 && waitpid(relay, nullptr, WNOHANG) != relay) return;
-        relay = -1;
-        block->reachable.store(0);
-        block->streaming.store(0);
+        if (m_relay > 0 && waitpid(m_relay, nullptr, WNOHANG) != m_relay) return;
+        m_relay = -1;
+        m_block->reachable.store(0);
+        m_block->streaming.store(0);
         const auto now = std::chrono::steady_clock::now();
-        if (now - lastSpawn < std::chrono::seconds(1)) return;
-        lastSpawn = now;
-        if (lifeFd >= 0) ::close(lifeFd.exchange(-1));
+        if (now - m_lastSpawn < std::chrono::seconds(1)) return;
+        m_lastSpawn = now;
+        if (m_lifeFd >= 0) ::close(m_lifeFd.exchange(-1));
         if (spawnRelay()) poke();
     }
 
@@ -138,9 +138,9 @@ private:
     bool relayAccepted()
     {
         for (int ms = 0; ms < 2000; ++ms) {
-            if (block->accepted.load(std::memory_order_acquire) != 0) return true;
-            if (waitpid(relay, nullptr, WNOHANG) == relay) {
-                relay = -1;
+            if (m_block->accepted.load(std::memory_order_acquire) != 0) return true;
+            if (waitpid(m_relay, nullptr, WNOHANG) == m_relay) {
+                m_relay = -1;
                 return false;
             }
             usleep(1000);
@@ -151,43 +151,43 @@ private:
     void shutdown()
     {
         {
-            std::lock_guard lock(mutex);
-            stop = true;
+            std::lock_guard lock(m_mutex);
+            m_stop = true;
         }
-        wake.notify_one();
-        if (feeder.joinable()) feeder.join();
-        if (lifeFd >= 0) ::close(lifeFd.exchange(-1));  // the relay sees its line close and ends
-        if (relay > 0) {
+        m_wake.notify_one();
+        if (m_feeder.joinable()) m_feeder.join();
+        if (m_lifeFd >= 0) ::close(m_lifeFd.exchange(-1));  // the relay sees its line close and ends
+        if (m_relay > 0) {
             // It ends within a graph cycle or two; a relay that does not is ended for it.
             for (int i = 0; i < 100; ++i) {
-                if (waitpid(relay, nullptr, WNOHANG) == relay) {
-                    relay = -1;
+                if (waitpid(m_relay, nullptr, WNOHANG) == m_relay) {
+                    m_relay = -1;
                     break;
                 }
                 usleep(2000);
             }
-            if (relay > 0) {
-                kill(relay, SIGKILL);
-                waitpid(relay, nullptr, 0);
+            if (m_relay > 0) {
+                kill(m_relay, SIGKILL);
+                waitpid(m_relay, nullptr, 0);
             }
         }
-        if (block) munmap(block, blockBytes);
-        if (memFd >= 0) ::close(memFd);
+        if (m_block) munmap(m_block, m_blockBytes);
+        if (m_memFd >= 0) ::close(m_memFd);
     }
 
 public:
     void setTransmitting(bool on) override
     {
-        if (!feeder.joinable()) return;
+        if (!m_feeder.joinable()) return;
         {
-            std::lock_guard lock(mutex);
-            if (on == transmitting) return;
-            transmitting = on;
+            std::lock_guard lock(m_mutex);
+            if (on == m_transmitting) return;
+            m_transmitting = on;
         }
-        if (!on) owner->silence();
-        block->wantStream.store(on ? 1 : 0);
+        if (!on) m_owner->silence();
+        m_block->wantStream.store(on ? 1 : 0);
         poke();
-        wake.notify_one();
+        m_wake.notify_one();
     }
 
 private:
@@ -195,7 +195,7 @@ private:
     void poke()
     {
         const char byte = 1;
-        [[maybe_unused]] const ssize_t n = ::write(lifeFd, &byte, 1);
+        [[maybe_unused]] const ssize_t n = ::write(m_lifeFd, &byte, 1);
     }
 
     // Keeps the ring written ahead of the graph and brings the relay's reports in. Sleeps
@@ -203,47 +203,47 @@ private:
     void feed()
     {
         raiseThreadPriority();
-        const std::uint32_t channels = block->channels;
+        const std::uint32_t channels = m_block->channels;
         std::uint32_t epoch = 0;
         std::uint32_t lastSeq = 0;
-        std::uint32_t lossesSeen = block->lossCount.load();
-        std::unique_lock lock(mutex);
-        while (!stop) {
-            wake.wait_for(lock, transmitting ? kFeedInterval : std::chrono::hours(24));
-            if (stop) break;
+        std::uint32_t lossesSeen = m_block->lossCount.load();
+        std::unique_lock lock(m_mutex);
+        while (!m_stop) {
+            m_wake.wait_for(lock, m_transmitting ? kFeedInterval : std::chrono::hours(24));
+            if (m_stop) break;
             watchRelay();
             publishState();
-            if (!transmitting) continue;
+            if (!m_transmitting) continue;
 
-            if (const std::uint32_t e = block->epoch.load(); e != epoch) {
+            if (const std::uint32_t e = m_block->epoch.load(); e != epoch) {
                 epoch = e;
-                owner->timingLost(block->rate.load());
+                m_owner->timingLost(m_block->rate.load());
             }
-            const auto fill = static_cast<std::uint64_t>(kFillSeconds * block->rate.load());
-            const std::uint64_t consumed = block->consumed.load(std::memory_order_acquire);
-            auto written = static_cast<std::uint64_t>(owner->written());
+            const auto fill = static_cast<std::uint64_t>(kFillSeconds * m_block->rate.load());
+            const std::uint64_t consumed = m_block->consumed.load(std::memory_order_acquire);
+            auto written = static_cast<std::uint64_t>(m_owner->written());
             if (consumed > written) {  // the relay played on past what was written: lost frames
-                owner->skip(static_cast<std::size_t>(consumed - written));
+                m_owner->skip(static_cast<std::size_t>(consumed - written));
                 written = consumed;
             }
-            const std::uint64_t target = std::min(consumed + fill, consumed + block->ringFrames);
+            const std::uint64_t target = std::min(consumed + fill, consumed + m_block->ringFrames);
             while (written < target) {
-                const std::uint64_t at = written % block->ringFrames;
-                const std::uint64_t n = std::min<std::uint64_t>(target - written, block->ringFrames - at);
-                owner->render(block->ring() + at * channels, static_cast<std::size_t>(n));
+                const std::uint64_t at = written % m_block->ringFrames;
+                const std::uint64_t n = std::min<std::uint64_t>(target - written, m_block->ringFrames - at);
+                m_owner->render(m_block->ring() + at * channels, static_cast<std::size_t>(n));
                 written += n;
             }
-            block->written.store(written, std::memory_order_release);
+            m_block->written.store(written, std::memory_order_release);
             reportLosses(lossesSeen);
 
-            const std::uint32_t seq = block->timingSeq.load(std::memory_order_acquire);
+            const std::uint32_t seq = m_block->timingSeq.load(std::memory_order_acquire);
             if (seq % 2 == 0 && seq != lastSeq) {
-                const std::int64_t frame = block->timingFrame.load(std::memory_order_relaxed);
-                const std::int64_t wall = block->timingWallNs.load(std::memory_order_relaxed);
+                const std::int64_t frame = m_block->timingFrame.load(std::memory_order_relaxed);
+                const std::int64_t wall = m_block->timingWallNs.load(std::memory_order_relaxed);
                 std::atomic_thread_fence(std::memory_order_acquire);
-                if (block->timingSeq.load(std::memory_order_relaxed) == seq) {
+                if (m_block->timingSeq.load(std::memory_order_relaxed) == seq) {
                     lastSeq = seq;
-                    owner->timing(frame, wall);
+                    m_owner->timing(frame, wall);
                 }
             }
         }
@@ -253,11 +253,11 @@ private:
     // stderr, with when it was heard (seconds of the wall clock) and why.
     void reportLosses(std::uint32_t& seen)
     {
-        const std::uint32_t count = block->lossCount.load(std::memory_order_acquire);
+        const std::uint32_t count = m_block->lossCount.load(std::memory_order_acquire);
         if (count - seen > RelayBlock::kLosses) seen = count - RelayBlock::kLosses;
-        const double msPerFrame = 1000.0 / block->rate.load();
+        const double msPerFrame = 1000.0 / m_block->rate.load();
         for (; seen != count; ++seen) {
-            const RelayBlock::Loss& loss = block->losses[seen % RelayBlock::kLosses];
+            const RelayBlock::Loss& loss = m_block->losses[seen % RelayBlock::kLosses];
             const std::int64_t atMs = loss.wallNs.load(std::memory_order_relaxed) / 1'000'000;
             std::fprintf(stderr, "pendrel: the sound server played %.1f ms without the signal, heard from %lld.%03lld s: %s\n",
                          loss.frames.load(std::memory_order_relaxed) * msPerFrame,
@@ -270,10 +270,10 @@ private:
 
     void publishState()
     {
-        const std::string device = block->readDevice();
-        const bool running = block->streaming.load() != 0;
-        owner->outputRate(running ? block->graphRate.load() : 0);
-        owner->serverState(block->reachable.load() != 0, running, running ? device : "");
+        const std::string device = m_block->readDevice();
+        const bool running = m_block->streaming.load() != 0;
+        m_owner->outputRate(running ? m_block->graphRate.load() : 0);
+        m_owner->serverState(m_block->reachable.load() != 0, running, running ? device : "");
     }
 };
 

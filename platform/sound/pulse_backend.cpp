@@ -21,7 +21,7 @@ constexpr const char* kNullSinkName = "auto_null";
 
 class PulseBackend final : public StreamBackend {
 public:
-    explicit PulseBackend(PulseOptions opts) : options(std::move(opts)) {}
+    explicit PulseBackend(PulseOptions opts) : m_options(std::move(opts)) {}
     ~PulseBackend() override;
     PulseBackend(const PulseBackend&) = delete;
     PulseBackend& operator=(const PulseBackend&) = delete;
@@ -32,93 +32,93 @@ public:
     void setRate(unsigned rate) override;
 
 private:
-    StreamEvents* owner = nullptr;
-    PulseOptions options;
-    pa_sample_spec sampleFormat{};
+    StreamEvents* m_owner = nullptr;
+    PulseOptions m_options;
+    pa_sample_spec m_sampleFormat{};
 
     // Owned by the main loop: touched only with its lock held or from its own callbacks.
-    pa_threaded_mainloop* loop = nullptr;
-    pa_mainloop_api* api = nullptr;
-    pa_context* context = nullptr;
-    pa_stream* stream = nullptr;
-    pa_time_event* retry = nullptr;
-    bool shuttingDown = false;
-    bool priorityRaised = false;
-    bool transmitting = false;
-    bool timingAsked = false;  // a timing report is on its way for the current stream
-    std::string device;
-    std::uint32_t sinkIndex = PA_INVALID_INDEX;
+    pa_threaded_mainloop* m_loop = nullptr;
+    pa_mainloop_api* m_api = nullptr;
+    pa_context* m_context = nullptr;
+    pa_stream* m_stream = nullptr;
+    pa_time_event* m_retry = nullptr;
+    bool m_shuttingDown = false;
+    bool m_priorityRaised = false;
+    bool m_transmitting = false;
+    bool m_timingAsked = false;  // a timing report is on its way for the current stream
+    std::string m_device;
+    std::uint32_t m_sinkIndex = PA_INVALID_INDEX;
 
     void publish()
     {
-        const bool reachable = context && pa_context_get_state(context) == PA_CONTEXT_READY;
-        const bool running = stream && pa_stream_get_state(stream) == PA_STREAM_READY;
-        owner->serverState(reachable, running, running ? device : std::string());
+        const bool reachable = m_context && pa_context_get_state(m_context) == PA_CONTEXT_READY;
+        const bool running = m_stream && pa_stream_get_state(m_stream) == PA_STREAM_READY;
+        m_owner->serverState(reachable, running, running ? m_device : std::string());
     }
 
     void connectContext()
     {
-        context = pa_context_new(api, options.appName.c_str());
-        if (!context) return scheduleRetry();
-        pa_context_set_state_callback(context, &PulseBackend::onContextState, this);
-        const char* server = options.server.empty() ? nullptr : options.server.c_str();
-        if (pa_context_connect(context, server, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
+        m_context = pa_context_new(m_api, m_options.appName.c_str());
+        if (!m_context) return scheduleRetry();
+        pa_context_set_state_callback(m_context, &PulseBackend::onContextState, this);
+        const char* server = m_options.server.empty() ? nullptr : m_options.server.c_str();
+        if (pa_context_connect(m_context, server, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
             scheduleRetry();
     }
 
     void openStream()
     {
         // A new stream starts a new timeline: its frame 0 is the first frame written.
-        owner->streamOpened(sampleFormat.rate);
+        m_owner->streamOpened(m_sampleFormat.rate);
         pa_channel_map map;
-        pa_channel_map_init_auto(&map, sampleFormat.channels, PA_CHANNEL_MAP_DEFAULT);
+        pa_channel_map_init_auto(&map, m_sampleFormat.channels, PA_CHANNEL_MAP_DEFAULT);
         pa_proplist* props = pa_proplist_new();
         pa_proplist_sets(props, PA_PROP_MEDIA_ROLE, "music");
-        stream = pa_stream_new_with_proplist(context, "JJY time signal", &sampleFormat, &map, props);
+        m_stream = pa_stream_new_with_proplist(m_context, "JJY time signal", &m_sampleFormat, &map, props);
         pa_proplist_free(props);
-        if (!stream) return scheduleRetry();
-        pa_stream_set_state_callback(stream, &PulseBackend::onStreamState, this);
-        pa_stream_set_write_callback(stream, &PulseBackend::onWritable, this);
-        pa_stream_set_moved_callback(stream, &PulseBackend::onMoved, this);
+        if (!m_stream) return scheduleRetry();
+        pa_stream_set_state_callback(m_stream, &PulseBackend::onStreamState, this);
+        pa_stream_set_write_callback(m_stream, &PulseBackend::onWritable, this);
+        pa_stream_set_moved_callback(m_stream, &PulseBackend::onMoved, this);
 
         pa_buffer_attr attr;
         attr.maxlength = static_cast<std::uint32_t>(-1);
         attr.tlength = static_cast<std::uint32_t>(
-            pa_usec_to_bytes(static_cast<pa_usec_t>(options.buffer.count()), &sampleFormat));
+            pa_usec_to_bytes(static_cast<pa_usec_t>(m_options.buffer.count()), &m_sampleFormat));
         attr.prebuf = static_cast<std::uint32_t>(-1);
-        attr.minreq = static_cast<std::uint32_t>(pa_usec_to_bytes(kRefillUs, &sampleFormat));
+        attr.minreq = static_cast<std::uint32_t>(pa_usec_to_bytes(kRefillUs, &m_sampleFormat));
         attr.fragsize = static_cast<std::uint32_t>(-1);
         // The buffer is ours in full: with PA_STREAM_ADJUST_LATENCY the server would split it
         // with the device and leave the stream too little to ride out a late refill. Timing
         // is asked for with each refill and taken as the server reports it (see observe()),
         // not through libpulse's interpolation.
         const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_NOT_MONOTONIC);
-        if (pa_stream_connect_playback(stream, nullptr, &attr, flags, nullptr, nullptr) < 0)
+        if (pa_stream_connect_playback(m_stream, nullptr, &attr, flags, nullptr, nullptr) < 0)
             scheduleRetry();
     }
 
     void closeStream()
     {
-        if (!stream) return;
-        pa_stream_set_state_callback(stream, nullptr, nullptr);
-        pa_stream_set_write_callback(stream, nullptr, nullptr);
-        pa_stream_set_moved_callback(stream, nullptr, nullptr);
-        pa_stream_disconnect(stream);
-        pa_stream_unref(stream);
-        stream = nullptr;
-        timingAsked = false;
-        owner->timingLost(0);
+        if (!m_stream) return;
+        pa_stream_set_state_callback(m_stream, nullptr, nullptr);
+        pa_stream_set_write_callback(m_stream, nullptr, nullptr);
+        pa_stream_set_moved_callback(m_stream, nullptr, nullptr);
+        pa_stream_disconnect(m_stream);
+        pa_stream_unref(m_stream);
+        m_stream = nullptr;
+        m_timingAsked = false;
+        m_owner->timingLost(0);
         publish();
     }
 
     void closeAll()
     {
         closeStream();
-        if (context) {
-            pa_context_set_state_callback(context, nullptr, nullptr);
-            pa_context_disconnect(context);
-            pa_context_unref(context);
-            context = nullptr;
+        if (m_context) {
+            pa_context_set_state_callback(m_context, nullptr, nullptr);
+            pa_context_disconnect(m_context);
+            pa_context_unref(m_context);
+            m_context = nullptr;
         }
         publish();
     }
@@ -126,22 +126,22 @@ private:
     void scheduleRetry()
     {
         publish();
-        if (retry || shuttingDown) return;
+        if (m_retry || m_shuttingDown) return;
         timeval tv;
         pa_timeval_add(pa_gettimeofday(&tv), kRetryUs);
-        retry = api->time_new(api, &tv, &PulseBackend::onRetry, this);
+        m_retry = m_api->time_new(m_api, &tv, &PulseBackend::onRetry, this);
     }
 
     static void onRetry(pa_mainloop_api* api, pa_time_event* e, const timeval*, void* self)
     {
         auto* d = static_cast<PulseBackend*>(self);
         api->time_free(e);
-        d->retry = nullptr;
-        if (d->shuttingDown) return;
+        d->m_retry = nullptr;
+        if (d->m_shuttingDown) return;
         // A stream lost while its server stays up gets a new stream; anything else starts over.
-        if (d->context && pa_context_get_state(d->context) == PA_CONTEXT_READY) {
+        if (d->m_context && pa_context_get_state(d->m_context) == PA_CONTEXT_READY) {
             d->closeStream();
-            if (d->transmitting) d->openStream();
+            if (d->m_transmitting) d->openStream();
             return;
         }
         d->closeAll();
@@ -153,15 +153,15 @@ private:
         auto* d = static_cast<PulseBackend*>(self);
         switch (pa_context_get_state(c)) {
         case PA_CONTEXT_READY:
-            if (!d->priorityRaised) {
+            if (!d->m_priorityRaised) {
                 raiseThreadPriority();
-                d->priorityRaised = true;
+                d->m_priorityRaised = true;
             }
             // A device that changes its rate (or its description) is looked at again.
             pa_context_set_subscribe_callback(c, &PulseBackend::onServerEvent, d);
             if (pa_operation* op = pa_context_subscribe(c, PA_SUBSCRIPTION_MASK_SINK, nullptr, nullptr))
                 pa_operation_unref(op);
-            if (!d->stream && d->transmitting) d->openStream();
+            if (!d->m_stream && d->m_transmitting) d->openStream();
             d->publish();
             break;
         case PA_CONTEXT_FAILED:
@@ -195,7 +195,7 @@ private:
     {
         auto* d = static_cast<PulseBackend*>(self);
         if ((type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) == PA_SUBSCRIPTION_EVENT_SINK
-            && index == d->sinkIndex)
+            && index == d->m_sinkIndex)
             d->lookUpDevice();
     }
 
@@ -206,9 +206,9 @@ private:
 
     void lookUpDevice()
     {
-        if (!stream) return;
+        if (!m_stream) return;
         pa_operation* op = pa_context_get_sink_info_by_index(
-            context, pa_stream_get_device_index(stream), &PulseBackend::onSinkInfo, this);
+            m_context, pa_stream_get_device_index(m_stream), &PulseBackend::onSinkInfo, this);
         if (op) pa_operation_unref(op);
     }
 
@@ -217,11 +217,11 @@ private:
         auto* d = static_cast<PulseBackend*>(self);
         if (eol || !info) return;
         const bool none = info->name && std::strcmp(info->name, kNullSinkName) == 0;
-        d->device = none ? std::string() : std::string(info->description ? info->description : "");
-        d->sinkIndex = info->index;
+        d->m_device = none ? std::string() : std::string(info->description ? info->description : "");
+        d->m_sinkIndex = info->index;
         // The rate the device is fed at: the server resamples our stream to it when they differ
         // (it switches the device to our rate itself only where it is allowed to).
-        d->owner->outputRate(info->sample_spec.rate);
+        d->m_owner->outputRate(info->sample_spec.rate);
         d->publish();
     }
 
@@ -229,10 +229,10 @@ private:
     {
         auto* d = static_cast<PulseBackend*>(self);
         d->write(bytes);
-        if (!d->timingAsked) {
+        if (!d->m_timingAsked) {
             if (pa_operation* op = pa_stream_update_timing_info(s, &PulseBackend::onTiming, d)) {
                 pa_operation_unref(op);
-                d->timingAsked = true;
+                d->m_timingAsked = true;
             }
         }
     }
@@ -240,8 +240,8 @@ private:
     static void onTiming(pa_stream* s, int success, void* self)
     {
         auto* d = static_cast<PulseBackend*>(self);
-        if (s != d->stream) return;
-        d->timingAsked = false;
+        if (s != d->m_stream) return;
+        d->m_timingAsked = false;
         if (success) d->observe();
     }
 
@@ -252,33 +252,33 @@ private:
     // can be a few milliseconds a second off for the first seconds of a stream.)
     void observe()
     {
-        const pa_timing_info* t = pa_stream_get_timing_info(stream);
+        const pa_timing_info* t = pa_stream_get_timing_info(m_stream);
         if (!t || !t->playing || t->read_index_corrupt || t->read_index < 0) return;
         const std::int64_t frameBytes =
-            static_cast<std::int64_t>(sizeof(float)) * sampleFormat.channels;
+            static_cast<std::int64_t>(sizeof(float)) * m_sampleFormat.channels;
         const double frame = static_cast<double>(t->read_index / frameBytes) -
-                             static_cast<double>(t->sink_usec) * sampleFormat.rate / 1e6;
+                             static_cast<double>(t->sink_usec) * m_sampleFormat.rate / 1e6;
         const std::int64_t at =
             static_cast<std::int64_t>(t->timestamp.tv_sec) * 1'000'000'000 +
             static_cast<std::int64_t>(t->timestamp.tv_usec) * 1000;
-        owner->timing(std::llround(frame), at);
+        m_owner->timing(std::llround(frame), at);
     }
 
     void write(std::size_t bytes)
     {
-        const std::size_t frameBytes = sizeof(float) * sampleFormat.channels;
+        const std::size_t frameBytes = sizeof(float) * m_sampleFormat.channels;
         bytes -= bytes % frameBytes;
         while (bytes > 0) {
             void* data = nullptr;
             std::size_t chunk = bytes;
-            if (pa_stream_begin_write(stream, &data, &chunk) < 0 || !data) return;
+            if (pa_stream_begin_write(m_stream, &data, &chunk) < 0 || !data) return;
             chunk -= chunk % frameBytes;
             if (chunk == 0) {
-                pa_stream_cancel_write(stream);
+                pa_stream_cancel_write(m_stream);
                 return;
             }
-            owner->render(static_cast<float*>(data), chunk / frameBytes);
-            if (pa_stream_write(stream, data, chunk, nullptr, 0, PA_SEEK_RELATIVE) < 0) return;
+            m_owner->render(static_cast<float*>(data), chunk / frameBytes);
+            if (pa_stream_write(m_stream, data, chunk, nullptr, 0, PA_SEEK_RELATIVE) < 0) return;
             bytes -= chunk;
         }
     }
@@ -286,67 +286,63 @@ private:
 
 bool PulseBackend::start(StreamEvents& events, unsigned rate, unsigned channels)
 {
-    owner = &events;
-    sampleFormat.format = PA_SAMPLE_FLOAT32NE;
-    sampleFormat.rate = rate;
-    sampleFormat.channels = static_cast<std::uint8_t>(channels);
-    PulseBackend& d = *this;
-    d.loop = pa_threaded_mainloop_new();
-    if (!d.loop) return true;  // out of memory: every call then plays nothing
-    d.api = pa_threaded_mainloop_get_api(d.loop);
-    pa_threaded_mainloop_lock(d.loop);
-    d.connectContext();
-    pa_threaded_mainloop_unlock(d.loop);
-    pa_threaded_mainloop_start(d.loop);
+    m_owner = &events;
+    m_sampleFormat.format = PA_SAMPLE_FLOAT32NE;
+    m_sampleFormat.rate = rate;
+    m_sampleFormat.channels = static_cast<std::uint8_t>(channels);
+    m_loop = pa_threaded_mainloop_new();
+    if (!m_loop) return true;  // out of memory: every call then plays nothing
+    m_api = pa_threaded_mainloop_get_api(m_loop);
+    pa_threaded_mainloop_lock(m_loop);
+    connectContext();
+    pa_threaded_mainloop_unlock(m_loop);
+    pa_threaded_mainloop_start(m_loop);
     return true;
 }
 
 PulseBackend::~PulseBackend()
 {
-    PulseBackend& d = *this;
-    if (!d.loop) return;
-    pa_threaded_mainloop_lock(d.loop);
-    d.shuttingDown = true;
-    if (d.retry) {
-        d.api->time_free(d.retry);
-        d.retry = nullptr;
+    if (!m_loop) return;
+    pa_threaded_mainloop_lock(m_loop);
+    m_shuttingDown = true;
+    if (m_retry) {
+        m_api->time_free(m_retry);
+        m_retry = nullptr;
     }
-    d.closeAll();
-    pa_threaded_mainloop_unlock(d.loop);
-    pa_threaded_mainloop_stop(d.loop);
-    pa_threaded_mainloop_free(d.loop);
+    closeAll();
+    pa_threaded_mainloop_unlock(m_loop);
+    pa_threaded_mainloop_stop(m_loop);
+    pa_threaded_mainloop_free(m_loop);
 }
 
 void PulseBackend::setRate(unsigned rate)
 {
-    PulseBackend& d = *this;
-    if (!d.loop) return;
-    pa_threaded_mainloop_lock(d.loop);
-    d.sampleFormat.rate = rate;
-    if (d.stream) {
-        d.closeStream();
-        if (d.transmitting) d.openStream();
+    if (!m_loop) return;
+    pa_threaded_mainloop_lock(m_loop);
+    m_sampleFormat.rate = rate;
+    if (m_stream) {
+        closeStream();
+        if (m_transmitting) openStream();
     }
-    pa_threaded_mainloop_unlock(d.loop);
+    pa_threaded_mainloop_unlock(m_loop);
 }
 
 // Off, the stream is closed so the device can rest; on, a new one opens at once. It plays
 // within a few tens of milliseconds, well inside the lead the first pulse is placed with.
 void PulseBackend::setTransmitting(bool on)
 {
-    PulseBackend& d = *this;
-    if (!d.loop) return;
-    pa_threaded_mainloop_lock(d.loop);
-    if (on != d.transmitting) {
-        d.transmitting = on;
+    if (!m_loop) return;
+    pa_threaded_mainloop_lock(m_loop);
+    if (on != m_transmitting) {
+        m_transmitting = on;
         if (!on) {
-            owner->silence();
-            d.closeStream();
-        } else if (d.context && pa_context_get_state(d.context) == PA_CONTEXT_READY && !d.stream) {
-            d.openStream();
+            m_owner->silence();
+            closeStream();
+        } else if (m_context && pa_context_get_state(m_context) == PA_CONTEXT_READY && !m_stream) {
+            openStream();
         }
     }
-    pa_threaded_mainloop_unlock(d.loop);
+    pa_threaded_mainloop_unlock(m_loop);
 }
 
 }  // namespace

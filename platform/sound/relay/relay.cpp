@@ -48,31 +48,31 @@ std::string nameFromJson(const char* json)
 
 std::string Relay::deviceDescription() const
 {
-    for (const auto& [id, sink] : sinks)
-        if (sink.name == defaultSink) return sink.description;
-    return sinks.empty() ? std::string() : sinks.begin()->second.description;
+    for (const auto& [id, sink] : m_sinks)
+        if (sink.name == m_defaultSink) return sink.description;
+    return m_sinks.empty() ? std::string() : m_sinks.begin()->second.description;
 }
 
 void Relay::publish()
 {
-    const bool running = stream && streaming;
-    block.reachable.store(core != nullptr ? 1 : 0);
-    block.streaming.store(running ? 1 : 0);
-    block.writeDevice(running ? deviceDescription() : std::string());
+    const bool running = m_stream && m_streaming;
+    m_block.reachable.store(m_core != nullptr ? 1 : 0);
+    m_block.streaming.store(running ? 1 : 0);
+    m_block.writeDevice(running ? deviceDescription() : std::string());
 }
 
 void Relay::connect()
 {
-    core = client.connect();
-    if (!core) return scheduleRetry();
+    m_core = m_client.connect();
+    if (!m_core) return scheduleRetry();
     static const pw_core_events coreEvents = [] {
         pw_core_events e{};
         e.version = PW_VERSION_CORE_EVENTS;
         e.error = &Relay::onCoreError;
         return e;
     }();
-    pw_core_add_listener(core, &coreListener, &coreEvents, this);
-    registry = pw_core_get_registry(core, PW_VERSION_REGISTRY, 0);
+    pw_core_add_listener(m_core, &m_coreListener, &coreEvents, this);
+    m_registry = pw_core_get_registry(m_core, PW_VERSION_REGISTRY, 0);
     static const pw_registry_events registryEvents = [] {
         pw_registry_events e{};
         e.version = PW_VERSION_REGISTRY_EVENTS;
@@ -80,7 +80,7 @@ void Relay::connect()
         e.global_remove = &Relay::onGlobalRemove;
         return e;
     }();
-    pw_registry_add_listener(registry, &registryListener, &registryEvents, this);
+    pw_registry_add_listener(m_registry, &m_registryListener, &registryEvents, this);
     followWish();
     publish();
 }
@@ -88,24 +88,24 @@ void Relay::connect()
 void Relay::disconnect()
 {
     closeStream();
-    if (metadata) {
-        spa_hook_remove(&metadataListener);
-        pw_proxy_destroy(reinterpret_cast<pw_proxy*>(metadata));
-        metadata = nullptr;
+    if (m_metadata) {
+        spa_hook_remove(&m_metadataListener);
+        pw_proxy_destroy(reinterpret_cast<pw_proxy*>(m_metadata));
+        m_metadata = nullptr;
     }
-    if (registry) {
-        spa_hook_remove(&registryListener);
-        pw_proxy_destroy(reinterpret_cast<pw_proxy*>(registry));
-        registry = nullptr;
+    if (m_registry) {
+        spa_hook_remove(&m_registryListener);
+        pw_proxy_destroy(reinterpret_cast<pw_proxy*>(m_registry));
+        m_registry = nullptr;
     }
-    if (core) {
-        spa_hook_remove(&coreListener);
-        client.disconnect();
-        core = nullptr;
+    if (m_core) {
+        spa_hook_remove(&m_coreListener);
+        m_client.disconnect();
+        m_core = nullptr;
     }
-    sinks.clear();
-    defaultSink.clear();
-    metadataId = SPA_ID_INVALID;
+    m_sinks.clear();
+    m_defaultSink.clear();
+    m_metadataId = SPA_ID_INVALID;
     publish();
 }
 
@@ -114,13 +114,13 @@ void Relay::scheduleRetry()
     publish();
     timespec value{};
     value.tv_nsec = static_cast<long>(kRetryNs);
-    pw_loop_update_timer(client.loop(), retryTimer, &value, nullptr, false);
+    pw_loop_update_timer(m_client.loop(), m_retryTimer, &value, nullptr, false);
 }
 
 void Relay::onRetry(void* self, std::uint64_t)
 {
     auto* r = static_cast<Relay*>(self);
-    if (r->core) {
+    if (r->m_core) {
         r->closeStream();
         r->followWish();
         r->publish();
@@ -147,7 +147,7 @@ void Relay::onLifeLine(void* self, int fd, std::uint32_t mask)
     char buffer[64];
     const ssize_t got = (mask & SPA_IO_IN) ? ::read(fd, buffer, sizeof buffer) : 0;
     if (got <= 0 && !(got < 0 && errno == EINTR)) {
-        r->client.quit();
+        r->m_client.quit();
         return;
     }
     r->followWish();
@@ -155,8 +155,8 @@ void Relay::onLifeLine(void* self, int fd, std::uint32_t mask)
 
 void Relay::followWish()
 {
-    if (stream && streamRate != block.rate.load()) closeStream();
-    if (block.wantStream.load() != 0)
+    if (m_stream && m_streamRate != m_block.rate.load()) closeStream();
+    if (m_block.wantStream.load() != 0)
         openStream();
     else
         closeStream();
@@ -171,34 +171,34 @@ void Relay::onGlobal(void* self, std::uint32_t id, std::uint32_t, const char* ty
         if (!cls || std::strcmp(cls, kSinkClass) != 0) return;
         const char* name = spa_dict_lookup(props, PW_KEY_NODE_NAME);
         const char* description = spa_dict_lookup(props, PW_KEY_NODE_DESCRIPTION);
-        r->sinks[id] = Sink{name ? name : "", description ? description : (name ? name : "")};
+        r->m_sinks[id] = Sink{name ? name : "", description ? description : (name ? name : "")};
         r->publish();
-    } else if (std::strcmp(type, PW_TYPE_INTERFACE_Metadata) == 0 && props && !r->metadata) {
+    } else if (std::strcmp(type, PW_TYPE_INTERFACE_Metadata) == 0 && props && !r->m_metadata) {
         const char* name = spa_dict_lookup(props, PW_KEY_METADATA_NAME);
         if (!name || std::strcmp(name, "default") != 0) return;
-        r->metadata = static_cast<pw_metadata*>(
-            pw_registry_bind(r->registry, id, PW_TYPE_INTERFACE_Metadata, PW_VERSION_METADATA, 0));
-        if (!r->metadata) return;
-        r->metadataId = id;
+        r->m_metadata = static_cast<pw_metadata*>(
+            pw_registry_bind(r->m_registry, id, PW_TYPE_INTERFACE_Metadata, PW_VERSION_METADATA, 0));
+        if (!r->m_metadata) return;
+        r->m_metadataId = id;
         static const pw_metadata_events metadataEvents = [] {
             pw_metadata_events e{};
             e.version = PW_VERSION_METADATA_EVENTS;
             e.property = &Relay::onMetadata;
             return e;
         }();
-        pw_metadata_add_listener(r->metadata, &r->metadataListener, &metadataEvents, r);
+        pw_metadata_add_listener(r->m_metadata, &r->m_metadataListener, &metadataEvents, r);
     }
 }
 
 void Relay::onGlobalRemove(void* self, std::uint32_t id)
 {
     auto* r = static_cast<Relay*>(self);
-    if (r->sinks.erase(id) > 0) r->publish();
-    if (id == r->metadataId && r->metadata) {
-        spa_hook_remove(&r->metadataListener);
-        pw_proxy_destroy(reinterpret_cast<pw_proxy*>(r->metadata));
-        r->metadata = nullptr;
-        r->metadataId = SPA_ID_INVALID;
+    if (r->m_sinks.erase(id) > 0) r->publish();
+    if (id == r->m_metadataId && r->m_metadata) {
+        spa_hook_remove(&r->m_metadataListener);
+        pw_proxy_destroy(reinterpret_cast<pw_proxy*>(r->m_metadata));
+        r->m_metadata = nullptr;
+        r->m_metadataId = SPA_ID_INVALID;
     }
 }
 
@@ -206,7 +206,7 @@ int Relay::onMetadata(void* self, std::uint32_t, const char* key, const char*, c
 {
     auto* r = static_cast<Relay*>(self);
     if (key && std::strcmp(key, "default.audio.sink") == 0) {
-        r->defaultSink = nameFromJson(value);
+        r->m_defaultSink = nameFromJson(value);
         r->publish();
     }
     return 0;
@@ -214,12 +214,12 @@ int Relay::onMetadata(void* self, std::uint32_t, const char* key, const char*, c
 
 int Relay::run(int lifeFd)
 {
-    if (!client.ok()) return 1;
-    retryTimer = pw_loop_add_timer(client.loop(), &Relay::onRetry, this);
-    lifeLine = pw_loop_add_io(client.loop(), lifeFd, SPA_IO_IN | SPA_IO_HUP | SPA_IO_ERR, false,
+    if (!m_client.ok()) return 1;
+    m_retryTimer = pw_loop_add_timer(m_client.loop(), &Relay::onRetry, this);
+    m_lifeLine = pw_loop_add_io(m_client.loop(), lifeFd, SPA_IO_IN | SPA_IO_HUP | SPA_IO_ERR, false,
                               &Relay::onLifeLine, this);
     connect();
-    client.run();
+    m_client.run();
     disconnect();
     return 0;
 }

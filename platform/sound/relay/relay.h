@@ -19,7 +19,7 @@ namespace platform {
 
 class Relay {
 public:
-    explicit Relay(RelayBlock& b) : block(b) {}
+    explicit Relay(RelayBlock& b) : m_block(b) {}
     Relay(const Relay&) = delete;
     Relay& operator=(const Relay&) = delete;
 
@@ -47,32 +47,32 @@ private:
     static void onStreamState(void* self, pw_stream_state, pw_stream_state state, const char*);
     static void onProcess(void* self);
 
-    RelayBlock& block;
-    PipeWireClient client;
-    pw_core* core = nullptr;
-    pw_registry* registry = nullptr;
-    pw_metadata* metadata = nullptr;
-    pw_stream* stream = nullptr;
-    spa_source* retryTimer = nullptr;
-    spa_source* lifeLine = nullptr;
-    spa_hook coreListener{};
-    spa_hook registryListener{};
-    spa_hook metadataListener{};
-    spa_hook streamListener{};
-    bool streaming = false;
+    RelayBlock& m_block;
+    PipeWireClient m_client;
+    pw_core* m_core = nullptr;
+    pw_registry* m_registry = nullptr;
+    pw_metadata* m_metadata = nullptr;
+    pw_stream* m_stream = nullptr;
+    spa_source* m_retryTimer = nullptr;
+    spa_source* m_lifeLine = nullptr;
+    spa_hook m_coreListener{};
+    spa_hook m_registryListener{};
+    spa_hook m_metadataListener{};
+    spa_hook m_streamListener{};
+    bool m_streaming = false;
 
     struct Sink {
         std::string name;
         std::string description;
     };
-    std::map<std::uint32_t, Sink> sinks;
-    std::uint32_t metadataId = SPA_ID_INVALID;
-    std::string defaultSink;
+    std::map<std::uint32_t, Sink> m_sinks;
+    std::uint32_t m_metadataId = SPA_ID_INVALID;
+    std::string m_defaultSink;
 
-    std::uint32_t streamRate = 0;  // what the open stream was opened at
+    std::uint32_t m_streamRate = 0;  // what the open stream was opened at
 
-    GraphFollower graph{0};  // data thread only
-    bool fed = false;        // the stream has had a whole buffer of the program's; data thread
+    GraphFollower m_graph{0};  // data thread only
+    bool m_fed = false;        // the stream has had a whole buffer of the program's; data thread
 };
 
 // The node name inside the JSON value PipeWire keeps the default sink in: {"name":"…"}.
