@@ -47,7 +47,6 @@ PipeWireClient::PipeWireClient()
     m_mainLoop = pw_main_loop_new(nullptr);
     if (!m_mainLoop) return;
     m_loop = pw_main_loop_get_loop(m_mainLoop);
-    m_context = newRealtimeContext(m_loop);
 }
 
 PipeWireClient::~PipeWireClient()
@@ -57,8 +56,11 @@ PipeWireClient::~PipeWireClient()
     if (m_mainLoop) pw_main_loop_destroy(m_mainLoop);
 }
 
+// The context starts threads of its own: made only now, after quitOnSignals() has blocked the
+// signals it handles, the threads inherit that and a SIGTERM reaches the loop, not a thread.
 pw_core* PipeWireClient::connect()
 {
+    if (!m_context && m_loop) m_context = newRealtimeContext(m_loop);
     if (!m_core && m_context) m_core = pw_context_connect(m_context, nullptr, 0);
     return m_core;
 }

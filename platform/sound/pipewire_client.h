@@ -15,14 +15,14 @@ public:
     PipeWireClient(const PipeWireClient&) = delete;
     PipeWireClient& operator=(const PipeWireClient&) = delete;
 
-    // False when the loop or the context could not be made (out of memory).
-    bool ok() const { return m_context != nullptr; }
+    // False when the loop could not be made (out of memory).
+    bool ok() const { return m_mainLoop != nullptr; }
     pw_main_loop* mainLoop() const { return m_mainLoop; }
     pw_loop* loop() const { return m_loop; }
-    pw_context* context() const { return m_context; }
 
-    // The core of the user's PipeWire; null when no server answers. Disconnected with the client
-    // unless the caller disconnects it first.
+    // The core of the user's PipeWire; null when no server answers. The context is made on the
+    // first call, so set up signals before it. Disconnected with the client unless the caller
+    // disconnects it first.
     pw_core* connect();
     void disconnect();
     // The loop ends on SIGINT and SIGTERM, and after `seconds` when that is above 0.
