@@ -44,7 +44,6 @@ std::string relayPath()
     return exe.substr(0, slash + 1) + kRelayProgram;
 }
 
-
 class PipeWireBackend final : public StreamBackend {
 public:
     PipeWireBackend() = default;
@@ -78,6 +77,20 @@ public:
         if (!m_feeder.joinable()) return;
         m_block->rate.store(rate);
         poke();
+    }
+
+    void setTransmitting(bool on) override
+    {
+        if (!m_feeder.joinable()) return;
+        {
+            std::lock_guard lock(m_mutex);
+            if (on == m_transmitting) return;
+            m_transmitting = on;
+        }
+        if (!on) m_owner->silence();
+        m_block->wantStream.store(on ? 1 : 0);
+        poke();
+        m_wake.notify_one();
     }
 
 private:
@@ -175,22 +188,6 @@ private:
         if (m_memFd >= 0) ::close(m_memFd);
     }
 
-public:
-    void setTransmitting(bool on) override
-    {
-        if (!m_feeder.joinable()) return;
-        {
-            std::lock_guard lock(m_mutex);
-            if (on == m_transmitting) return;
-            m_transmitting = on;
-        }
-        if (!on) m_owner->silence();
-        m_block->wantStream.store(on ? 1 : 0);
-        poke();
-        m_wake.notify_one();
-    }
-
-private:
     // Tells the relay to look at what the program wants of its stream.
     void poke()
     {
