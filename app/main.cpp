@@ -5,7 +5,7 @@
 #include "app/window/form1.h"
 #include "app/window/qt_messages.h"
 #include "platform/clock/clock_sync.h"
-#include "platform/pipewire_sound.h"
+#include "platform/sound/system_sound.h"
 #include "runtime/clock.h"
 #include "runtime/program_path.h"
 
@@ -21,9 +21,6 @@
 
 int main(int argc, char** argv)
 {
-    if (platform::runSoundRelayIfAsked(argc, argv))
-        return 0;
-
     // --- The display: Qt aborts when it cannot reach it; say so in one line instead. ---------
     if (const auto problem = app::displayProblem(argc, argv)) {
         std::fprintf(stderr, "%s\n", problem->c_str());
@@ -61,7 +58,7 @@ int main(int argc, char** argv)
     // read-outs show the PC clock itself, and turn as each pulse is heard.
     runtime::SystemClock pcClock;
     runtime::SystemClock clock;
-    const std::unique_ptr<platform::TimelineSound> sound = platform::openSystemSound();
+    const std::unique_ptr<platform::StreamOutput> sound = platform::openSystemSound();
     for (const char* name : {"/200ms.wav", "/500ms.wav", "/800ms.wav"})
         sound->preload(programFolder + name);
     clock.setLead(sound->lead());

@@ -4,7 +4,9 @@
 # file in its own folder there; installed under a system prefix (as cmake/Package.cmake does,
 # under /usr) it keeps them in each user's ~/.config/pendrel instead. The layout under the
 # prefix:
-#   lib/pendrel/           the program folder: pendrel, pendrel-frame, pendrel-make-sounds (to
+#   lib/pendrel/           the program folder: pendrel, pendrel-sound-relay (which plays the
+#                          signal on PipeWire; the program starts it from its own folder),
+#                          pendrel-frame, pendrel-make-sounds (to
 #                          make the other sound sets), the three sound files and
 #                          the manual page (and later the user's setting.ini, which we never
 #                          install, so installing again leaves it alone)
@@ -32,7 +34,8 @@ set(_pendrel_desktop_dir ${PROJECT_SOURCE_DIR}/app/desktop)
 set(_pendrel_stage ${CMAKE_BINARY_DIR}/install-stage)
 
 # The program folder.
-install(TARGETS pendrel pendrel-frame pendrel-make-sounds RUNTIME DESTINATION ${PENDREL_INSTALL_DIR})
+install(TARGETS pendrel pendrel-sound-relay pendrel-frame pendrel-make-sounds
+        RUNTIME DESTINATION ${PENDREL_INSTALL_DIR})
 install(FILES ${PENDREL_PROGRAM_DIR}/200ms.wav ${PENDREL_PROGRAM_DIR}/500ms.wav
               ${PENDREL_PROGRAM_DIR}/800ms.wav ${PENDREL_PROGRAM_DIR}/Pendrel.htm
         DESTINATION ${PENDREL_INSTALL_DIR})

@@ -21,6 +21,17 @@ endfunction()
 
 include(GoogleTest)
 
+# The target's include folder: a link to the current source folder, at its path from the project
+# root, and nothing else.
+function(pendrel_own_headers target scope)
+  file(RELATIVE_PATH folder ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
+  set(root ${PROJECT_BINARY_DIR}/include/${target})
+  get_filename_component(parent ${root}/${folder} DIRECTORY)
+  file(MAKE_DIRECTORY ${parent})
+  file(CREATE_LINK ${CMAKE_CURRENT_SOURCE_DIR} ${root}/${folder} SYMBOLIC)
+  target_include_directories(${target} ${scope} ${root})
+endfunction()
+
 # One library per folder, and its tests:
 #   pendrel_library(NAME target SOURCES file... [DEPS target...] [PRIVATE_DEPS target...]
 #                   [TEST name] [TEST_SOURCES file...] [TEST_DEPS target...] [QT])
@@ -39,12 +50,7 @@ function(pendrel_library)
     add_library(${arg_NAME} INTERFACE)
     set(scope INTERFACE)
   endif()
-  file(RELATIVE_PATH folder ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
-  set(root ${PROJECT_BINARY_DIR}/include/${arg_NAME})
-  get_filename_component(parent ${root}/${folder} DIRECTORY)
-  file(MAKE_DIRECTORY ${parent})
-  file(CREATE_LINK ${CMAKE_CURRENT_SOURCE_DIR} ${root}/${folder} SYMBOLIC)
-  target_include_directories(${arg_NAME} ${scope} ${root})
+  pendrel_own_headers(${arg_NAME} ${scope})
   target_link_libraries(${arg_NAME} ${scope} ${arg_DEPS})
   if(arg_PRIVATE_DEPS)
     target_link_libraries(${arg_NAME} PRIVATE ${arg_PRIVATE_DEPS})

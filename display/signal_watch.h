@@ -4,7 +4,7 @@
 // is to be told. The window looks once a second while transmitting (and as the tooltip is about
 // to show) and does what the look says; the texts are UTF-8, ready to be shown.
 
-#include "platform/sound_output.h"
+#include "platform/sound/sound_output.h"
 #include "runtime/clock.h"
 
 #include <string>

@@ -37,7 +37,7 @@ install_into
 # library from the build tree) shows up as a difference.
 {
   echo bin/pendrel
-  for f in 200ms.wav 500ms.wav 800ms.wav Pendrel.htm pendrel pendrel-frame pendrel-make-sounds; do echo "lib/pendrel/$f"; done
+  for f in 200ms.wav 500ms.wav 800ms.wav Pendrel.htm pendrel pendrel-sound-relay pendrel-frame pendrel-make-sounds; do echo "lib/pendrel/$f"; done
   echo "share/applications/$id.desktop"
   if [ "$have_icon" = 1 ]; then
     for s in $sizes; do echo "share/icons/hicolor/${s}x${s}/apps/$id.png"; done
@@ -48,9 +48,17 @@ listing >"$work/actual"
 if diff -u "$work/expected" "$work/actual"; then ok "installed files"; else bad "installed files differ"; fi
 
 dir="$prefix/lib/pendrel"
-for exe in pendrel pendrel-frame pendrel-make-sounds; do
+for exe in pendrel pendrel-sound-relay pendrel-frame pendrel-make-sounds; do
   [ -x "$dir/$exe" ] || bad "$exe is not executable"
 done
+# The relay runs on its own, without Qt; started by hand it finds no program's block and says so.
+relay_said=$("$dir/pendrel-sound-relay" 2>&1 3<&- 4<&-)
+relay_status=$?
+case "$relay_status $relay_said" in
+  "1 "*"without the program's block"*) ok "pendrel-sound-relay runs: $relay_said" ;;
+  *) bad "pendrel-sound-relay alone ended with $relay_status: $relay_said" ;;
+esac
+if ldd "$dir/pendrel-sound-relay" | grep -q 'libQt'; then bad "pendrel-sound-relay links Qt"; fi
 [ "$(readlink -f "$prefix/bin/pendrel")" = "$(readlink -f "$dir/pendrel")" ] \
   || bad "bin/pendrel does not lead to the program"
 frame_version=$("$dir/pendrel-frame" --version 2>&1)

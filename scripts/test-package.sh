@@ -30,7 +30,7 @@ finish() { [ $fail -eq 0 ] && echo "package test ($mode) passed"; exit $fail; }
 # Every file and link the package installs, outside the folders it shares with others.
 expected_files() {
     echo /usr/bin/pendrel
-    for f in 200ms.wav 500ms.wav 800ms.wav Pendrel.htm pendrel pendrel-frame pendrel-make-sounds; do
+    for f in 200ms.wav 500ms.wav 800ms.wav Pendrel.htm pendrel pendrel-sound-relay pendrel-frame pendrel-make-sounds; do
         echo "/usr/lib/pendrel/$f"
     done
     echo "/usr/share/applications/$id.desktop"
@@ -71,13 +71,24 @@ if [ "$mode" = build ]; then
         bad "control fields: $(field Package) $(field Version) $(field Architecture)"
     depends=$(field Depends)
     # Debian 13 renamed the libraries that carry a time_t: libqt6core6 is libqt6core6t64 there.
-    for need in libc6 libqt6widgets6 libqt6gui6 libqt6core6 libpulse0 libsndfile1 qt6-qpa-plugins; do
+    for need in libc6 libqt6widgets6 libqt6gui6 libqt6core6 libpulse0 libsndfile1 libpipewire-0.3-0 qt6-qpa-plugins; do
         case ", $depends," in
             *", $need "*|*", $need,"*|*", ${need}t64 "*|*", ${need}t64,"*) ;;
             *) bad "Depends lacks $need: $depends" ;;
         esac
     done
     ok "Depends: $depends"
+
+    # The sound relay, as packaged: it runs, and without Qt; alone it finds no program's block.
+    dpkg-deb --fsys-tarfile "$deb" | tar -xOf - ./usr/lib/pendrel/pendrel-sound-relay >"$out/relay"
+    chmod 755 "$out/relay"
+    relay_said=$("$out/relay" 2>&1 3<&- 4<&-)
+    relay_status=$?
+    case "$relay_status $relay_said" in
+        "1 "*"without the program's block"*) ok "the packaged relay runs: $relay_said" ;;
+        *) bad "the packaged relay alone ended with $relay_status: $relay_said" ;;
+    esac
+    ldd "$out/relay" | grep -q 'libQt' && bad "the packaged relay links Qt"
 
     desktop=$(dpkg-deb --fsys-tarfile "$deb" | tar -xOf - "./usr/share/applications/$id.desktop")
     metainfo=$(dpkg-deb --fsys-tarfile "$deb" | tar -xOf - "./usr/share/metainfo/$id.metainfo.xml")

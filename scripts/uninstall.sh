@@ -12,7 +12,7 @@ if [ ! -e "$dir/pendrel" ] && [ ! -e "$prefix/share/applications/$id.desktop" ];
   exit 1
 fi
 
-for name in pendrel pendrel-frame pendrel-make-sounds 200ms.wav 500ms.wav 800ms.wav Pendrel.htm; do
+for name in pendrel pendrel-sound-relay pendrel-frame pendrel-make-sounds 200ms.wav 500ms.wav 800ms.wav Pendrel.htm; do
   rm -f "$dir/$name"
 done
 # Only our own link: a bin/pendrel from somewhere else is left alone.

@@ -11,7 +11,7 @@
 // The moment of a frame: the stream's time report gives the graph's cycle start (now) and the
 // delay until the next frame written is played; frames already queued play first.
 
-#include "platform/pipewire_context.h"
+#include "platform/sound/pipewire_client.h"
 #include "runtime/datetime.h"
 #include "timecode/timecode.h"
 
@@ -109,18 +109,6 @@ struct Player {
     }
 };
 
-pw_main_loop* g_loop = nullptr;
-
-void onSignal(void*, int)
-{
-    pw_main_loop_quit(g_loop);
-}
-
-void onTimeout(void* loop, std::uint64_t)
-{
-    pw_main_loop_quit(static_cast<pw_main_loop*>(loop));
-}
-
 }  // namespace
 
 int main(int argc, char** argv)
@@ -145,15 +133,10 @@ int main(int argc, char** argv)
     const long long now = ns(CLOCK_REALTIME) / 1000000000;
     p.startSecond = startNow ? now + 1 : now - now % 60 + 60;
 
-    pw_init(&argc, &argv);
-    p.loop = pw_main_loop_new(nullptr);
-    g_loop = p.loop;
-    pw_loop* loop = pw_main_loop_get_loop(p.loop);
-    pw_loop_add_signal(loop, SIGINT, onSignal, nullptr);
-    pw_loop_add_signal(loop, SIGTERM, onSignal, nullptr);
-    spa_source* timer = pw_loop_add_timer(loop, onTimeout, p.loop);
-    timespec value{static_cast<time_t>(seconds), static_cast<long>((seconds - std::floor(seconds)) * 1e9)};
-    pw_loop_update_timer(loop, timer, &value, nullptr, false);
+    platform::PipeWireClient client;
+    p.loop = client.mainLoop();
+    client.quitOnSignals();
+    client.quitAfter(seconds);
 
     static const pw_stream_events events = [] {
         pw_stream_events e{};
@@ -166,8 +149,7 @@ int main(int argc, char** argv)
                                              "pendrel-test-player", nullptr);
     // The graph runs at the stream's rate where the server allows it, as for the program.
     pw_properties_setf(props, PW_KEY_NODE_RATE, "1/%u", p.rate);
-    pw_context* context = platform::newRealtimeContext(loop);
-    pw_core* core = context ? pw_context_connect(context, nullptr, 0) : nullptr;
+    pw_core* core = client.connect();
     if (!core) {
         std::fprintf(stderr, "%s: no PipeWire server\n", argv[0]);
         return 1;
@@ -177,24 +159,15 @@ int main(int argc, char** argv)
     pw_stream_add_listener(p.stream, &streamListener, &events, &p);
     std::uint8_t buffer[1024];
     spa_pod_builder builder = SPA_POD_BUILDER_INIT(buffer, sizeof buffer);
-    spa_audio_info_raw raw{};
-    raw.format = SPA_AUDIO_FORMAT_F32;
-    raw.rate = p.rate;
-    raw.channels = 2;
-    raw.position[0] = SPA_AUDIO_CHANNEL_FL;
-    raw.position[1] = SPA_AUDIO_CHANNEL_FR;
-    const spa_pod* params[1] = {spa_format_audio_raw_build(&builder, SPA_PARAM_EnumFormat, &raw)};
+    const spa_pod* params[1] = {platform::floatAudioFormat(builder, p.rate, 2)};
     const auto flags = static_cast<pw_stream_flags>(PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS |
                                                     PW_STREAM_FLAG_RT_PROCESS);
     if (pw_stream_connect(p.stream, PW_DIRECTION_OUTPUT, PW_ID_ANY, flags, params, 1) < 0) {
         std::fprintf(stderr, "pendrel-pw-test-player: no PipeWire server\n");
         return 1;
     }
-    pw_main_loop_run(p.loop);
+    client.run();
     pw_stream_destroy(p.stream);
-    pw_core_disconnect(core);
-    pw_context_destroy(context);
-    pw_main_loop_destroy(p.loop);
-    pw_deinit();
+    client.disconnect();
     return 0;
 }

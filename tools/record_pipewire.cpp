@@ -23,7 +23,7 @@
 // they are not taken for a hole in the signal.
 // Stops after N seconds, or on SIGINT/SIGTERM; the files are complete either way.
 
-#include "platform/pipewire_context.h"
+#include "platform/sound/pipewire_client.h"
 #include "tools/testing/graph_timeline.h"
 
 #include <pipewire/pipewire.h>
@@ -182,18 +182,6 @@ struct Recorder {
     }
 };
 
-pw_main_loop* g_loop = nullptr;
-
-void onSignal(void*, int)
-{
-    pw_main_loop_quit(g_loop);
-}
-
-void onTimeout(void* loop, std::uint64_t)
-{
-    pw_main_loop_quit(static_cast<pw_main_loop*>(loop));
-}
-
 }  // namespace
 
 int main(int argc, char** argv)
@@ -227,7 +215,7 @@ int main(int argc, char** argv)
         return 1;
     }
 
-    pw_init(&argc, &argv);
+    platform::PipeWireClient client;
     Recorder r;
     r.verbose = verbose;
     r.rate = static_cast<unsigned>(rate);
@@ -242,16 +230,9 @@ int main(int argc, char** argv)
     r.samples.clear();
     r.entries.resize(r.entries.capacity());
     r.entries.clear();
-    r.loop = pw_main_loop_new(nullptr);
-    g_loop = r.loop;
-    pw_loop* loop = pw_main_loop_get_loop(r.loop);
-    pw_loop_add_signal(loop, SIGINT, onSignal, nullptr);
-    pw_loop_add_signal(loop, SIGTERM, onSignal, nullptr);
-    if (seconds > 0) {
-        spa_source* timer = pw_loop_add_timer(loop, onTimeout, r.loop);
-        timespec value{static_cast<time_t>(seconds), static_cast<long>((seconds - std::floor(seconds)) * 1e9)};
-        pw_loop_update_timer(loop, timer, &value, nullptr, false);
-    }
+    r.loop = client.mainLoop();
+    client.quitOnSignals();
+    client.quitAfter(seconds);
 
     pw_properties* props = pw_properties_new(PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CATEGORY, "Capture",
                                              PW_KEY_MEDIA_ROLE, "Production", PW_KEY_STREAM_CAPTURE_SINK,
@@ -264,8 +245,7 @@ int main(int argc, char** argv)
         e.process = &Recorder::onProcess;
         return e;
     }();
-    pw_context* context = platform::newRealtimeContext(loop);
-    pw_core* core = context ? pw_context_connect(context, nullptr, 0) : nullptr;
+    pw_core* core = client.connect();
     if (!core) {
         std::fprintf(stderr, "%s: no PipeWire server\n", argv[0]);
         return 1;
@@ -277,25 +257,18 @@ int main(int argc, char** argv)
     // The sink's own format: no conversion, no resampling between the sink and the file.
     std::uint8_t buffer[1024];
     spa_pod_builder builder = SPA_POD_BUILDER_INIT(buffer, sizeof buffer);
-    spa_audio_info_raw raw{};
-    raw.format = SPA_AUDIO_FORMAT_F32;
-    raw.rate = r.rate;
-    raw.channels = kChannels;
-    raw.position[0] = SPA_AUDIO_CHANNEL_FL;
-    raw.position[1] = SPA_AUDIO_CHANNEL_FR;
-    const spa_pod* params[1] = {spa_format_audio_raw_build(&builder, SPA_PARAM_EnumFormat, &raw)};
+    const spa_pod* params[1] = {platform::floatAudioFormat(builder, r.rate, kChannels)};
     const auto flags = static_cast<pw_stream_flags>(PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS |
                                                     PW_STREAM_FLAG_RT_PROCESS);
     if (pw_stream_connect(r.stream, PW_DIRECTION_INPUT, PW_ID_ANY, flags, params, 1) < 0) {
         std::fprintf(stderr, "pendrel-record-pw: no PipeWire server\n");
         return 1;
     }
-    pw_main_loop_run(r.loop);
+    client.run();
     r.stopping = true;
     pw_stream_disconnect(r.stream);
     pw_stream_destroy(r.stream);
-    pw_core_disconnect(core);
-    pw_context_destroy(context);
+    client.disconnect();
 
     sf_writef_float(wav, r.samples.data(), static_cast<sf_count_t>(r.samples.size()));
     sf_close(wav);
@@ -318,8 +291,6 @@ int main(int argc, char** argv)
     if (r.holeFrames > 0)
         std::fprintf(stderr, "pendrel-record-pw: %lld frames were holes in the recording (silence), in %zu places\n",
                      r.holeFrames, r.holesLost.size());
-    pw_main_loop_destroy(r.loop);
-    pw_deinit();
     if (r.entries.empty()) {
         std::fprintf(stderr, "pendrel-record-pw: nothing was recorded\n");
         return 1;

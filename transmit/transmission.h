@@ -15,7 +15,7 @@
 //  - destroying the Transmission inside a nested handler is safe: a wait that finds its object
 //    gone returns at once without touching it, the host or the sound output again.
 
-#include "platform/sound_output.h"
+#include "platform/sound/sound_output.h"
 #include "runtime/clock.h"
 #include "timecode/timecode.h"
 #include "transmit/host.h"

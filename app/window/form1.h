@@ -17,7 +17,7 @@
 #include "display/signal_watch.h"
 #include "platform/clock/clock_set_watch.h"
 #include "platform/clock/clock_sync.h"
-#include "platform/sound_output.h"
+#include "platform/sound/sound_output.h"
 #include "runtime/clock.h"
 #include "transmit/host.h"
 #include "transmit/transmission.h"

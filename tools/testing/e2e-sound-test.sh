@@ -106,7 +106,8 @@ shift_seconds=$(( offset + adv_date * 86400 + adv_hour * 3600 + adv_min * 60 ))
 if [ -n "$program" ]; then
     folder="$work/program"
     mkdir -p "$folder"
-    cp "$program" "$folder/"
+    # A program folder as the README lists it: the program and its sound relay.
+    cp "$program" "$(dirname "$program")/pendrel-sound-relay" "$folder/"
     if [ "$mode" = plain ]; then
         cp "$sounds/200ms.wav" "$sounds/500ms.wav" "$sounds/800ms.wav" "$folder/"
     elif ! "$make_sounds" --carrier 40 --direct --rate 192000 "$folder" >"$work/make-sounds.out" 2>&1; then

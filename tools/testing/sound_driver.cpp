@@ -3,7 +3,7 @@
 // plain 1 ms polling loop. It starts at the next minute and plays whole minutes.
 //   pendrel-sound-driver [--advance DAYS HOURS MINUTES] [--no-lead] [--seconds N] FOLDER
 
-#include "platform/pipewire_sound.h"
+#include "platform/sound/system_sound.h"
 #include "runtime/clock.h"
 #include "runtime/datetime.h"
 #include "timecode/timecode.h"
@@ -15,7 +15,6 @@
 
 int main(int argc, char** argv)
 {
-    if (platform::runSoundRelayIfAsked(argc, argv)) return 0;
     std::int16_t advDate = 0, advHour = 0, advMin = 0;
     bool lead = true;
     double seconds = 130;
@@ -42,7 +41,7 @@ int main(int argc, char** argv)
     const std::string files[3] = {folder + "/200ms.wav", folder + "/500ms.wav",
                                   folder + "/800ms.wav"};
     const auto output = platform::openSystemSound();
-    platform::TimelineSound& sound = *output;
+    platform::StreamOutput& sound = *output;
     for (const auto& f : files) sound.preload(f);
     sound.setTransmitting(true);
 

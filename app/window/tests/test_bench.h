@@ -8,7 +8,7 @@
 #include "app/settings/settings_file.h"
 #include "app/window/form1.h"
 #include "app/window/messages.h"
-#include "platform/sound_output.h"
+#include "platform/sound/sound_output.h"
 #include "runtime/clock.h"
 
 #include <QTemporaryDir>

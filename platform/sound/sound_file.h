@@ -6,7 +6,7 @@
 // The length is checked from the header before anything is allocated, so no header, however
 // wrong, takes more than a few megabytes or more than a moment of one core.
 
-#include "platform/sound_output.h"
+#include "platform/sound/sound_output.h"
 
 #include <chrono>
 #include <cstdint>

@@ -1,11 +1,21 @@
-// Decoding and conversion of sound files, the cache that keeps them, and a sound output with no
-// server to talk to. Playback through a real server is tested by the end-to-end scripts.
+// Decoding and conversion of sound files, the cache that keeps them, the output with a server
+// that lives in the test or with none, and the block the program shares with its PipeWire
+// relay. Playback through a real server is tested by the end-to-end scripts.
 
-#include "platform/pulse_sound.h"
-#include "platform/sound_file.h"
+#include "platform/sound/pipewire_backend.h"
+#include "platform/sound/pulse_backend.h"
+#include "platform/sound/relay_block.h"
+#include "platform/sound/sound_file.h"
+#include "platform/sound/stream_output.h"
+#include "platform/sound/system_sound.h"
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
+#include <spawn.h>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <filesystem>
@@ -13,6 +23,7 @@
 #include <iterator>
 #include <numbers>
 #include <random>
+#include <thread>
 
 namespace fs = std::filesystem;
 using platform::decodeSoundFile;
@@ -225,8 +236,14 @@ TEST(SoundFile, HostileFilesAreRefusedWithAReason)
 {
     TempDir dir;
     fs::create_directory(dir.file("folder.wav"));
-    writeTone(dir.file("ten-minutes-16k.wav"), SF_FORMAT_PCM_16, 1, 16000, 1000, 600);
-    writeTone(dir.file("ten-minutes-48k.wav"), SF_FORMAT_PCM_16, 2, 48000, 1000, 600);
+    // Ten minutes by their headers, their data as long as they say but never written (sparse).
+    for (const auto& [name, rate, channels] : {std::tuple{"ten-minutes-16k.wav", 16000u, 1},
+                                               std::tuple{"ten-minutes-48k.wav", 48000u, 2}}) {
+        const std::uint32_t bytes = 600 * rate * channels * 2;
+        std::ofstream(dir.file(name), std::ios::binary)
+            << wavFile(rate, static_cast<std::uint16_t>(channels), bytes, 0);
+        fs::resize_file(dir.file(name), fs::file_size(dir.file(name)) + bytes);
+    }
     writeTone(dir.file("whole.wav"), SF_FORMAT_PCM_16, 1, 48000, 1000, 1.0);
     {
         std::ifstream in(dir.file("whole.wav"), std::ios::binary);
@@ -317,15 +334,16 @@ TEST(SoundCache, KeepsADecodedFileUntilItChanges)
     EXPECT_EQ(cache.state(dir.file("never.wav")).reason, "まだ読み込んでいません");
 }
 
-TEST(PulseSound, WithoutAServerEveryCallReturnsAndNothingPlays)
+TEST(StreamOutput, WithoutAServerEveryCallReturnsAndNothingPlays)
 {
     TempDir dir;
     const std::string good = dir.file("200ms.wav");
     writeTone(good, SF_FORMAT_PCM_16, 1, 48000, 1000, 1.0);
-    platform::PulseSound::Options options;
+    platform::PulseOptions options;
     options.server = "unix:" + dir.file("no-server-here");
     {
-        platform::PulseSound sound(options);
+        platform::StreamOutput sound(platform::makePulseBackend(options));
+        EXPECT_TRUE(sound.started());
         sound.preload(good);
         sound.setTransmitting(true);
         for (int i = 0; i < 50; ++i) {
@@ -342,10 +360,16 @@ TEST(PulseSound, WithoutAServerEveryCallReturnsAndNothingPlays)
         EXPECT_FALSE(status.files[1].playable);
     }
     // Destroyed while decoding and while retrying: both threads end cleanly.
-    platform::PulseSound another(options);
+    platform::StreamOutput another(platform::makePulseBackend(options));
     another.setTransmitting(true);
     another.play(good, {});
     EXPECT_FALSE(platform::probePulseServer(options.server, std::chrono::milliseconds(200)));
+    // No relay beside this test: PipeWire cannot start, and the caller falls back.
+    platform::StreamOutput relayless(platform::makePipeWireBackend());
+    EXPECT_FALSE(relayless.started());
+    relayless.setTransmitting(true);
+    relayless.play(good, {});
+    EXPECT_EQ(relayless.status().server, "PipeWire");
 }
 
 namespace {
@@ -361,7 +385,7 @@ std::shared_ptr<const platform::Pcm> ramp(float level, std::size_t frames)
     return pcm;
 }
 
-std::vector<float> renderAll(platform::SoundTimeline& timeline, std::size_t frames,
+std::vector<float> renderAll(platform::SampleTimeline& timeline, std::size_t frames,
                              std::size_t chunk)
 {
     std::vector<float> out(frames);
@@ -373,7 +397,7 @@ std::vector<float> renderAll(platform::SoundTimeline& timeline, std::size_t fram
 }  // namespace
 
 // The stream as the server pulls it, in chunks that do not line up with the sounds.
-TEST(SoundTimeline, EachSoundReplacesTheOneBeforeOnItsFrameAndNoSilenceComesBetween)
+TEST(SampleTimeline, EachSoundReplacesTheOneBeforeOnItsFrameAndNoSilenceComesBetween)
 {
     const struct {
         const char* name;
@@ -402,7 +426,7 @@ TEST(SoundTimeline, EachSoundReplacesTheOneBeforeOnItsFrameAndNoSilenceComesBetw
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        platform::SoundTimeline timeline(1);
+        platform::SampleTimeline timeline(1);
         auto first = std::const_pointer_cast<platform::Pcm>(ramp(100, 8));
         first->holdFrames = c.hold;
         timeline.schedule(0, first);
@@ -416,9 +440,9 @@ TEST(SoundTimeline, EachSoundReplacesTheOneBeforeOnItsFrameAndNoSilenceComesBetw
     }
 }
 
-TEST(SoundTimeline, ASoundDecodedLateNeverRemovesTheOneAfterIt)
+TEST(SampleTimeline, ASoundDecodedLateNeverRemovesTheOneAfterIt)
 {
-    platform::SoundTimeline timeline(1);
+    platform::SampleTimeline timeline(1);
     timeline.schedule(4, ramp(300, 10));
     timeline.schedule(0, ramp(100, 10));  // for an earlier second, placed after it
     EXPECT_EQ(renderAll(timeline, 7, 3), (std::vector<float>{100, 101, 102, 103, 300, 301, 302}));
@@ -438,7 +462,7 @@ TEST(SoundTimeline, ASoundDecodedLateNeverRemovesTheOneAfterIt)
 
 // Each pulse set's tone, held past the end of a pulse, goes on as the same sine: no step in
 // level or phase that a clock's receiver would take for the carrier dropping.
-TEST(SoundTimeline, HeldCarrierContinuesTheToneOfEverySet)
+TEST(SampleTimeline, HeldCarrierContinuesTheToneOfEverySet)
 {
     const struct {
         double toneHz;
@@ -463,7 +487,7 @@ TEST(SoundTimeline, HeldCarrierContinuesTheToneOfEverySet)
         pcm->holdFrames = platform::seamlessTail(pcm->samples, set.channels, set.rate);
         ASSERT_GT(pcm->holdFrames, 0u);
 
-        platform::SoundTimeline timeline(set.channels);
+        platform::SampleTimeline timeline(set.channels);
         timeline.schedule(0, pcm);
         const std::size_t rendered = frames + set.rate / 5;  // 200 ms past its end
         std::vector<float> out(rendered * set.channels);
@@ -589,30 +613,40 @@ void writePulse(const std::string& path, int pulseMs, double seconds)
     sf_close(f);
 }
 
-// An output whose server lives in the test: the wall clock is the test's, the stream reports
-// which frame is heard when it is told to, and it is pulled as far ahead as the test says.
-class FakeStreamOutput final : public platform::TimelineSound {
+// A server that lives in the test: it reports which frame is heard when it is told to, and is
+// pulled as far ahead as the test says, all through what the output gives its backend.
+class FakeServer final : public platform::StreamBackend {
 public:
-    FakeStreamOutput() : TimelineSound(Format{48000, 1, std::chrono::milliseconds(1250)}) {}
-    ~FakeStreamOutput() override { stopWorker(); }
-
-    std::int64_t wall = 0;
-
-    // The server: frame `heard` is heard now, and it wants everything up to `until` written.
-    void serve(std::int64_t heard, std::int64_t until)
+    explicit FakeServer(std::vector<unsigned>* reopenedAt = nullptr) : m_reopenedAt(reopenedAt) {}
+    std::string serverName() const override { return "Fake"; }
+    bool start(platform::StreamEvents& events, unsigned, unsigned) override
     {
-        m_clock.observe(heard, wall);
-        timingArrived();
-        if (until > m_timeline.written()) {
-            std::vector<float> chunk(static_cast<std::size_t>(until - m_timeline.written()));
-            m_timeline.render(chunk.data(), chunk.size());
+        m_events = &events;
+        return true;
+    }
+    void setTransmitting(bool on) override
+    {
+        if (!on) m_events->silence();
+    }
+    void setRate(unsigned rate) override
+    {
+        if (m_reopenedAt) m_reopenedAt->push_back(rate);
+    }
+
+    // Frame `heard` is heard at `wall`, and the server wants everything up to `until` written.
+    void serve(std::int64_t heard, std::int64_t wall, std::int64_t until, std::vector<float>& rendered)
+    {
+        m_events->timing(heard, wall);
+        if (until > m_events->written()) {
+            std::vector<float> chunk(static_cast<std::size_t>(until - m_events->written()));
+            m_events->render(chunk.data(), chunk.size());
             rendered.insert(rendered.end(), chunk.begin(), chunk.end());
         }
     }
-    std::vector<float> rendered;
 
-protected:
-    std::int64_t nowNs() const override { return wall; }
+private:
+    platform::StreamEvents* m_events = nullptr;
+    std::vector<unsigned>* m_reopenedAt;
 };
 
 struct LoudRun {
@@ -651,7 +685,7 @@ std::vector<LoudRun> loudRuns(const std::vector<float>& samples, int* silentAfte
 // timing has settled, later ones come late to the output, one after its frame was written and
 // one too late to fit whole. Every pulse that is sent starts on its second with its width, or
 // late with its width; the carrier never stops in between.
-TEST(TimelineSound, LatePlaysKeepTheCarrierAndEveryPulseItsWidth)
+TEST(StreamOutput, LatePlaysKeepTheCarrierAndEveryPulseItsWidth)
 {
     TempDir dir;
     const std::string marker = dir.file("200ms.wav"), one = dir.file("500ms.wav"),
@@ -660,7 +694,12 @@ TEST(TimelineSound, LatePlaysKeepTheCarrierAndEveryPulseItsWidth)
     writePulse(marker, 200, 0.9);
     writePulse(one, 500, 0.9);
     writePulse(zero, 800, 0.9);
-    FakeStreamOutput output;
+    std::int64_t wall = 0;
+    auto server = std::make_unique<FakeServer>();
+    FakeServer& fake = *server;
+    platform::StreamOutput output(std::move(server), {48000, 1, std::chrono::milliseconds(1250)},
+                                  [&wall] { return wall; });
+    std::vector<float> rendered;
     for (const auto& path : {marker, one, zero}) output.loadNow(path);
 
     // The stream begins to play 150 ms after it opened: its frame 0 is heard then. Until then
@@ -668,7 +707,7 @@ TEST(TimelineSound, LatePlaysKeepTheCarrierAndEveryPulseItsWidth)
     constexpr std::int64_t kMs = 1'000'000;
     const std::int64_t opened = 1'700'000'000'000'000'000;
     const std::int64_t frame0 = opened + 150 * kMs;
-    const auto heardAt = [&](std::int64_t wall) { return std::max<std::int64_t>(0, (wall - frame0) * 48 / kMs); };
+    const auto heardAt = [&](std::int64_t at) { return std::max<std::int64_t>(0, (at - frame0) * 48 / kMs); };
     // Second boundaries every second from 1.4 s after opening; what is played for each, when
     // (ms after opening) and how late the ticker was (ms).
     const struct {
@@ -685,38 +724,23 @@ TEST(TimelineSound, LatePlaysKeepTheCarrierAndEveryPulseItsWidth)
     };
     std::size_t next = 0;
     for (std::int64_t ms = 0; ms <= 7500; ms += 10) {
-        output.wall = opened + ms * kMs;
-        const std::int64_t heard = heardAt(output.wall);
-        output.serve(heard, heard + 400 * 48);
+        wall = opened + ms * kMs;
+        const std::int64_t heard = heardAt(wall);
+        fake.serve(heard, wall, heard + 400 * 48, rendered);
         for (; next < std::size(plays) && plays[next].callMs == ms; ++next)
             output.play(*plays[next].path, std::chrono::milliseconds(plays[next].lateMs));
     }
 
     int silent = 0;
-    const std::vector<LoudRun> runs = loudRuns(output.rendered, &silent);
+    const std::vector<LoudRun> runs = loudRuns(rendered, &silent);
     // In ms of the stream; the boundaries fall at 1250, 2250, ...
     EXPECT_EQ(runs, (std::vector<LoudRun>{{1250, 200}, {2250, 500}, {3350, 800}, {4250, 500}, {6250, 200}}));
     EXPECT_EQ(silent, 0);
 }
 
-namespace {
-
-// The parts every real output shares, with no server: what it would ask its server to do.
-class ServerlessOutput final : public platform::TimelineSound {
-public:
-    ServerlessOutput() : TimelineSound(Format{}) {}
-    ~ServerlessOutput() override { stopWorker(); }
-    std::vector<unsigned> reopenedAt;
-
-protected:
-    void rateChanged(unsigned rate) override { reopenedAt.push_back(rate); }
-};
-
-}  // namespace
-
 // The stream runs at the rate the files were made at, the highest when they differ, so a
 // direct 40 kHz set at 96 kHz is played as it is; the files' carrier is told with it.
-TEST(TimelineSound, StreamFollowsTheRateAndToneOfTheFiles)
+TEST(StreamOutput, StreamFollowsTheRateAndToneOfTheFiles)
 {
     TempDir dir;
     const struct {
@@ -733,7 +757,8 @@ TEST(TimelineSound, StreamFollowsTheRateAndToneOfTheFiles)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        ServerlessOutput output;
+        std::vector<unsigned> reopenedAt;
+        platform::StreamOutput output(std::make_unique<FakeServer>(&reopenedAt));
         for (std::size_t i = 0; i < c.files.size(); ++i) {
             const std::string path = dir.file(std::to_string(i) + ".wav");
             writeTone(path, SF_FORMAT_PCM_16, 1, c.files[i].first, c.files[i].second, 1.0);
@@ -743,9 +768,93 @@ TEST(TimelineSound, StreamFollowsTheRateAndToneOfTheFiles)
         EXPECT_EQ(status.streamRate, c.streamRate);
         EXPECT_NEAR(status.carrierHz, c.carrierHz, c.carrierHz * 0.01);
         if (c.streamRate != 48000) {
-            ASSERT_FALSE(output.reopenedAt.empty());
-            EXPECT_EQ(output.reopenedAt.back(), c.streamRate);
+            ASSERT_FALSE(reopenedAt.empty());
+            EXPECT_EQ(reopenedAt.back(), c.streamRate);
         }
         for (const auto& file : status.files) EXPECT_TRUE(file.playable) << file.path << file.reason;
+    }
+}
+
+// The device's description crosses from the relay while the relay may be writing it: the program
+// reads one description whole, never half of two.
+TEST(SoundRelay, TheDeviceDescriptionCrossesWhole)
+{
+    auto block = std::make_unique<platform::RelayBlock>();
+    const std::string names[] = {std::string(200, 'a'), "Built-in Audio Analog Stereo", ""};
+    std::atomic<bool> stop{false};
+    std::thread writer([&] {
+        for (std::size_t i = 0; !stop; ++i) block->writeDevice(names[i % 3]);
+    });
+    int torn = 0;
+    for (int i = 0; i < 20000; ++i) {
+        const std::string read = block->readDevice();
+        if (read != names[0] && read != names[1] && read != names[2]) ++torn;
+    }
+    stop = true;
+    writer.join();
+    EXPECT_EQ(torn, 0);
+    // Longer than the block holds: cut at its end.
+    block->writeDevice(std::string(300, 'x'));
+    EXPECT_EQ(block->readDevice(), std::string(255, 'x'));
+    // A relay that ended half way through leaves the count odd: nothing is read (and nothing
+    // waits), and the relay started after it writes whole again.
+    block->deviceSeq.fetch_add(1);
+    EXPECT_EQ(block->readDevice(), "");
+    block->writeDevice("USB Audio");
+    EXPECT_EQ(block->readDevice(), "USB Audio");
+}
+
+// The relay reads the block it is started with only when the block is laid out as it was built
+// to read it; otherwise it ends at once, and says so by its status, before touching the block.
+TEST(SoundRelay, RefusesABlockOfAnotherLayout)
+{
+    const struct {
+        const char* name;
+        std::uint32_t layout;
+        std::uint32_t channels;
+        bool accepted;
+    } cases[] = {
+        {"this build's", platform::kRelayLayout, 2, true},
+        {"an older build's", platform::kRelayLayout - 1, 2, false},
+        {"a newer build's", platform::kRelayLayout + 1, 2, false},
+        {"no channels", platform::kRelayLayout, 0, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::size_t bytes = platform::RelayBlock::bytes(4800, 2);
+        const int mem = memfd_create("pendrel-relay-test", MFD_CLOEXEC);
+        ASSERT_GE(mem, 0);
+        ASSERT_EQ(ftruncate(mem, static_cast<off_t>(bytes)), 0);
+        void* at = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED, mem, 0);
+        ASSERT_NE(at, MAP_FAILED);
+        auto* block = new (at) platform::RelayBlock;
+        block->layout = c.layout;
+        block->channels = c.channels;
+        block->ringFrames = 4800;
+        block->rate = 48000;
+
+        int line[2];
+        ASSERT_EQ(pipe2(line, O_CLOEXEC), 0);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, mem, platform::kRelayBlockFd);
+        posix_spawn_file_actions_adddup2(&actions, line[0], platform::kRelayLifeFd);
+        std::string program = PENDREL_SOUND_RELAY;
+        // No PipeWire to be found: an accepting relay retries, sees the program gone and ends.
+        std::string remote = "PIPEWIRE_REMOTE=/nonexistent/pendrel-test";
+        char* argv[] = {program.data(), nullptr};
+        char* envp[] = {remote.data(), nullptr};
+        pid_t pid = -1;
+        ASSERT_EQ(posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, envp), 0);
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(line[0]);
+        ::close(line[1]);  // the program has ended at once
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), c.accepted ? 0 : platform::kRelayRefused);
+        EXPECT_EQ(block->accepted.load() != 0, c.accepted);
+        munmap(at, bytes);
+        ::close(mem);
     }
 }

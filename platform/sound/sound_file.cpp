@@ -1,4 +1,4 @@
-#include "platform/sound_file.h"
+#include "platform/sound/sound_file.h"
 
 #include <sndfile.h>
 #include <sys/stat.h>

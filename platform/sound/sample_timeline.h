@@ -16,7 +16,7 @@
 // read as another bit. A clock takes a missing second for a bad minute and waits for the next;
 // a wrong bit in a field no parity covers would set it wrong. The next sound is on time again.
 
-#include "platform/sound_file.h"
+#include "platform/sound/sound_file.h"
 
 #include <cstdint>
 #include <map>
@@ -26,9 +26,9 @@
 
 namespace platform {
 
-class SoundTimeline {
+class SampleTimeline {
 public:
-    explicit SoundTimeline(unsigned channels) : m_channels(channels) {}
+    explicit SampleTimeline(unsigned channels) : m_channels(channels) {}
 
     // Any thread. `pcm` null: silence from `start` on.
     void schedule(std::int64_t start, std::shared_ptr<const Pcm> pcm);

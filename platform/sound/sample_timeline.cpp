@@ -1,4 +1,4 @@
-#include "platform/sound_timeline.h"
+#include "platform/sound/sample_timeline.h"
 
 #include <algorithm>
 #include <cmath>
@@ -6,7 +6,7 @@
 
 namespace platform {
 
-void SoundTimeline::schedule(std::int64_t start, std::shared_ptr<const Pcm> pcm)
+void SampleTimeline::schedule(std::int64_t start, std::shared_ptr<const Pcm> pcm)
 {
     std::lock_guard lock(m_mutex);
     if (start < m_written) {
@@ -22,20 +22,20 @@ void SoundTimeline::schedule(std::int64_t start, std::shared_ptr<const Pcm> pcm)
     m_items[start] = Item{std::move(pcm)};
 }
 
-void SoundTimeline::clear()
+void SampleTimeline::clear()
 {
     std::lock_guard lock(m_mutex);
     m_items.clear();
 }
 
-void SoundTimeline::restart()
+void SampleTimeline::restart()
 {
     std::lock_guard lock(m_mutex);
     m_items.clear();
     m_written = 0;
 }
 
-const SoundTimeline::Item* SoundTimeline::itemAt(std::int64_t position, std::int64_t* start)
+const SampleTimeline::Item* SampleTimeline::itemAt(std::int64_t position, std::int64_t* start)
 {
     auto it = m_items.upper_bound(position);
     if (it == m_items.begin()) return nullptr;
@@ -45,7 +45,7 @@ const SoundTimeline::Item* SoundTimeline::itemAt(std::int64_t position, std::int
     return &it->second;
 }
 
-void SoundTimeline::render(float* out, std::size_t frames)
+void SampleTimeline::render(float* out, std::size_t frames)
 {
     std::lock_guard lock(m_mutex);
     std::size_t done = 0;
@@ -86,13 +86,13 @@ void SoundTimeline::render(float* out, std::size_t frames)
     }
 }
 
-void SoundTimeline::skip(std::size_t frames)
+void SampleTimeline::skip(std::size_t frames)
 {
     std::lock_guard lock(m_mutex);
     m_written += static_cast<std::int64_t>(frames);
 }
 
-std::int64_t SoundTimeline::written() const
+std::int64_t SampleTimeline::written() const
 {
     std::lock_guard lock(m_mutex);
     return m_written;

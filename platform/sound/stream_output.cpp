@@ -1,45 +1,41 @@
-#include "platform/timeline_sound.h"
-
-#include <pthread.h>
-#include <sched.h>
-#include <sys/resource.h>
-#include <unistd.h>
+#include "platform/sound/stream_output.h"
 
 #include <algorithm>
-#include <ctime>
 
 namespace platform {
 
-void TimelineSound::raiseThreadPriority()
+StreamOutput::StreamOutput(std::unique_ptr<StreamBackend> backend)
+    : StreamOutput(std::move(backend), Format{})
 {
-    sched_param param{};
-    param.sched_priority = std::max(sched_get_priority_min(SCHED_FIFO), 5);
-    if (pthread_setschedparam(pthread_self(), SCHED_FIFO, &param) == 0) return;
-    setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), -11);
 }
 
-std::int64_t TimelineSound::wallNs()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_REALTIME, &ts);
-    return static_cast<std::int64_t>(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
-}
-
-TimelineSound::TimelineSound(Format format)
+StreamOutput::StreamOutput(std::unique_ptr<StreamBackend> backend, Format format, WallClock wall)
     : m_format(format),
+      m_wall(std::move(wall)),
       m_timeline(format.channels),
       m_clock(format.rate),
-      m_cache(format.rate, format.channels)
+      m_cache(format.rate, format.channels),
+      m_backend(std::move(backend))
 {
     m_worker = std::thread([this] { work(); });
+    m_server.server = m_backend->serverName();
+    m_started = m_backend->start(*this, format.rate, format.channels);
 }
 
-TimelineSound::~TimelineSound()
+// The worker stops first (it may reopen the stream), then the backend and its threads, while
+// the timeline and the map they call are still here.
+StreamOutput::~StreamOutput()
 {
     stopWorker();
+    m_backend.reset();
 }
 
-void TimelineSound::stopWorker()
+void StreamOutput::setTransmitting(bool on)
+{
+    if (m_started) m_backend->setTransmitting(on);
+}
+
+void StreamOutput::stopWorker()
 {
     {
         std::lock_guard lock(m_workMutex);
@@ -50,7 +46,7 @@ void TimelineSound::stopWorker()
     if (m_worker.joinable()) m_worker.join();
 }
 
-void TimelineSound::play(const std::string& path, std::chrono::microseconds late)
+void StreamOutput::play(const std::string& path, std::chrono::microseconds late)
 {
     const std::int64_t heardAtNs =
         nowNs() - std::chrono::duration_cast<std::chrono::nanoseconds>(late).count() +
@@ -63,13 +59,13 @@ void TimelineSound::play(const std::string& path, std::chrono::microseconds late
         enqueue({path, true, heardAtNs});
 }
 
-void TimelineSound::preload(const std::string& path)
+void StreamOutput::preload(const std::string& path)
 {
     remember(path);
     if (!m_cache.lookup(path).fresh) enqueue({path, false, 0});
 }
 
-void TimelineSound::loadNow(const std::string& path)
+void StreamOutput::loadNow(const std::string& path)
 {
     remember(path);
     followFiles(path, m_cache.load(path));
@@ -77,7 +73,7 @@ void TimelineSound::loadNow(const std::string& path)
 
 // A missing or unplayable file places silence: that second's pulse is not heard, and the sound
 // before it does not run on into it.
-void TimelineSound::place(std::shared_ptr<const Pcm> pcm, std::int64_t heardAtNs)
+void StreamOutput::place(std::shared_ptr<const Pcm> pcm, std::int64_t heardAtNs)
 {
     // Decoded for the rate the stream had before the files changed it: played now it would
     // sound at the wrong speed. The file is read again for its next second.
@@ -94,7 +90,7 @@ void TimelineSound::place(std::shared_ptr<const Pcm> pcm, std::int64_t heardAtNs
     m_timeline.schedule(m_clock.frameAt(heardAtNs), std::move(pcm));
 }
 
-void TimelineSound::dropEverything()
+void StreamOutput::silence()
 {
     {
         std::lock_guard lock(m_pendingMutex);
@@ -104,8 +100,37 @@ void TimelineSound::dropEverything()
     m_timeline.clear();
 }
 
-void TimelineSound::timingArrived()
+void StreamOutput::streamOpened(unsigned rate)
 {
+    m_clock.reset(rate);
+    m_timeline.restart();
+}
+
+void StreamOutput::timingLost(unsigned rate)
+{
+    m_clock.reset(rate);
+}
+
+void StreamOutput::render(float* out, std::size_t frames)
+{
+    m_timeline.render(out, frames);
+}
+
+void StreamOutput::skip(std::size_t frames)
+{
+    m_timeline.skip(frames);
+}
+
+std::int64_t StreamOutput::written() const
+{
+    return m_timeline.written();
+}
+
+// After each timing report: a play asked for before the stream's timing had settled (just
+// after switching on, or after it started over) is placed now.
+void StreamOutput::timing(std::int64_t frame, std::int64_t wallNs)
+{
+    m_clock.observe(frame, wallNs);
     if (!m_hasPending.load(std::memory_order_relaxed) || !m_clock.settled()) return;
     std::optional<Pending> pending;
     {
@@ -116,13 +141,13 @@ void TimelineSound::timingArrived()
     if (pending) m_timeline.schedule(m_clock.frameAt(pending->heardAtNs), std::move(pending->pcm));
 }
 
-void TimelineSound::remember(const std::string& path)
+void StreamOutput::remember(const std::string& path)
 {
     std::lock_guard lock(m_stateMutex);
     if (std::find(m_paths.begin(), m_paths.end(), path) == m_paths.end()) m_paths.push_back(path);
 }
 
-SoundStatus TimelineSound::status() const
+SoundStatus StreamOutput::status() const
 {
     SoundStatus s;
     std::vector<std::string> paths;
@@ -150,7 +175,7 @@ SoundStatus TimelineSound::status() const
     return s;
 }
 
-void TimelineSound::followFiles(const std::string& path, const std::shared_ptr<const Pcm>& pcm)
+void StreamOutput::followFiles(const std::string& path, const std::shared_ptr<const Pcm>& pcm)
 {
     unsigned wanted = 0;
     std::vector<std::string> paths;
@@ -177,17 +202,17 @@ void TimelineSound::followFiles(const std::string& path, const std::shared_ptr<c
         }
     if (chosen == rate()) return;
     m_cache.setRate(chosen);
-    rateChanged(chosen);
+    if (m_started) m_backend->setRate(chosen);
     for (const auto& p : paths) enqueue({p, false, 0});
 }
 
-void TimelineSound::setOutputRate(unsigned rate)
+void StreamOutput::outputRate(unsigned rate)
 {
     std::lock_guard lock(m_stateMutex);
     m_server.outputRate = rate;
 }
 
-void TimelineSound::setServerState(bool reachable, bool running, std::string device)
+void StreamOutput::serverState(bool reachable, bool running, std::string device)
 {
     std::lock_guard lock(m_stateMutex);
     m_server.serverReachable = reachable;
@@ -195,13 +220,7 @@ void TimelineSound::setServerState(bool reachable, bool running, std::string dev
     m_server.device = std::move(device);
 }
 
-void TimelineSound::setServerName(std::string name)
-{
-    std::lock_guard lock(m_stateMutex);
-    m_server.server = std::move(name);
-}
-
-void TimelineSound::enqueue(Job job) const
+void StreamOutput::enqueue(Job job) const
 {
     {
         std::lock_guard lock(m_workMutex);
@@ -210,7 +229,7 @@ void TimelineSound::enqueue(Job job) const
     m_workReady.notify_one();
 }
 
-void TimelineSound::work()
+void StreamOutput::work()
 {
     for (;;) {
         Job job;
