@@ -200,6 +200,7 @@ private:
     // Runs what is due on the PC clock (refreshes, Label4 turning red) and aims m_pcSecond at
     // what is due next.
     void servePcSecond();
+    bool firstPulseAhead() const;
 
     runtime::DateTime pcTime() const;
     runtime::DateTime transmitted() const;

@@ -138,6 +138,10 @@ void Form1::setTimerEnabled(transmit::TimerId timer, bool on)
                 : timer == transmit::TimerId::timTokei ? timTokei
                                                        : timFlashIndicator;
     if (!on) {
+        // At the end of the minute-start wait the indicator flashes on, in step, until the
+        // first pulse is heard (see setIndicatorColour).
+        if (t == timFlashIndicator && firstPulseAhead())
+            return;
         t->stop();
     } else if (!t->isActive()) {
         t->start();
@@ -152,17 +156,21 @@ void Form1::setTimerEnabled(transmit::TimerId timer, bool on)
 void Form1::setIndicatorColour(std::uint32_t colour)
 {
     m_redAt.reset();
-    if (colour == display::kRed && Timer1->isActive()) {
-        const auto boundary = std::chrono::floor<std::chrono::seconds>(m_services.clock->now());
-        if (pcClock().now() < boundary) {
-            m_redAt = boundary;
-            if (!timFlashIndicator->isActive())
-                timFlashIndicator->start();
-            servePcSecond();
-            return;
-        }
+    if (colour == display::kRed && firstPulseAhead()) {
+        m_redAt = std::chrono::floor<std::chrono::seconds>(m_services.clock->now());
+        if (!timFlashIndicator->isActive())
+            timFlashIndicator->start();
+        servePcSecond();
+        return;
     }
     setTextColour(Label4, colour);
+}
+
+// The ticker runs and the PC clock has not yet reached the boundary of the ticker's second.
+bool Form1::firstPulseAhead() const
+{
+    return Timer1->isActive() &&
+           pcClock().now() < std::chrono::floor<std::chrono::seconds>(m_services.clock->now());
 }
 
 void Form1::refreshAt(runtime::LocalTime boundary)
