@@ -1,0 +1,4 @@
+#include "timecode/station.h"
+#include "timecode/timecode.h"
+
+#include <gtest/gtest.h>
