@@ -50,7 +50,7 @@ StationMinute dcf77Minute(const MinuteToSend& m)
     const DateTime& t = next.civil;
 
     // Least significant bit first. Seconds 0..15 (civil warnings, call bit) stay zero.
-    std::vector<int> bits(59, 0);
+    std::vector<int> bits(58, 0);  // 0..57; the date parity follows
     bits[16] = m.summerTime == SummerTime::Auto && euChangeWithin(next.utc, 60) ? 1 : 0;
     bits[17] = next.summer ? 1 : 0;
     bits[18] = next.summer ? 0 : 1;
