@@ -22,9 +22,8 @@ chr::year_month_day dateOf(const DateTime& t)
 // Sunday.
 runtime::LocalTime euSwitch(int year, unsigned month)
 {
-    const chr::local_days sunday{
-        chr::year_month_weekday_last{chr::year{year}, chr::month{month},
-                                     chr::weekday_last{chr::Sunday}}};
+    const chr::local_days sunday{chr::year_month_weekday_last{chr::year{year}, chr::month{month},
+                                                              chr::weekday_last{chr::Sunday}}};
     return chr::time_point_cast<chr::microseconds>(sunday + chr::hours{1});
 }
 

@@ -16,8 +16,14 @@ namespace timecode::stationbits {
 int putBcd(std::vector<int>& bits, int value, std::initializer_list<int> weights, int first);
 
 // The parity bit that makes the count of ones even, or odd.
-inline int evenParity(int ones) { return ones % 2; }
-inline int oddParity(int ones) { return 1 - ones % 2; }
+inline int evenParity(int ones)
+{
+    return ones % 2;
+}
+inline int oddParity(int ones)
+{
+    return 1 - ones % 2;
+}
 
 // 1 = Monday .. 7 = Sunday.
 int isoWeekday(const runtime::DateTime& t);

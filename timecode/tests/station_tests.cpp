@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <span>
+
 using runtime::DateTime;
 using timecode::Station;
 using timecode::SummerTime;
@@ -11,11 +13,11 @@ namespace {
 
 struct Case {
     DateTime t;
-    bool leapSecond;  // a leap second ends this UTC month
     const char* expected;
+    bool leapSecond = false;  // a leap second ends this UTC month
 };
 
-void expectFrames(Station station, std::initializer_list<Case> cases)
+void expectFrames(Station station, std::span<const Case> cases)
 {
     for (const Case& c : cases) {
         const timecode::MinuteToSend m{c.t, SummerTime::Auto, c.leapSecond};
@@ -28,77 +30,90 @@ void expectFrames(Station station, std::initializer_list<Case> cases)
 
 TEST(Station, Dcf77FramesDescribeTheNextMinute)
 {
-    expectFrames(Station::Dcf77, {
+    const Case cases[] = {
         // Sent at 13:57 CET: Wednesday 31.12.25 13:58, every parity a one but the date's.
-        {{2025, 12, 31, 13, 57, 0}, false, "00000000000000000010100011011110010110001111001001101001000-"},
+        {{2025, 12, 31, 13, 57}, "00000000000000000010100011011110010110001111001001101001000-"},
         // Spring change, 30.3.25 at 02:00 CET: announced from 01:00 CET on, the frame sent at
         // 01:59 already describes 03:00 CEST.
-        {{2025, 3, 30, 0, 59, 0}, false, "00000000000000000010100000000100000100001111111000101001000-"},
-        {{2025, 3, 30, 1, 0, 0}, false, "00000000000000001010110000001100000100001111111000101001000-"},
-        {{2025, 3, 30, 1, 59, 0}, false, "00000000000000001100100000000110000000001111111000101001000-"},
+        {{2025, 3, 30, 0, 59}, "00000000000000000010100000000100000100001111111000101001000-"},
+        {{2025, 3, 30, 1, 0}, "00000000000000001010110000001100000100001111111000101001000-"},
+        {{2025, 3, 30, 1, 59}, "00000000000000001100100000000110000000001111111000101001000-"},
         // Autumn change: the last minute of the first 02:xx CEST announces 02:00 CET.
-        {{2025, 10, 26, 2, 59, 0}, false, "00000000000000001010100000000010000101100111100001101001000-"},
+        {{2025, 10, 26, 2, 59}, "00000000000000001010100000000010000101100111100001101001000-"},
         // New Year: Thursday 1.1.26; and 29 February 2024, a Thursday.
-        {{2025, 12, 31, 23, 59, 0}, false, "00000000000000000010100000000000000010000000110000011001000-"},
-        {{2024, 2, 28, 23, 59, 0}, false, "00000000000000000010100000000000000010010100101000001001001-"},
+        {{2025, 12, 31, 23, 59}, "00000000000000000010100000000000000010000000110000011001000-"},
+        {{2024, 2, 28, 23, 59}, "00000000000000000010100000000000000010010100101000001001001-"},
         // The leap second after 23:59:59 UTC on 31.12.16: announced during the hour before it
         // (00:00..00:59 CET), then sent as a zero in second 59 of a 61-second minute.
-        {{2016, 12, 31, 23, 59, 0}, true, "00000000000000000010100000000000000010000011110000111010001-"},
-        {{2017, 1, 1, 0, 0, 0}, true, "00000000000000000011110000001000000010000011110000111010001-"},
-        {{2017, 1, 1, 0, 59, 0}, true, "000000000000000000111000000001000001100000111100001110100010-"},
-    });
+        {{2016, 12, 31, 23, 59},
+         "00000000000000000010100000000000000010000011110000111010001-",
+         true},
+        {{2017, 1, 1, 0, 0}, "00000000000000000011110000001000000010000011110000111010001-", true},
+        {{2017, 1, 1, 0, 59},
+         "000000000000000000111000000001000001100000111100001110100010-",
+         true},
+    };
+    expectFrames(Station::Dcf77, cases);
 }
 
 TEST(Station, MsfFramesDescribeTheNextMinute)
 {
-    expectFrames(Station::Msf, {
+    const Case cases[] = {
         // Sent at 13:57 GMT: Wednesday 31.12.25 13:58; the odd parities are 0, 0, 1, 1.
-        {{2025, 12, 31, 13, 57, 0}, false, "M00000000000000000010010110010110001011010011101100001113310"},
+        {{2025, 12, 31, 13, 57}, "M00000000000000000010010110010110001011010011101100001113310"},
         // Spring change at 01:00 GMT, warned 61 minutes ahead: not yet at 00:58, and at 00:59
         // the frame describes 02:00 BST with the summer-time bit.
-        {{2025, 3, 30, 0, 58, 0}, false, "M00000000000000000010010100011110000000000000101100103133310"},
-        {{2025, 3, 30, 0, 59, 0}, false, "M00000000000000000010010100011110000000000010000000003133130"},
+        {{2025, 3, 30, 0, 58}, "M00000000000000000010010100011110000000000000101100103133310"},
+        {{2025, 3, 30, 0, 59}, "M00000000000000000010010100011110000000000010000000003133130"},
         // Autumn change: the last minute of the first 01:xx BST describes 01:00 GMT.
-        {{2025, 10, 26, 1, 59, 0}, false, "M00000000000000000010010110000100110000000001000000003133110"},
-        {{2024, 2, 28, 23, 59, 0}, false, "M00000000000000000010010000010101001100000000000000001331310"},
+        {{2025, 10, 26, 1, 59}, "M00000000000000000010010110000100110000000001000000003133110"},
+        {{2024, 2, 28, 23, 59}, "M00000000000000000010010000010101001100000000000000001331310"},
         // The leap second after 23:59:59 UTC on 31.12.16, received after the DUT1 bits (second
         // 17); the frame describes Sunday 1.1.17 00:00.
-        {{2016, 12, 31, 23, 58, 0}, true, "M00000000000000000001011010010110001110100011101100101113110"},
-        {{2016, 12, 31, 23, 59, 0}, true, "M000000000000000000001011100001000001000000000000000001333310"},
-    });
+        {{2016, 12, 31, 23, 58},
+         "M00000000000000000001011010010110001110100011101100101113110",
+         true},
+        {{2016, 12, 31, 23, 59},
+         "M000000000000000000001011100001000001000000000000000001333310",
+         true},
+    };
+    expectFrames(Station::Msf, cases);
 }
 
 TEST(Station, WwvbFramesDescribeTheCurrentMinute)
 {
-    expectFrames(Station::Wwvb, {
+    const Case cases[] = {
         // The leap second of 30.6.12, as wwvbgen's published test frames have it but with DUT1
         // +0.0 (101, 0000 at 36..43): leap year, warning bit, summer time, a second marker at 60.
-        {{2012, 6, 30, 23, 58, 0}, true, "M10101000M001000011M000101000M001000101M000000001M001001111M"},
-        {{2012, 6, 30, 23, 59, 0}, true, "M10101001M001000011M000101000M001000101M000000001M001001111MM"},
-        {{2012, 7, 1, 0, 0, 0}, false, "M00000000M000000000M000101000M001100101M000000001M001001011M"},
+        {{2012, 6, 30, 23, 58},
+         "M10101000M001000011M000101000M001000101M000000001M001001111M",
+         true},
+        {{2012, 6, 30, 23, 59},
+         "M10101001M001000011M000101000M001000101M000000001M001001111MM",
+         true},
+        {{2012, 7, 1, 0, 0}, "M00000000M000000000M000101000M001100101M000000001M001001011M"},
         // The change days of 2025: bit 57 alone on 9 March, bit 58 alone on 2 November.
-        {{2025, 3, 9, 12, 0, 0}, false, "M00000000M000100010M000000110M100000101M000000010M010100010M"},
-        {{2025, 11, 2, 12, 0, 0}, false, "M00000000M000100010M001100000M011000101M000000010M010100001M"},
+        {{2025, 3, 9, 12, 0}, "M00000000M000100010M000000110M100000101M000000010M010100010M"},
+        {{2025, 11, 2, 12, 0}, "M00000000M000100010M001100000M011000101M000000010M010100001M"},
         // Day 366 at New Year's Eve of a leap year, and 29 February as day 60.
-        {{2024, 12, 31, 23, 59, 0}, false, "M10101001M001000011M001100110M011000101M000000010M010001000M"},
-        {{2024, 2, 29, 0, 0, 0}, false, "M00000000M000000000M000000110M000000101M000000010M010001000M"},
-    });
+        {{2024, 12, 31, 23, 59}, "M10101001M001000011M001100110M011000101M000000010M010001000M"},
+        {{2024, 2, 29, 0, 0}, "M00000000M000000000M000000110M000000101M000000010M010001000M"},
+    };
+    expectFrames(Station::Wwvb, cases);
 }
 
 TEST(Station, BpcFramesRepeatEveryTwentySeconds)
 {
-    expectFrames(Station::Bpc, {
+    const Case cases[] = {
         // Wednesday 31.12.25 13:58: hour 1 in the afternoon, both parities odd then even.
-        {{2025, 12, 31, 13, 58, 0}, false,
-         "-0001322033133301210-1001322032133301210-2001322032133301210"},
+        {{2025, 12, 31, 13, 58}, "-0001322033133301210-1001322032133301210-2001322032133301210"},
         // 12:05 on 29 February 2024 is hour 0 in the afternoon; midnight at New Year hour 0 in
         // the morning; 2070 needs the year's 64 bit, and Sunday 23:59 the weekday's 4 bit.
-        {{2024, 2, 29, 12, 5, 0}, false,
-         "-0000011103131021201-1000011102131021201-2000011102131021201"},
-        {{2026, 1, 1, 0, 0, 0}, false, "-0000000101001011221-1000000100001011221-2000000100001011221"},
-        {{2070, 6, 1, 23, 59, 0}, false,
-         "-0023323133001120123-1023323132001120123-2023323132001120123"},
-    });
+        {{2024, 2, 29, 12, 5}, "-0000011103131021201-1000011102131021201-2000011102131021201"},
+        {{2026, 1, 1, 0, 0}, "-0000000101001011221-1000000100001011221-2000000100001011221"},
+        {{2070, 6, 1, 23, 59}, "-0023323133001120123-1023323132001120123-2023323132001120123"},
+    };
+    expectFrames(Station::Bpc, cases);
 }
 
 TEST(Station, SummerTimeRulesAtTheChangeDays)
@@ -154,20 +169,16 @@ TEST(Station, SecondsAsTheCarrierLevel)
         std::size_t second;
         std::vector<Reduction> reduced;
     } cases[] = {
-        {Station::Jjy60, 10, 0, {{200, 800}}},   // marker
-        {Station::Jjy40, 10, 1, {{500, 500}}},   // one
-        {Station::Jjy40, 10, 4, {{800, 200}}},   // zero
-        {Station::Dcf77, 15, 0, {{0, 100}}},
-        {Station::Dcf77, 15, 20, {{0, 200}}},
-        {Station::Dcf77, 15, 59, {}},
-        {Station::Msf, 0, 0, {{0, 500}}},
-        {Station::Msf, 0, 1, {{0, 100}}},        // A 0, B 0
-        {Station::Msf, 0, 53, {{0, 200}}},       // A 1, B 0
-        {Station::Msf, 0, 56, {{0, 300}}},       // A 1, B 1
-        {Station::Wwvb, 14, 0, {{0, 800}}},
-        {Station::Wwvb, 14, 1, {{0, 500}}},
-        {Station::Wwvb, 14, 4, {{0, 200}}},
-        {Station::Bpc, 10, 20, {}},
+        {Station::Jjy60, 10, 0, {{200, 800}}},  // marker
+        {Station::Jjy40, 10, 1, {{500, 500}}},  // one
+        {Station::Jjy40, 10, 4, {{800, 200}}},  // zero
+        {Station::Dcf77, 15, 0, {{0, 100}}},   {Station::Dcf77, 15, 20, {{0, 200}}},
+        {Station::Dcf77, 15, 59, {}},          {Station::Msf, 0, 0, {{0, 500}}},
+        {Station::Msf, 0, 1, {{0, 100}}},   // A 0, B 0
+        {Station::Msf, 0, 53, {{0, 200}}},  // A 1, B 0
+        {Station::Msf, 0, 56, {{0, 300}}},  // A 1, B 1
+        {Station::Wwvb, 14, 0, {{0, 800}}},    {Station::Wwvb, 14, 1, {{0, 500}}},
+        {Station::Wwvb, 14, 4, {{0, 200}}},    {Station::Bpc, 10, 20, {}},
         {Station::Bpc, 10, 10, {{0, 400}}},
     };
     for (const auto& c : cases) {
@@ -180,7 +191,9 @@ TEST(Station, SecondsAsTheCarrierLevel)
         const DateTime t{2024, 2, 29, minuteOfDay / 60, minuteOfDay % 60, 0};
         std::string frame;
         for (auto kind : timecode::timecode(t))
-            frame += kind == timecode::PulseKind::Marker ? 'M' : kind == timecode::PulseKind::One ? '1' : '0';
+            frame += kind == timecode::PulseKind::Marker ? 'M'
+                     : kind == timecode::PulseKind::One  ? '1'
+                                                         : '0';
         ASSERT_EQ(timecode::notation(timecode::jjyMinute(Station::Jjy40, t)), frame);
         ASSERT_EQ(timecode::notation(timecode::jjyMinute(Station::Jjy60, t)), frame);
     }
