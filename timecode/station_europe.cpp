@@ -14,9 +14,9 @@ using namespace stationbits;
 namespace {
 
 // The civil time the frame sent at `now` describes, and whether it is summer time: one minute
-// after `now`, which may cross a summer-time change. `utc` is the UTC start of `now`.
+// after `now`, which may cross a summer-time change. `sentUtc` is the UTC start of `now`.
 struct NextMinute {
-    DateTime utc;
+    DateTime sentUtc;
     DateTime civil;
     bool summer = false;
 };
@@ -27,8 +27,8 @@ NextMinute nextMinute(const MinuteToSend& m, int standardOffsetHours)
     const bool summerNow =
         summerTimeToSend(m.summerTime, euSummerTimeAtCivil(now, standardOffsetHours));
     NextMinute next;
-    next.utc = runtime::addHours(now, -(standardOffsetHours + (summerNow ? 1 : 0)));
-    const DateTime nextUtc = runtime::addMinutes(next.utc, 1);
+    next.sentUtc = runtime::addHours(now, -(standardOffsetHours + (summerNow ? 1 : 0)));
+    const DateTime nextUtc = runtime::addMinutes(next.sentUtc, 1);
     next.summer = summerTimeToSend(m.summerTime, euSummerTime(nextUtc));
     next.civil = runtime::addHours(nextUtc, standardOffsetHours + (next.summer ? 1 : 0));
     return next;
@@ -51,10 +51,10 @@ StationMinute dcf77Minute(const MinuteToSend& m)
 
     // Least significant bit first. Seconds 0..15 (civil warnings, call bit) stay zero.
     std::vector<int> bits(58, 0);  // 0..57; the date parity follows
-    bits[16] = m.summerTime == SummerTime::Auto && euChangeWithin(next.utc, 60) ? 1 : 0;
+    bits[16] = m.summerTime == SummerTime::Auto && euChangeWithin(next.sentUtc, 60) ? 1 : 0;
     bits[17] = next.summer ? 1 : 0;
     bits[18] = next.summer ? 0 : 1;
-    bits[19] = leapSecondWithin(m, next.utc, 60) ? 1 : 0;
+    bits[19] = leapSecondWithin(m, next.sentUtc, 60) ? 1 : 0;
     bits[20] = 1;  // start of the encoded time
     bits[28] = evenParity(putBcd(bits, t.minute, {1, 2, 4, 8, 10, 20, 40}, 21));
     bits[35] = evenParity(putBcd(bits, t.hour, {1, 2, 4, 8, 10, 20}, 29));
@@ -67,7 +67,7 @@ StationMinute dcf77Minute(const MinuteToSend& m)
     StationMinute minute{Station::Dcf77, 15, {}};
     for (int bit : bits) minute.seconds.push_back(reducedFor(bit == 1 ? 200 : 100));
     // A leap second is sent as a zero in second 59; the unreduced mark moves to second 60.
-    if (leapSecondWithin(m, next.utc, 1)) minute.seconds.push_back(reducedFor(100));
+    if (leapSecondWithin(m, next.sentUtc, 1)) minute.seconds.push_back(reducedFor(100));
     minute.seconds.push_back(StationSecond{});
     return minute;
 }
@@ -87,14 +87,15 @@ StationMinute msfMinute(const MinuteToSend& m)
     b[57] = oddParity(putBcd(a, t.hour, {20, 10, 8, 4, 2, 1}, 39) +
                       putBcd(a, t.minute, {40, 20, 10, 8, 4, 2, 1}, 45));
     for (int s = 53; s <= 58; ++s) a[static_cast<std::size_t>(s)] = 1;  // 01111110 from 52
-    b[53] = m.summerTime == SummerTime::Auto && euChangeWithin(next.utc, 61) ? 1 : 0;
+    b[53] = m.summerTime == SummerTime::Auto && euChangeWithin(next.sentUtc, 61) ? 1 : 0;
     b[58] = next.summer ? 1 : 0;
 
     StationMinute minute{Station::Msf, 0, {reducedFor(500)}};
     for (std::size_t s = 1; s < 60; ++s) {
         minute.seconds.push_back(msfSecond(a[s], b[s]));
         // A leap second goes in after the DUT1 bits, so the minute's mark still ends it.
-        if (s == 16 && leapSecondWithin(m, next.utc, 1)) minute.seconds.push_back(reducedFor(100));
+        if (s == 16 && leapSecondWithin(m, next.sentUtc, 1))
+            minute.seconds.push_back(reducedFor(100));
     }
     return minute;
 }
