@@ -11,6 +11,8 @@ using timecode::SummerTime;
 
 namespace {
 
+// A frame in the station's own notation (see notation()). The rows are worked out by hand from
+// each station's layout, bit by bit, unless a row says where else it comes from.
 struct Case {
     DateTime t;
     const char* expected;
