@@ -1,6 +1,7 @@
 // pendrel-frame: prints the JJY frame that Pendrel sends for given minutes, so that what goes out
-// can be checked without a radio clock.
+// can be checked without a radio clock; with --station, the minute of another long-wave station.
 
+#include "timecode/station.h"
 #include "timecode/timecode.h"
 
 #include <unistd.h>
@@ -16,7 +17,7 @@
 namespace {
 
 constexpr const char* kHelp =
-    "Usage: pendrel-frame [DATE-TIME ...]\n"
+    "Usage: pendrel-frame [--station NAME] [DATE-TIME ...]\n"
     "Prints the JJY time-code frame that Pendrel sends during the given minute.\n"
     "\n"
     "Each argument, or else each line of standard input, is a date-time\n"
@@ -27,6 +28,13 @@ constexpr const char* kHelp =
     "A date-time that cannot be read is reported on standard error, the others are\n"
     "still printed, and the exit status is 1.\n"
     "\n"
+    "  --station NAME\n"
+    "             print the minute of station NAME instead, one character a\n"
+    "             second: jjy40, jjy60 (M marker, 1, 0), dcf77 (0, 1, - unreduced),\n"
+    "             msf (M minute mark, bits A + 2 x B as 0..3), wwvb (M marker, 1, 0)\n"
+    "             or bpc (base-4 digits 0..3, - unreduced). The date-time is the\n"
+    "             station's civil time of the minute sent (UTC for wwvb); summer\n"
+    "             time follows the station's rules.\n"
     "  --help     show this text\n"
     "  --version  show the version\n";
 
@@ -64,12 +72,37 @@ std::optional<runtime::DateTime> parseMinute(std::string_view s)
     return dt;
 }
 
+struct StationName {
+    const char* name;
+    timecode::Station station;
+};
+
+constexpr StationName kStations[] = {
+    {"jjy40", timecode::Station::Jjy40}, {"jjy60", timecode::Station::Jjy60},
+    {"dcf77", timecode::Station::Dcf77}, {"msf", timecode::Station::Msf},
+    {"wwvb", timecode::Station::Wwvb},   {"bpc", timecode::Station::Bpc},
+};
+
+std::optional<timecode::Station> stationNamed(std::string_view name)
+{
+    for (const auto& s : kStations)
+        if (name == s.name) return s.station;
+    return std::nullopt;
+}
+
 class Output {
 public:
     ~Output() { flush(); }
-    void frame(const timecode::Frame& code)
+    // Without a station, the JJY frame in the digits the program has always printed.
+    void frame(const runtime::DateTime& dt, std::optional<timecode::Station> station)
     {
-        for (auto kind : code) m_buf.push_back(static_cast<char>('0' + static_cast<int>(kind)));
+        if (station) {
+            const std::string text = timecode::notation(timecode::stationMinute(*station, {dt}));
+            m_buf.insert(m_buf.end(), text.begin(), text.end());
+        } else {
+            for (auto kind : timecode::timecode(dt))
+                m_buf.push_back(static_cast<char>('0' + static_cast<int>(kind)));
+        }
         m_buf.push_back('\n');
         if (m_buf.size() > (1 << 16)) flush();
     }
@@ -83,10 +116,11 @@ private:
     std::vector<char> m_buf;
 };
 
-bool handle(std::string_view text, const char* where, long number, Output& out)
+bool handle(std::string_view text, const char* where, long number,
+            std::optional<timecode::Station> station, Output& out)
 {
     if (const auto dt = parseMinute(text)) {
-        out.frame(timecode::timecode(*dt));
+        out.frame(*dt, station);
         return true;
     }
     out.flush();
@@ -101,8 +135,18 @@ bool handle(std::string_view text, const char* where, long number, Output& out)
 int main(int argc, char** argv)
 {
     std::vector<std::string_view> args;
+    std::optional<timecode::Station> station;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
+        if (arg == "--station") {
+            station = i + 1 < argc ? stationNamed(argv[++i]) : std::nullopt;
+            if (!station) {
+                std::fprintf(stderr, "pendrel-frame: --station needs one of jjy40, jjy60, dcf77, "
+                                     "msf, wwvb, bpc\n");
+                return 2;
+            }
+            continue;
+        }
         if (arg == "--help" || arg == "-h") {
             std::fputs(kHelp, stdout);
             return 0;
@@ -122,7 +166,7 @@ int main(int argc, char** argv)
     bool allRead = true;
     if (!args.empty()) {
         for (std::size_t i = 0; i < args.size(); ++i)
-            allRead &= handle(args[i], "argument", static_cast<long>(i + 1), out);
+            allRead &= handle(args[i], "argument", static_cast<long>(i + 1), station, out);
         return allRead ? 0 : 1;
     }
 
@@ -138,11 +182,11 @@ int main(int argc, char** argv)
             ++lineNumber;
             const std::string_view line(pending.data() + start, nl - start);
             if (line.find_first_not_of(" \t\r") == std::string_view::npos) continue;
-            allRead &= handle(line, "line", lineNumber, out);
+            allRead &= handle(line, "line", lineNumber, station, out);
         }
         pending.erase(0, start);
     }
     if (pending.find_first_not_of(" \t\r") != std::string::npos)
-        allRead &= handle(pending, "line", lineNumber + 1, out);
+        allRead &= handle(pending, "line", lineNumber + 1, station, out);
     return allRead ? 0 : 1;
 }

@@ -19,6 +19,16 @@ grep -q 'line 2: cannot read "not a date"' /tmp/frame_err.$$ || { echo "FAIL: no
 grep -q 'line 5: cannot read "2023-02-29 10:00"' /tmp/frame_err.$$ || { echo "FAIL: no message naming line 5"; fail=1; }
 rm -f /tmp/frame_err.$$
 
+# Other stations: a DCF77 frame with its parities, a WWVB minute, JJY as before, a bad name.
+check "dcf77" "$("$tool" --station dcf77 '2025-12-31 13:57')" \
+  00000000000000000010100011011110010110001111001001101001000-
+check "wwvb from standard input" "$(echo '2012-07-01 00:00' | "$tool" --station wwvb)" \
+  M00000000M000000000M000101000M001100101M000000001M001001011M
+check "jjy60" "$("$tool" --station jjy60 '2016-06-10 17:15')" \
+  M00100101M000100111M000100110M001000010M000010110M101000000M
+"$tool" --station nosuch '2025-12-31 13:57' >/dev/null 2>&1
+check "unknown station" "$?" 2
+
 "$tool" --help | grep -q 'YYYY-MM-DD hh:mm' || { echo "FAIL: --help"; fail=1; }
 check "version" "$("$tool" --version)" "pendrel-frame 1.00.0005"
 [ $fail = 0 ] && echo "frame tool: all checks passed"
