@@ -24,7 +24,7 @@
 #                          [--quanta "256 1024"] [--stalls no|yes|both] [--driver | --reference]
 #                          [--sets "13k direct"] [--load] [--edges] [--keep]
 # --driver measures the stand-in transmitter (tools/testing/pendrel-sound-driver) instead of the
-# program; --reference the reference PipeWire transmitter (tools/pendrel-pw-test-player, PipeWire
+# program; --reference the reference PipeWire transmitter (tools/testing/pendrel-pw-test-player, PipeWire
 # rows only), which checks the measuring itself: it must meet every target. --edges lists every
 # pulse's edges; --keep keeps the work folder. Needs a build (cmake --build DIR).
 # --sets measures the program with each set named, in rows that begin with the set and the
@@ -81,7 +81,7 @@ done
 make_sounds="$build/pendrel-make-sounds"
 [ -n "$sets" ] && [ ! -x "$make_sounds" ] && { echo "missing $make_sounds: build first" >&2; exit 1; }
 record="$build/tools/testing/pendrel-record"
-record_pw="$build/tools/pendrel-record-pw"
+record_pw="$build/tools/testing/pendrel-record-pw"
 decode="$build/tools/testing/pendrel-decode"
 for f in "$record" "$decode" "$build/200ms.wav"; do
     [ -e "$f" ] || { echo "missing $f: build first" >&2; exit 1; }
@@ -146,7 +146,7 @@ run_one() {
             >"$work/transmitter.out" 2>&1 & ;;
     reference)
         LD_PRELOAD="$faketime_lib" FAKETIME="+$offset" FAKETIME_DONT_FAKE_MONOTONIC=1 \
-            "$build/tools/pendrel-pw-test-player" --seconds $((seconds + 30)) $reference_args \
+            "$build/tools/testing/pendrel-pw-test-player" --seconds $((seconds + 30)) $reference_args \
             >"$work/transmitter.out" 2>&1 & ;;
     program)
         folder="$work/program"
