@@ -63,7 +63,8 @@ done
 
 folder="$work/program"
 mkdir -p "$folder"
-cp "$build/pendrel" "$build/200ms.wav" "$build/500ms.wav" "$build/800ms.wav" "$folder/"
+cp "$build/pendrel" "$build/pendrel-sound-relay" "$build/200ms.wav" "$build/500ms.wav" "$build/800ms.wav" \
+    "$folder/"
 settings() {
     printf '[Show]\r\nMessage=1\r\n[Transmit]\r\nState=%s\r\n' "$1" > "$folder/setting.ini"
 }

@@ -151,7 +151,8 @@ run_one() {
     program)
         folder="$work/program"
         mkdir -p "$folder"
-        cp "$build/pendrel" "$folder/"
+        # A program folder as the README lists it: the program and its sound relay.
+        cp "$build/pendrel" "$build/pendrel-sound-relay" "$folder/"
         case "$set" in
             13k) "$make_sounds" --carrier 40 "$folder" >/dev/null ;;
             direct) "$make_sounds" --carrier 40 --direct --rate 192000 "$folder" >/dev/null ;;
