@@ -12,6 +12,29 @@ namespace platform {
 
 namespace {
 
+std::int64_t clockNs(clockid_t id)
+{
+    timespec t{};
+    clock_gettime(id, &t);
+    return static_cast<std::int64_t>(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
+}
+
+}  // namespace
+
+std::int64_t monotonicNs()
+{
+    return clockNs(CLOCK_MONOTONIC);
+}
+
+std::int64_t monotonicToWallNs()
+{
+    const std::int64_t before = clockNs(CLOCK_MONOTONIC);
+    const std::int64_t wall = clockNs(CLOCK_REALTIME);
+    return wall - (before + clockNs(CLOCK_MONOTONIC)) / 2;
+}
+
+namespace {
+
 // Before PipeWire 1.0 the real-time module came with the client-rt.conf set-up; from 1.0 on
 // the default client.conf loads it, and the old name only draws a warning.
 pw_context* newRealtimeContext(pw_loop* loop)

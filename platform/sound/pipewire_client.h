@@ -6,7 +6,15 @@
 #include <pipewire/pipewire.h>
 #include <spa/pod/builder.h>
 
+#include <cstdint>
+
 namespace platform {
+
+// PipeWire's graph times are CLOCK_MONOTONIC, in nanoseconds.
+std::int64_t monotonicNs();
+// What turns a graph time into CLOCK_REALTIME: the wall clock read between two monotonic
+// readings, so that a preemption between the readings costs only half of itself.
+std::int64_t monotonicToWallNs();
 
 class PipeWireClient {
 public:

@@ -30,13 +30,6 @@ namespace {
 
 constexpr double kHigh = 0.97723722;
 
-std::int64_t ns(clockid_t id)
-{
-    timespec t{};
-    clock_gettime(id, &t);
-    return static_cast<std::int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
-}
-
 struct Player {
     pw_main_loop* loop = nullptr;
     pw_stream* stream = nullptr;
@@ -73,10 +66,8 @@ struct Player {
         if (!b) return;
         pw_time time{};
         pw_stream_get_time_n(p->stream, &time, sizeof time);
-        const std::int64_t m0 = ns(CLOCK_MONOTONIC);
-        const std::int64_t real = ns(CLOCK_REALTIME);
-        const std::int64_t m1 = ns(CLOCK_MONOTONIC);
-        const std::int64_t toReal = real - (m0 + m1) / 2;
+        const std::int64_t toReal = platform::monotonicToWallNs();
+        const std::int64_t real = platform::monotonicNs() + toReal;
         spa_data& d = b->buffer->datas[0];
         auto* out = static_cast<float*>(d.data);
         if (!out) return;
@@ -130,7 +121,7 @@ int main(int argc, char** argv)
             return 2;
         }
     }
-    const long long now = ns(CLOCK_REALTIME) / 1000000000;
+    const long long now = static_cast<long long>(std::time(nullptr));
     p.startSecond = startNow ? now + 1 : now - now % 60 + 60;
 
     platform::PipeWireClient client;

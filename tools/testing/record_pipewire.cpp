@@ -51,11 +51,26 @@ struct Entry {
     std::int64_t latencyNs; // how long before realNs the first frame was played
 };
 
-std::int64_t ns(clockid_t id)
+// What a buffer the graph handed over holds: its frames, and the left channel of each; data is
+// null when the buffer came without its samples.
+struct Chunk {
+    const float* data = nullptr;
+    long long frames = 0;
+    std::uint32_t step = kChannels;  // floats from one frame to the next
+
+    float left(long long i) const { return data[i * step]; }
+};
+
+Chunk chunkOf(const pw_buffer* b)
 {
-    timespec t{};
-    clock_gettime(id, &t);
-    return static_cast<std::int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
+    const spa_data& d = b->buffer->datas[0];
+    const std::uint32_t stride =
+        d.chunk->stride ? static_cast<std::uint32_t>(d.chunk->stride) : kChannels * sizeof(float);
+    Chunk c;
+    c.frames = d.chunk->size / stride;
+    c.step = stride / sizeof(float);
+    if (d.data) c.data = static_cast<const float*>(SPA_PTROFF(d.data, d.chunk->offset, void));
+    return c;
 }
 
 struct Recorder {
@@ -85,20 +100,14 @@ struct Recorder {
         while (count < 16) {
             pw_buffer* b = pw_stream_dequeue_buffer(r->stream);
             if (!b) break;
-            const spa_data& d = b->buffer->datas[0];
-            const std::uint32_t stride = d.chunk->stride ? static_cast<std::uint32_t>(d.chunk->stride)
-                                                         : kChannels * sizeof(float);
-            total += d.chunk->size / stride;
+            total += chunkOf(b).frames;
             ready[count++] = b;
         }
         if (count == 0) return;
         pw_time time{};
         pw_stream_get_time_n(r->stream, &time, sizeof time);
-        // The monotonic to realtime offset, from readings taken back to back.
-        const std::int64_t m0 = ns(CLOCK_MONOTONIC);
-        const std::int64_t real = ns(CLOCK_REALTIME);
-        const std::int64_t m1 = ns(CLOCK_MONOTONIC);
-        const std::int64_t toReal = real - (m0 + m1) / 2;
+        const std::int64_t m0 = platform::monotonicNs();
+        const std::int64_t toReal = platform::monotonicToWallNs();
         const bool rateKnown = time.rate.denom != 0 && time.rate.num != 0;
         if (!rateKnown) return r->keepAll(ready, count);
         r->graphRate = static_cast<unsigned>(time.rate.denom / time.rate.num);
@@ -116,16 +125,12 @@ struct Recorder {
         const bool place = step.place || r->entries.empty();
         std::int64_t behind = delay + total;
         for (std::size_t k = 0; k < count; ++k) {
-            const spa_data& d = ready[k]->buffer->datas[0];
-            const std::uint32_t stride = d.chunk->stride ? static_cast<std::uint32_t>(d.chunk->stride)
-                                                         : kChannels * sizeof(float);
-            const long long n = d.chunk->size / stride;
-            const auto* data = d.data ? static_cast<const float*>(SPA_PTROFF(d.data, d.chunk->offset, void))
-                                      : nullptr;
-            if (n > 0 && data) {
+            const Chunk c = chunkOf(ready[k]);
+            const long long n = c.frames;
+            if (n > 0 && c.data) {
                 if (place)
                     r->entries.push_back({time.now + toReal, r->frames, n, behind * 1000000000LL / r->rate});
-                for (long long i = 0; i < n; ++i) r->samples.push_back(data[i * (stride / sizeof(float))]);
+                for (long long i = 0; i < n; ++i) r->samples.push_back(c.left(i));
                 r->frames += n;
             } else if (n > 0) {
                 r->lose(n);
@@ -148,14 +153,9 @@ struct Recorder {
     void keepAll(pw_buffer** ready, std::size_t count)
     {
         for (std::size_t k = 0; k < count; ++k) {
-            const spa_data& d = ready[k]->buffer->datas[0];
-            const std::uint32_t stride = d.chunk->stride ? static_cast<std::uint32_t>(d.chunk->stride)
-                                                         : kChannels * sizeof(float);
-            const long long n = d.chunk->size / stride;
-            const auto* data = d.data ? static_cast<const float*>(SPA_PTROFF(d.data, d.chunk->offset, void))
-                                      : nullptr;
-            for (long long i = 0; i < n; ++i) samples.push_back(data ? data[i * (stride / sizeof(float))] : 0.0f);
-            frames += n;
+            const Chunk c = chunkOf(ready[k]);
+            for (long long i = 0; i < c.frames; ++i) samples.push_back(c.data ? c.left(i) : 0.0f);
+            frames += c.frames;
             pw_stream_queue_buffer(stream, ready[k]);
         }
     }

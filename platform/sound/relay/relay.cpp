@@ -19,13 +19,6 @@ constexpr const char* kSinkClass = "Audio/Sink";
 
 }  // namespace
 
-std::int64_t monotonicNs()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<std::int64_t>(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
-}
-
 // The node name inside the JSON value PipeWire keeps the default sink in: {"name":"…"}.
 std::string nameFromJson(const char* json)
 {

@@ -78,6 +78,4 @@ private:
 // The node name inside the JSON value PipeWire keeps the default sink in: {"name":"…"}.
 std::string nameFromJson(const char* json);
 
-std::int64_t monotonicNs();
-
 }  // namespace platform
