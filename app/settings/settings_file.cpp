@@ -1,5 +1,7 @@
 #include "app/settings/settings_file.h"
 
+#include "runtime/text.h"
+
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -113,6 +115,14 @@ SettingsFile::SettingsFile(SettingsPlace place) : m_place(std::move(place))
 
 SettingsFile SettingsFile::forProgram(const std::string& programFolder)
 {
+    SettingsFile file = findFor(programFolder);
+    platform::removeLeftoverTemporaries(file.path(),
+                                        std::chrono::system_clock::now() - kLeftoverAge);
+    return file;
+}
+
+SettingsFile SettingsFile::findFor(const std::string& programFolder)
+{
     SettingsPlaceFacts facts;
     facts.programFolder = resolved(withoutTrailingSlashes(programFolder));
     struct stat st {};
@@ -121,10 +131,7 @@ SettingsFile SettingsFile::forProgram(const std::string& programFolder)
                                     W_OK | X_OK) == 0;
     facts.configHome = environment("XDG_CONFIG_HOME");
     facts.home = homeFolder();
-    SettingsFile file(settingsPlaceFor(facts));
-    platform::removeLeftoverTemporaries(file.path(),
-                                        std::chrono::system_clock::now() - kLeftoverAge);
-    return file;
+    return SettingsFile(settingsPlaceFor(facts));
 }
 
 std::string SettingsFile::path() const
@@ -151,6 +158,23 @@ platform::WriteResult SettingsFile::WriteIni(const std::string& section, const s
         }
     }
     return platform::writePrivateProfileString(section, key, value, path());
+}
+
+StoredAdvance readAdvance(const SettingsFile& file, const char* key)
+{
+    StoredAdvance advance;
+    advance.text = file.ReadIni("Advance", key);
+    try {
+        advance.value = runtime::toInt16(runtime::leadingNumber(advance.text));
+    } catch (const runtime::OverflowError&) {
+        advance.overflowed = true;
+    }
+    return advance;
+}
+
+StoredAdvances readAdvances(const SettingsFile& file)
+{
+    return {readAdvance(file, "Date"), readAdvance(file, "Hour"), readAdvance(file, "Min")};
 }
 
 }  // namespace settings

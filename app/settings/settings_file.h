@@ -9,6 +9,7 @@
 
 #include "platform/profile/profile_file.h"
 
+#include <cstdint>
 #include <string>
 
 namespace settings {
@@ -48,6 +49,8 @@ public:
     // folder and the environment. Removes the temporary files that killed writes left in the
     // chosen folder, so only the one running copy of a program folder makes it, at start-up.
     static SettingsFile forProgram(const std::string& programFolder);
+    // The same file, found by the same rule, for a tool that only reads it: nothing is removed.
+    static SettingsFile findFor(const std::string& programFolder);
 
     // The settings file's folder, without a trailing separator, and its full path.
     const std::string& folder() const { return m_place.folder; }
@@ -67,5 +70,23 @@ public:
 private:
     SettingsPlace m_place;
 };
+
+// One stored advance as the window reads it: the leading number of the text, to the nearest
+// whole number. A value that does not fit counts as 0, and `overflowed` says so with the text.
+struct StoredAdvance {
+    std::int16_t value = 0;
+    bool overflowed = false;
+    std::string text;  // as the file holds it
+};
+
+struct StoredAdvances {
+    StoredAdvance days;     // [Advance] Date
+    StoredAdvance hours;    // [Advance] Hour
+    StoredAdvance minutes;  // [Advance] Min
+};
+
+// The advance stored under `key` ("Date", "Hour" or "Min"), and all three.
+StoredAdvance readAdvance(const SettingsFile& file, const char* key);
+StoredAdvances readAdvances(const SettingsFile& file);
 
 }  // namespace settings

@@ -63,18 +63,16 @@ void Form1::Form_Load()
 // wrote, so nothing is lost.
 std::int16_t Form1::loadAdvance(const char* key, const QString& what)
 {
-    const std::string text = m_services.settings->ReadIni("Advance", key);
-    try {
-        return runtime::toInt16(runtime::leadingNumber(text));
-    } catch (const runtime::OverflowError&) {
+    const settings::StoredAdvance stored = settings::readAdvance(*m_services.settings, key);
+    if (stored.overflowed) {
         showMessage(MessageIcon::Warning,
                     QStringLiteral("設定ファイルの [Advance] %1 の値「%2」は範囲外です"
                                    "（%3の調整は -32768 から 32767 まで）。\n"
                                    "今回は 0 として始めます。設定ファイルは変更していません。\n\n%4")
-                        .arg(QLatin1String(key), fromLocal(text), what,
+                        .arg(QLatin1String(key), fromLocal(stored.text), what,
                              QString::fromStdString(m_services.settings->path())));
-        return 0;
     }
+    return stored.value;
 }
 
 // --- Transmit switch --------------------------------------------------------------------------

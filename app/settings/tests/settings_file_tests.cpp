@@ -191,4 +191,20 @@ TEST_F(Settings, FailedWriteIsReportedAndTheOldValueStays)
     EXPECT_EQ(m_settings.ReadIni("Advance", "Min"), "5");
 }
 
+TEST_F(Settings, AdvancesReadAsTheWindowReadsThemAndAnOverflowCountsAsZero)
+{
+    writeFile(m_file, "[Advance]\nDate=2.5\nHour=&H10\nMin=40000\n");
+    const settings::StoredAdvances advances = settings::readAdvances(m_settings);
+    EXPECT_EQ(advances.days.value, 2);  // a half goes to the even neighbour
+    EXPECT_EQ(advances.hours.value, 16);
+    EXPECT_EQ(advances.minutes.value, 0);
+    EXPECT_TRUE(advances.minutes.overflowed);
+    EXPECT_EQ(advances.minutes.text, "40000");
+    EXPECT_FALSE(advances.days.overflowed);
+
+    fs::remove(m_file);
+    const settings::StoredAdvances none = settings::readAdvances(m_settings);
+    EXPECT_EQ(none.days.value + none.hours.value + none.minutes.value, 0);
+}
+
 }  // namespace

@@ -3,6 +3,7 @@
 
 #include "timecode/timecode.h"
 #include "tools/pulse_tone.h"
+#include "tools/station_tone.h"
 #include "tools/testing/graph_timeline.h"
 #include "tools/testing/jjy_decode.h"
 
@@ -150,6 +151,54 @@ TEST(PulseFiles, EverySetHasItsRateAndTone)
 
 // The sound tool as a user runs it: the set asked for lands in the folder, and what cannot be
 // made is refused with status 2 before anything is written.
+TEST(StationSounds, EachSecondCarriesTheStationsLevelsOnItsTone)
+{
+    using timecode::Station;
+    struct Case {
+        tools::StationSet set;
+        unsigned rate;
+        double toneHz;
+        int reducedPercent;
+    };
+    const std::vector<Case> cases = {
+        {{Station::Jjy40, 0}, 48000, 40000 / 3.0, 10},  {{Station::Jjy60, 0}, 48000, 20000, 10},
+        {{Station::Dcf77, 0}, 48000, 15500, 15},        {{Station::Msf, 0}, 48000, 20000, 0},
+        {{Station::Wwvb, 0}, 48000, 20000, 14},         {{Station::Bpc, 0}, 48000, 13700, 10},
+        {{Station::Jjy40, 96000}, 96000, 40000, 10},    {{Station::Dcf77, 192000}, 192000, 77500, 15},
+        {{Station::Bpc, 192000}, 192000, 68500, 10},
+    };
+    // Reduced from 100 to 300 ms and from 500 to 600 ms.
+    const timecode::StationSecond second{{{100, 200}, {500, 100}}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.toneHz);
+        ASSERT_EQ(tools::whyNotMade(c.set), "");
+        EXPECT_EQ(tools::sampleRate(c.set), c.rate);
+        EXPECT_DOUBLE_EQ(tools::toneFrequency(c.set), c.toneHz);
+        const auto floats = tools::stationSecondSamples(second, c.reducedPercent, c.set);
+        ASSERT_EQ(floats.size(), c.rate);
+        std::vector<std::int16_t> s(floats.size());
+        std::transform(floats.begin(), floats.end(), s.begin(),
+                       [](float f) { return static_cast<std::int16_t>(std::lround(f * 32767)); });
+        const auto at = [&](int ms) { return static_cast<std::size_t>(ms) * c.rate / 1000; };
+        const double full = 32767 * tools::kHighLevel;
+        const double reduced = full * c.reducedPercent / 100;
+        EXPECT_NEAR(amplitude(s, 0, at(100), c.toneHz, c.rate), full, 1.5);
+        EXPECT_NEAR(amplitude(s, at(100), at(300), c.toneHz, c.rate), reduced, 1.5);
+        EXPECT_NEAR(amplitude(s, at(300), at(500), c.toneHz, c.rate), full, 1.5);
+        EXPECT_NEAR(amplitude(s, at(500), at(600), c.toneHz, c.rate), reduced, 1.5);
+        EXPECT_NEAR(amplitude(s, at(600), c.rate, c.toneHz, c.rate), full, 1.5);
+        // The level changes exactly on the sample the millisecond falls on.
+        EXPECT_LE(peak(s, at(100), at(300)), reduced + 1);
+        EXPECT_GT(std::abs(s[at(300)]) + std::abs(s[at(300) + 1]), reduced + 2);
+        EXPECT_EQ(s[0], 0);
+        EXPECT_GT(s[1], 0);  // a rising zero crossing
+    }
+    EXPECT_NE(tools::whyNotMade({Station::Dcf77, 96000}), "");
+    EXPECT_NE(tools::whyNotMade({Station::Msf, 44100}), "");
+    EXPECT_EQ(tools::lowestDirectRate(Station::Jjy40), 96000u);
+    EXPECT_EQ(tools::lowestDirectRate(Station::Wwvb), 192000u);
+}
+
 TEST(PulseFiles, TheSoundToolWritesTheSetAskedForAndRefusesTheRest)
 {
     const std::string folder = testing::TempDir() + "pendrel-sets";
