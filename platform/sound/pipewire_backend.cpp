@@ -1,5 +1,6 @@
 #include "platform/sound/pipewire_backend.h"
 
+#include "platform/sound/pulse_route.h"
 #include "platform/sound/relay_block.h"
 
 #include <fcntl.h>
@@ -14,6 +15,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <thread>
@@ -68,6 +70,9 @@ public:
         m_block->channels = channels;
         m_block->ringFrames = ringFrames;
         if (!spawnRelay() || !relayAccepted()) return false;
+        m_route = std::make_unique<PulseRouteMonitor>(
+            [this](const SoundRoute& route) { m_owner->outputRoute(route); });
+        m_route->setPlayer(m_relay);
         m_feeder = std::thread([this] { feed(); });
         return true;
     }
@@ -107,6 +112,10 @@ private:
     bool m_stop = false;
     bool m_transmitting = false;
     std::thread m_feeder;
+    // The relay's stream as PipeWire's PulseAudio stand-in reports it: there it is one stream
+    // among the others, with its device's volume, mute and kind, in one asynchronous
+    // question, which the graph's native API would need a proxy per device and per stream for.
+    std::unique_ptr<PulseRouteMonitor> m_route;
 
     bool spawnRelay()
     {
@@ -137,13 +146,17 @@ private:
     {
         if (m_relay > 0 && waitpid(m_relay, nullptr, WNOHANG) != m_relay) return;
         m_relay = -1;
+        if (m_route) m_route->setPlayer(-1);
         m_block->reachable.store(0);
         m_block->streaming.store(0);
         const auto now = std::chrono::steady_clock::now();
         if (now - m_lastSpawn < std::chrono::seconds(1)) return;
         m_lastSpawn = now;
         if (m_lifeFd >= 0) ::close(m_lifeFd.exchange(-1));
-        if (spawnRelay()) poke();
+        if (spawnRelay()) {
+            if (m_route) m_route->setPlayer(m_relay);
+            poke();
+        }
     }
 
     // A relay that starts says it read the block within milliseconds; one from another build
@@ -163,6 +176,7 @@ private:
 
     void shutdown()
     {
+        m_route.reset();
         {
             std::lock_guard lock(m_mutex);
             m_stop = true;

@@ -1,5 +1,7 @@
 #include "platform/sound/pulse_backend.h"
 
+#include "platform/sound/pulse_route.h"
+
 #include <pulse/pulseaudio.h>
 
 #include <algorithm>
@@ -21,7 +23,12 @@ constexpr const char* kNullSinkName = "auto_null";
 
 class PulseBackend final : public StreamBackend {
 public:
-    explicit PulseBackend(PulseOptions opts) : m_options(std::move(opts)) {}
+    explicit PulseBackend(PulseOptions opts)
+        : m_options(std::move(opts)),
+          m_route([this](const pa_sink_input_info& info) { return isOurs(info); },
+                  [this](const SoundRoute& route) { m_owner->outputRoute(route); })
+    {
+    }
     ~PulseBackend() override;
     PulseBackend(const PulseBackend&) = delete;
     PulseBackend& operator=(const PulseBackend&) = delete;
@@ -48,6 +55,13 @@ private:
     bool m_timingAsked = false;  // a timing report is on its way for the current stream
     std::string m_device;
     std::uint32_t m_sinkIndex = PA_INVALID_INDEX;
+    PulseRouteWatch m_route;
+
+    bool isOurs(const pa_sink_input_info& info) const
+    {
+        return m_stream && pa_stream_get_state(m_stream) == PA_STREAM_READY
+            && info.index == pa_stream_get_index(m_stream);
+    }
 
     void publish()
     {
@@ -108,6 +122,7 @@ private:
         m_stream = nullptr;
         m_timingAsked = false;
         m_owner->timingLost(0);
+        m_route.look();
         publish();
     }
 
@@ -115,7 +130,9 @@ private:
     {
         closeStream();
         if (m_context) {
+            m_route.detach();
             pa_context_set_state_callback(m_context, nullptr, nullptr);
+            pa_context_set_subscribe_callback(m_context, nullptr, nullptr);
             pa_context_disconnect(m_context);
             pa_context_unref(m_context);
             m_context = nullptr;
@@ -157,10 +174,12 @@ private:
                 raiseThreadPriority();
                 d->m_priorityRaised = true;
             }
-            // A device that changes its rate (or its description) is looked at again.
+            // A device that changes its rate (or its description) is looked at again, and so is
+            // the way out whenever a device or a stream changes.
             pa_context_set_subscribe_callback(c, &PulseBackend::onServerEvent, d);
-            if (pa_operation* op = pa_context_subscribe(c, PA_SUBSCRIPTION_MASK_SINK, nullptr, nullptr))
+            if (pa_operation* op = pa_context_subscribe(c, PulseRouteWatch::kEvents, nullptr, nullptr))
                 pa_operation_unref(op);
+            d->m_route.attach(c);
             if (!d->m_stream && d->m_transmitting) d->openStream();
             d->publish();
             break;
@@ -179,6 +198,7 @@ private:
         switch (pa_stream_get_state(s)) {
         case PA_STREAM_READY:
             d->lookUpDevice();
+            d->m_route.look();
             d->publish();
             break;
         case PA_STREAM_FAILED:
@@ -197,11 +217,13 @@ private:
         if ((type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) == PA_SUBSCRIPTION_EVENT_SINK
             && index == d->m_sinkIndex)
             d->lookUpDevice();
+        d->m_route.serverEvent(type, index);
     }
 
     static void onMoved(pa_stream*, void* self)
     {
         static_cast<PulseBackend*>(self)->lookUpDevice();
+        static_cast<PulseBackend*>(self)->m_route.look();
     }
 
     void lookUpDevice()

@@ -18,6 +18,29 @@ struct SoundFileState {
     bool operator==(const SoundFileState&) const = default;
 };
 
+// The way out of the PC for our stream, as the sound server reports it: the device the stream
+// plays on, what could keep the signal from reaching a clock beside it, and what else plays
+// there. Followed through the server's events while the stream plays.
+struct SoundRoute {
+    // What carries the sound out. Bluetooth and HDMI/DisplayPort links compress or filter the
+    // sound and drop tones as high as the signal's; a built-in analog output or a USB sound
+    // card carries them.
+    enum class Kind { Unknown, BuiltIn, Usb, Bluetooth, Hdmi };
+    // The device's active port, where it has one.
+    enum class Port { Unknown, Speaker, Headphones, LineOut };
+
+    bool known = false;      // our stream was found on a device; nothing below counts otherwise
+    Kind kind = Kind::Unknown;
+    Port port = Port::Unknown;
+    std::string portName;    // the active port as the mixer names it; empty: none
+    bool deviceMuted = false;
+    int deviceVolume = -1;   // percent of full as the mixer shows it, the loudest channel; -1: not known
+    bool streamMuted = false;
+    int streamVolume = -1;   // our stream's own, the same way
+    std::vector<std::string> others;  // the programs whose streams play on the same device now
+    bool operator==(const SoundRoute&) const = default;
+};
+
 // Whether the output's sound gets out, as far as the output can tell.
 struct SoundStatus {
     std::string server;           // the kind of server spoken to ("PipeWire", "PulseAudio")
@@ -28,6 +51,7 @@ struct SoundStatus {
     unsigned streamRate = 0;      // frames a second our stream is played at; 0: not known
     unsigned outputRate = 0;      // frames a second the device is fed at; 0: not known
     double carrierHz = 0;         // the highest tone the playable files carry; 0: none
+    SoundRoute route{};           // the way out; not known while nothing plays
     bool operator==(const SoundStatus&) const = default;
 };
 

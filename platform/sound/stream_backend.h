@@ -3,6 +3,8 @@
 // transmitting, closed otherwise. The backend owns its own threads; from them it tells the
 // output what the server reports and asks it for samples, through StreamEvents.
 
+#include "platform/sound/sound_output.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -34,6 +36,8 @@ public:
     virtual void serverState(bool reachable, bool running, std::string device) = 0;
     // The rate the device is fed at; 0 when not known.
     virtual void outputRate(unsigned rate) = 0;
+    // The way out of the PC for our stream, whenever it changes; unknown while nothing plays.
+    virtual void outputRoute(SoundRoute route) = 0;
 
 protected:
     ~StreamEvents() = default;

@@ -212,6 +212,12 @@ void StreamOutput::outputRate(unsigned rate)
     m_server.outputRate = rate;
 }
 
+void StreamOutput::outputRoute(SoundRoute route)
+{
+    std::lock_guard lock(m_stateMutex);
+    m_server.route = std::move(route);
+}
+
 void StreamOutput::serverState(bool reachable, bool running, std::string device)
 {
     std::lock_guard lock(m_stateMutex);

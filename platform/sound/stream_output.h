@@ -84,6 +84,7 @@ private:
     void silence() override;
     void serverState(bool reachable, bool running, std::string device) override;
     void outputRate(unsigned rate) override;
+    void outputRoute(SoundRoute route) override;
 
     std::int64_t nowNs() const { return m_wall ? m_wall() : wallNs(); }
     unsigned rate() const { return m_cache.rate(); }

@@ -4,6 +4,7 @@
 
 #include "platform/sound/pipewire_backend.h"
 #include "platform/sound/pulse_backend.h"
+#include "platform/sound/pulse_route.h"
 #include "platform/sound/relay_block.h"
 #include "platform/sound/sound_file.h"
 #include "platform/sound/stream_output.h"
@@ -772,6 +773,61 @@ TEST(StreamOutput, StreamFollowsTheRateAndToneOfTheFiles)
             EXPECT_EQ(reopenedAt.back(), c.streamRate);
         }
         for (const auto& file : status.files) EXPECT_TRUE(file.playable) << file.path << file.reason;
+    }
+}
+
+// The kind of device and port, from what PulseAudio and PipeWire's stand-in say of real
+// devices (and of the test servers' null sinks dressed up as them).
+TEST(SoundRoute, KindOfDeviceAndPortFromWhatTheServerSays)
+{
+    using Kind = platform::SoundRoute::Kind;
+    using Port = platform::SoundRoute::Port;
+    const struct {
+        const char* what;
+        platform::DeviceFacts facts;
+        Kind kind;
+        Port port;
+    } cases[] = {
+        {"laptop speaker",
+         {{{"device.api", "alsa"}, {"device.bus", "pci"}, {"device.profile.name", "analog-stereo"}},
+          "alsa_output.pci-0000_00_1f.3.analog-stereo", "analog-output-speaker", PA_DEVICE_PORT_TYPE_SPEAKER},
+         Kind::BuiltIn, Port::Speaker},
+        {"headphone jack, no port type (older server)",
+         {{{"device.bus", "pci"}}, "alsa_output.pci-0000_00_1b.0.analog-stereo", "analog-output-headphones", 0},
+         Kind::BuiltIn, Port::Headphones},
+        {"line out, by its UCM-less name", {{}, "alsa_output.platform-snd.analog", "analog-output-lineout", 0},
+         Kind::BuiltIn, Port::LineOut},
+        {"UCM port names", {{{"device.bus", "pci"}}, "alsa_output.pci.HiFi__hw_sofhdadsp__sink", "[Out] Headphones", 0},
+         Kind::BuiltIn, Port::Headphones},
+        {"HDMI of the same card",
+         {{{"device.bus", "pci"}, {"device.profile.name", "hdmi-stereo"}},
+          "alsa_output.pci-0000_00_1f.3.hdmi-stereo", "hdmi-output-0", PA_DEVICE_PORT_TYPE_HDMI},
+         Kind::Hdmi, Port::Unknown},
+        {"DisplayPort under PipeWire: an hdmi profile, no port",
+         {{{"device.bus", "pci"}, {"device.profile.name", "HiFi: HDMI3: sink"}}, "alsa_output.pci.HiFi__HDMI3__sink", "", 0},
+         Kind::Hdmi, Port::Unknown},
+        {"HDMI by its bus", {{{"device.bus", "hdmi"}}, "tv", "", 0}, Kind::Hdmi, Port::Unknown},
+        {"Bluetooth headphones (PulseAudio)",
+         {{{"device.api", "bluez"}, {"device.bus", "bluetooth"}, {"device.form_factor", "headphone"}},
+          "bluez_sink.00_11_22_33_44_55.a2dp_sink", "headphone-output", PA_DEVICE_PORT_TYPE_HEADPHONES},
+         Kind::Bluetooth, Port::Headphones},
+        {"Bluetooth headset (PipeWire)",
+         {{{"device.api", "bluez5"}, {"device.form_factor", "headset"}}, "bluez_output.00_11_22_33_44_55.1", "", 0},
+         Kind::Bluetooth, Port::Unknown},
+        {"Bluetooth by its sink name alone", {{}, "bluez_sink.AA_BB.a2dp_sink", "", 0}, Kind::Bluetooth, Port::Unknown},
+        {"USB sound card with an analog profile",
+         {{{"device.bus", "usb"}, {"device.profile.name", "analog-stereo"}},
+          "alsa_output.usb-Generic_USB_Audio-00.analog-stereo", "analog-output", 0},
+         Kind::Usb, Port::Unknown},
+        {"USB headset with a headphone port",
+         {{{"device.bus", "usb"}}, "alsa_output.usb-headset", "analog-output-headphones", PA_DEVICE_PORT_TYPE_HEADPHONES},
+         Kind::Usb, Port::Headphones},
+        {"a null sink", {{}, "pendrel_test", "", 0}, Kind::Unknown, Port::Unknown},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(platform::deviceKind(c.facts), c.kind);
+        EXPECT_EQ(platform::portKind(c.facts), c.port);
     }
 }
 
