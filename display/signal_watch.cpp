@@ -1,5 +1,6 @@
 #include "display/signal_watch.h"
 
+#include <algorithm>
 #include <chrono>
 
 namespace display {
@@ -31,6 +32,62 @@ std::string pulseKind(const std::string& fileName)
     if (fileName == "800ms.wav")
         return "「0」（0.8 秒）";
     return fileName;
+}
+
+// Below this the signal is too weak for a clock a short way from the speaker.
+constexpr int kLowVolume = 50;
+
+std::string deviceName(const platform::SoundStatus& s)
+{
+    return s.device.empty() ? std::string("出力先") : "出力先「" + s.device + "」";
+}
+
+std::string listed(const std::vector<std::string>& parts, const char* separator)
+{
+    std::string text;
+    for (const std::string& part : parts)
+        text += (text.empty() ? std::string() : separator) + part;
+    return text;
+}
+
+// What on the way out keeps the signal from a clock, in the order the user best puts it right.
+void addRouteProblems(const platform::SoundStatus& s, std::vector<SignalProblem>& found)
+{
+    using Kind = platform::SoundRoute::Kind;
+    const platform::SoundRoute& r = s.route;
+    if (!s.streamRunning || !r.known)
+        return;
+    const std::string muted = r.deviceMuted && r.streamMuted ? deviceName(s) + "と Pendrel の音"
+                              : r.deviceMuted                ? deviceName(s)
+                              : r.streamMuted                ? "Pendrel の音"
+                                                             : "";
+    if (!muted.empty())
+        found.push_back({"ミュートされています",
+                         muted + "がミュートされています。"
+                         "音量ミキサー（サウンドの設定）でミュートを解除してください。",
+                         true});
+    std::vector<std::string> low;
+    if (r.deviceVolume >= 0 && r.deviceVolume < kLowVolume)
+        low.push_back(deviceName(s) + "の音量が " + std::to_string(r.deviceVolume) + " %");
+    if (r.streamVolume >= 0 && r.streamVolume < kLowVolume)
+        low.push_back("Pendrel の音量が " + std::to_string(r.streamVolume) + " %");
+    if (!low.empty())
+        found.push_back({"音量が低すぎます",
+                         listed(low, "、") + " です。50 % 以上（できれば 100 %）に上げてください。",
+                         true});
+    if (r.kind == Kind::Bluetooth || r.kind == Kind::Hdmi) {
+        const std::string link = r.kind == Kind::Bluetooth ? "Bluetooth" : "HDMI/DisplayPort";
+        found.push_back({"出力先が " + link + " です",
+                         deviceName(s) + "は " + link + " の機器で、信号音を運べません。"
+                         "サウンドの設定で PC のヘッドホン端子かライン出力を選んでください。",
+                         true});
+    }
+    if (!r.others.empty())
+        found.push_back({"ほかの音が混ざっています（" + listed(r.others, "、") + "）",
+                         "ほかのプログラムの音（" + listed(r.others, "、") +
+                             "）が同じ出力先に混ざっています。そのプログラムの再生を止めるか、"
+                             "Pendrel の音を別の出力先に送ってください。",
+                         true});
 }
 
 std::string joined(const std::vector<SignalProblem>& problems, std::string SignalProblem::*part,
@@ -78,7 +135,37 @@ std::vector<SignalProblem> problemsOf(const platform::SoundStatus& s)
                              "（60 kHz 用は --carrier 60、電波そのものの周波数で送る音は "
                              "--direct を付けます）。"});
     }
+    addRouteProblems(s, found);
     return found;
+}
+
+std::string routeLines(const platform::SoundStatus& s)
+{
+    using Kind = platform::SoundRoute::Kind;
+    using Port = platform::SoundRoute::Port;
+    const platform::SoundRoute& r = s.route;
+    if (!r.known)
+        return {};
+    const char* kind = r.kind == Kind::BuiltIn     ? "PC 内蔵の音声出力"
+                       : r.kind == Kind::Usb       ? "USB の音声機器"
+                       : r.kind == Kind::Bluetooth ? "Bluetooth"
+                       : r.kind == Kind::Hdmi      ? "HDMI/DisplayPort"
+                                                   : "種類不明";
+    const char* port = r.port == Port::Speaker      ? "スピーカー"
+                       : r.port == Port::Headphones ? "ヘッドホン"
+                       : r.port == Port::LineOut    ? "ライン出力"
+                                                    : "";
+    std::string portText = r.portName.empty() ? std::string("なし") : r.portName;
+    if (*port && r.portName != port)
+        portText += std::string("（") + port + "）";
+    const auto volume = [](int percent, bool muted) {
+        return (percent < 0 ? std::string("?") : std::to_string(percent)) + " %" +
+               (muted ? "（ミュート）" : "");
+    };
+    return std::string("出力先の種類: ") + kind + "、端子: " + portText +
+           "\n音量: 出力先 " + volume(r.deviceVolume, r.deviceMuted) + "、Pendrel " +
+           volume(r.streamVolume, r.streamMuted) +
+           "\n同じ出力先のほかの音: " + (r.others.empty() ? std::string("なし") : listed(r.others, "、"));
 }
 
 SignalWatch::Look SignalWatch::look(const platform::SoundStatus& status, bool transmitting,
@@ -91,6 +178,8 @@ SignalWatch::Look SignalWatch::look(const platform::SoundStatus& status, bool tr
         return {"音声の出力の状態はわかりません", Tell::Nothing, {}};
     }
     const std::vector<SignalProblem> problems = problemsOf(status);
+    const bool noSignal = std::any_of(problems.begin(), problems.end(),
+                                      [](const SignalProblem& p) { return !p.goesOut; });
 
     Look look;
     if (problems.empty()) {
@@ -98,11 +187,16 @@ SignalWatch::Look SignalWatch::look(const platform::SoundStatus& status, bool tr
             status.device.empty() ? status.server : status.server + "、出力先: " + status.device;
         look.tooltip = transmitting ? "信号を送信しています（" + where + "）"
                                     : "送信していません。音声の出力は使えます（" + where + "）";
+    } else if (transmitting && !noSignal) {
+        look.tooltip = "信号を送信していますが、電波時計に届かないおそれがあります: " +
+                       joined(problems, &SignalProblem::brief, "、");
     } else {
         look.tooltip = (transmitting ? "信号が出ていません: "
                                      : "送信していません。送信しても信号は出ません: ") +
                        joined(problems, &SignalProblem::brief, "、");
     }
+    if (const std::string route = routeLines(status); !route.empty())
+        look.tooltip += "\n" + route;
 
     if (!transmitting) {
         m_inEpisode = false;
@@ -116,8 +210,10 @@ SignalWatch::Look SignalWatch::look(const platform::SoundStatus& status, bool tr
             return look;
         m_inEpisode = false;
         look.tell = Tell::Back;
-        look.text = "JJY の信号がまた出ています（" +
-                    (status.device.empty() ? status.server : status.device) + "）。";
+        // Only a signal the user was told had stopped is said to be back.
+        if (m_toldNoSignal)
+            look.text = "JJY の信号がまた出ています（" +
+                        (status.device.empty() ? status.server : status.device) + "）。";
         return look;
     }
     if (m_problem.empty())
@@ -128,9 +224,17 @@ SignalWatch::Look SignalWatch::look(const platform::SoundStatus& status, bool tr
     using namespace std::chrono_literals;
     if (now - m_since < 2s && !m_inEpisode)
         return look;
-    look.text = "JJY の信号が出ていません。電波時計は合わせられません。\n\n" + problem +
-                "\n\n直ると、信号がまた出ていることをお知らせします。";
+    if (noSignal)
+        look.text = "JJY の信号が出ていません。電波時計は合わせられません。\n\n" + problem +
+                    "\n\n直ると、信号がまた出ていることをお知らせします。";
+    else
+        look.text = "JJY の信号は出ていますが、このままでは電波時計に届かないおそれがあります。"
+                    "送信は続けています。\n\n" + problem +
+                    "\n\n直ると、このお知らせは自動で閉じます。";
     look.tell = m_inEpisode ? Tell::ProblemNow : Tell::Problem;
+    if (!m_inEpisode)
+        m_toldNoSignal = false;
+    m_toldNoSignal = m_toldNoSignal || noSignal;
     m_inEpisode = true;
     return look;
 }

@@ -17,6 +17,18 @@ SoundStatus working()
     return {"PulseAudio", true, true, "Test speakers", {}};
 }
 
+using Route = platform::SoundRoute;
+
+// A working output whose way out, as the server reports it, is changed by `change`.
+template <typename Change>
+SoundStatus routed(Change change)
+{
+    SoundStatus s = working();
+    s.route = {true, Route::Kind::BuiltIn, Route::Port::LineOut, "Line Out", false, 100, false, 100, {}};
+    change(s.route);
+    return s;
+}
+
 // What keeps the signal from getting out, as the tooltip names it and as the message explains
 // it, for each way the sound output can fail.
 TEST(SignalProblems, NameWhatIsWrongAndWhatToDo)
@@ -48,6 +60,49 @@ TEST(SignalProblems, NameWhatIsWrongAndWhatToDo)
          {"音声ファイル「/p/500ms.wav」を使えません: 長さ 600.0 秒",
           "「1」（0.5 秒）のパルスは無音", "「/p/pendrel-make-sounds /p」",
           "「0」（0.8 秒）のパルスは無音", "「./pendrel-make-sounds .」"}},
+        {"the way out clear: USB, speaker, 50 %, volume not known",
+         routed([](Route& r) {
+             r.kind = Route::Kind::Usb;
+             r.port = Route::Port::Speaker;
+             r.deviceVolume = 50;
+             r.streamVolume = -1;
+         }), {}, {}},
+        {"device muted", routed([](Route& r) { r.deviceMuted = true; }),
+         {"ミュートされています"},
+         {"出力先「Test speakers」がミュートされています。", "ミュートを解除してください"}},
+        {"device and stream muted, device at 20 %",
+         routed([](Route& r) { r.deviceMuted = r.streamMuted = true; r.deviceVolume = 20; }),
+         {"ミュートされています", "音量が低すぎます"},
+         {"出力先「Test speakers」と Pendrel の音がミュートされています。",
+          "出力先「Test speakers」の音量が 20 % です。50 % 以上"}},
+        {"stream at 49 %", routed([](Route& r) { r.streamVolume = 49; }),
+         {"音量が低すぎます"}, {"Pendrel の音量が 49 % です。"}},
+        {"Bluetooth", routed([](Route& r) { r.kind = Route::Kind::Bluetooth; }),
+         {"出力先が Bluetooth です"},
+         {"出力先「Test speakers」は Bluetooth の機器で、信号音を運べません。", "ヘッドホン端子かライン出力"}},
+        {"HDMI", routed([](Route& r) { r.kind = Route::Kind::Hdmi; }),
+         {"出力先が HDMI/DisplayPort です"}, {"HDMI/DisplayPort の機器で"}},
+        {"two other programs", routed([](Route& r) { r.others = {"Firefox", "mpv"}; }),
+         {"ほかの音が混ざっています（Firefox、mpv）"},
+         {"ほかのプログラムの音（Firefox、mpv）が同じ出力先に混ざっています。"}},
+        {"all at once, in order",
+         routed([](Route& r) {
+             r.others = {"mpv"};
+             r.kind = Route::Kind::Hdmi;
+             r.streamVolume = 10;
+             r.deviceMuted = true;
+         }),
+         {"ミュートされています", "音量が低すぎます", "出力先が HDMI/DisplayPort です",
+          "ほかの音が混ざっています（mpv）"},
+         {}},
+        {"route not known", routed([](Route& r) { r.known = false; r.deviceMuted = true; }), {}, {}},
+        {"stream not playing: its old route does not count",
+         [] {
+             SoundStatus s = routed([](Route& r) { r.deviceMuted = true; });
+             s.streamRunning = false;
+             return s;
+         }(),
+         {"音声の出力を始められません"}, {}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -106,6 +161,7 @@ TEST(SignalWatch, TellsEachEpisodeOnceAndItsEnd)
         const SignalWatch::Look look = watch.look(s.status, s.transmitting, now);
         EXPECT_EQ(look.tell, s.tell);
         EXPECT_TRUE(look.tooltip.starts_with(s.tooltipStart)) << look.tooltip;
+        EXPECT_EQ(look.tooltip.find('\n'), std::string::npos) << "no route known: one line";
         if (s.tell == Tell::Problem || s.tell == Tell::ProblemNow) {
             EXPECT_TRUE(look.text.starts_with("JJY の信号が出ていません。")) << look.text;
             EXPECT_NE(look.text.find(display::problemsOf(s.status)[0].detail), std::string::npos);
@@ -113,6 +169,51 @@ TEST(SignalWatch, TellsEachEpisodeOnceAndItsEnd)
         if (s.tell == Tell::Back) {
             EXPECT_EQ(look.text, "JJY の信号がまた出ています（Test speakers）。");
         }
+        now += 1s;
+    }
+}
+
+// The way out: a muted, turned-down or unsuitable output, or another program's sound, is told
+// like any trouble, but as a signal that goes out and may not reach the clock; its end closes
+// the message without a word, unless the signal had also stopped meanwhile. The tooltip lists the
+// way out as it is now.
+TEST(SignalWatch, TellsTheWayOutAndClosesWhenItIsClear)
+{
+    const SoundStatus clear = routed([](Route&) {});
+    const SoundStatus muted = routed([](Route& r) { r.deviceMuted = true; });
+    const SoundStatus quiet = routed([](Route& r) { r.deviceVolume = 20; });
+    const SoundStatus lost{"PulseAudio", false, false, "", {}};
+    const struct Step {
+        const char* what;
+        SoundStatus status;
+        Tell tell;
+        const char* tooltipStart;
+        const char* said;  // in the text
+    } steps[] = {
+        {"clear", clear, Tell::Nothing, "信号を送信しています（PulseAudio、出力先: Test speakers）\n出力先の種類: PC 内蔵の音声出力、端子: Line Out（ライン出力）\n音量: 出力先 100 %、Pendrel 100 %\n同じ出力先のほかの音: なし", ""},
+        {"muted", muted, Tell::Nothing, "信号を送信していますが、電波時計に届かないおそれがあります: ミュートされています\n", ""},
+        {"one second", muted, Tell::Nothing, "信号を送信していますが", ""},
+        {"two seconds: told", muted, Tell::Problem, "信号を送信していますが", "JJY の信号は出ていますが、このままでは電波時計に届かないおそれがあります。送信は続けています。\n\n出力先「Test speakers」がミュートされています。"},
+        {"unmuted but turned down", quiet, Tell::ProblemNow, "信号を送信していますが", "出力先「Test speakers」の音量が 20 % です。"},
+        {"turned up: closed without a word", clear, Tell::Back, "信号を送信しています（", ""},
+        {"muted again", muted, Tell::Nothing, "信号を送信していますが", ""},
+        {"one second", muted, Tell::Nothing, "信号を送信していますが", ""},
+        {"two seconds: told", muted, Tell::Problem, "信号を送信していますが", "電波時計に届かないおそれ"},
+        {"the server goes away", lost, Tell::ProblemNow, "信号が出ていません: サウンドサーバー", "JJY の信号が出ていません。"},
+        {"back, still muted", muted, Tell::ProblemNow, "信号を送信していますが", "電波時計に届かないおそれ"},
+        {"clear: the signal is said to be back", clear, Tell::Back, "信号を送信しています", "JJY の信号がまた出ています（Test speakers）。"},
+    };
+    SignalWatch watch;
+    runtime::LocalTime now = runtime::toLocalTime({2024, 1, 5, 9, 5, 0});
+    for (const Step& s : steps) {
+        SCOPED_TRACE(s.what);
+        const SignalWatch::Look look = watch.look(s.status, true, now);
+        EXPECT_EQ(look.tell, s.tell);
+        EXPECT_TRUE(look.tooltip.starts_with(s.tooltipStart)) << look.tooltip;
+        if (*s.said)
+            EXPECT_NE(look.text.find(s.said), std::string::npos) << look.text;
+        else
+            EXPECT_EQ(look.text, "");
         now += 1s;
     }
 }
