@@ -47,8 +47,10 @@ void Form1::checkSignal()
         m_services.messages->setText(m_signalNotice, text);
         break;
     case display::SignalWatch::Tell::Back:
+        // A way out put right (unmuted, turned up) closes its notice and needs no other.
         m_services.messages->close(m_signalNotice);
-        showMessage(MessageIcon::Information, text, QStringLiteral("PendrelSignalBack"));
+        if (!text.isEmpty())
+            showMessage(MessageIcon::Information, text, QStringLiteral("PendrelSignalBack"));
         break;
     }
 }

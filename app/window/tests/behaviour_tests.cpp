@@ -841,6 +841,28 @@ TEST_F(Behaviour, SignalTroubleIsToldOncePerEpisodeAndItsEnd)
     EXPECT_TRUE(visibleBoxes("PendrelSignalMessage").empty());
     EXPECT_EQ(w.Label4->toolTip(), QStringLiteral("音声の出力の状態はわかりません"));
 
+    // A muted output: told as a signal that may not reach the clock, the way out listed in the
+    // tooltip; unmuted, its box closes and no other comes.
+    Status muted = working;
+    muted.route = {true, platform::SoundRoute::Kind::BuiltIn, platform::SoundRoute::Port::Speaker,
+                   "Speakers", true, 100, false, 80, {}};
+    for (int i = 0; i < 3; ++i) {
+        bench->sound.soundStatus = muted;
+        w.checkSignal();
+        bench->clock.advance(1s);
+    }
+    const auto mutedBoxes = visibleBoxes("PendrelSignalMessage");
+    ASSERT_EQ(mutedBoxes.size(), 1u);
+    EXPECT_TRUE(mutedBoxes[0]->text.contains(QStringLiteral("出力先「Test speakers」がミュートされています")))
+        << mutedBoxes[0]->text.toStdString();
+    EXPECT_TRUE(w.Label4->toolTip().contains(QStringLiteral("音量: 出力先 100 %（ミュート）、Pendrel 80 %")))
+        << w.Label4->toolTip().toStdString();
+    bench->sound.soundStatus.route.deviceMuted = false;
+    w.checkSignal();
+    bench->clock.advance(1s);
+    EXPECT_TRUE(visibleBoxes("PendrelSignalMessage").empty());
+    EXPECT_TRUE(visibleBoxes("PendrelSignalBack").empty());
+
     // A direct 40 kHz set through an output fed at 48 kHz: told once, and the pulses go on.
     Status tooSlow = working;
     tooSlow.streamRate = 96000;
