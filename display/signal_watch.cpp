@@ -37,9 +37,16 @@ std::string pulseKind(const std::string& fileName)
 // Below this the signal is too weak for a clock a short way from the speaker.
 constexpr int kLowVolume = 50;
 
+// The device our stream is heard on: the route's, which follows the stream wherever the mixer
+// moves it.
+const std::string& heardOn(const platform::SoundStatus& s)
+{
+    return s.route.known && !s.route.device.empty() ? s.route.device : s.device;
+}
+
 std::string deviceName(const platform::SoundStatus& s)
 {
-    return s.device.empty() ? std::string("出力先") : "出力先「" + s.device + "」";
+    return heardOn(s).empty() ? std::string("出力先") : "出力先「" + heardOn(s) + "」";
 }
 
 std::string listed(const std::vector<std::string>& parts, const char* separator)
@@ -184,7 +191,7 @@ SignalWatch::Look SignalWatch::look(const platform::SoundStatus& status, bool tr
     Look look;
     if (problems.empty()) {
         const std::string where =
-            status.device.empty() ? status.server : status.server + "、出力先: " + status.device;
+            heardOn(status).empty() ? status.server : status.server + "、出力先: " + heardOn(status);
         look.tooltip = transmitting ? "信号を送信しています（" + where + "）"
                                     : "送信していません。音声の出力は使えます（" + where + "）";
     } else if (transmitting && !noSignal) {
@@ -213,7 +220,7 @@ SignalWatch::Look SignalWatch::look(const platform::SoundStatus& status, bool tr
         // Only a signal the user was told had stopped is said to be back.
         if (m_toldNoSignal)
             look.text = "JJY の信号がまた出ています（" +
-                        (status.device.empty() ? status.server : status.device) + "）。";
+                        (heardOn(status).empty() ? status.server : heardOn(status)) + "）。";
         return look;
     }
     if (m_problem.empty())

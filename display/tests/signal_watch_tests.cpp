@@ -24,7 +24,7 @@ template <typename Change>
 SoundStatus routed(Change change)
 {
     SoundStatus s = working();
-    s.route = {true, Route::Kind::BuiltIn, Route::Port::LineOut, "Line Out", false, 100, false, 100, {}};
+    s.route = {true, "", Route::Kind::BuiltIn, Route::Port::LineOut, "Line Out", false, 100, false, 100, {}};
     change(s.route);
     return s;
 }
@@ -80,6 +80,9 @@ TEST(SignalProblems, NameWhatIsWrongAndWhatToDo)
         {"Bluetooth", routed([](Route& r) { r.kind = Route::Kind::Bluetooth; }),
          {"出力先が Bluetooth です"},
          {"出力先「Test speakers」は Bluetooth の機器で、信号音を運べません。", "ヘッドホン端子かライン出力"}},
+        {"Bluetooth, the stream moved off the default device",
+         routed([](Route& r) { r.kind = Route::Kind::Bluetooth; r.device = "Headset"; }),
+         {"出力先が Bluetooth です"}, {"出力先「Headset」は Bluetooth の機器で"}},
         {"HDMI", routed([](Route& r) { r.kind = Route::Kind::Hdmi; }),
          {"出力先が HDMI/DisplayPort です"}, {"HDMI/DisplayPort の機器で"}},
         {"two other programs", routed([](Route& r) { r.others = {"Firefox", "mpv"}; }),

@@ -161,6 +161,7 @@ void PulseRouteWatch::onSink(pa_context*, const pa_sink_info* info, int eol, voi
     auto* w = static_cast<PulseRouteWatch*>(self);
     if (!eol && info) {
         SoundRoute& r = w->m_next;
+        r.device = info->description ? info->description : "";
         r.deviceMuted = info->mute != 0;
         r.deviceVolume = percentOf(info->volume);
         DeviceFacts facts;

@@ -30,6 +30,7 @@ struct SoundRoute {
     enum class Port { Unknown, Speaker, Headphones, LineOut };
 
     bool known = false;      // our stream was found on a device; nothing below counts otherwise
+    std::string device;      // its description, as the mixer shows it
     Kind kind = Kind::Unknown;
     Port port = Port::Unknown;
     std::string portName;    // the active port as the mixer names it; empty: none

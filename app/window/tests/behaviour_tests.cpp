@@ -844,7 +844,7 @@ TEST_F(Behaviour, SignalTroubleIsToldOncePerEpisodeAndItsEnd)
     // A muted output: told as a signal that may not reach the clock, the way out listed in the
     // tooltip; unmuted, its box closes and no other comes.
     Status muted = working;
-    muted.route = {true, platform::SoundRoute::Kind::BuiltIn, platform::SoundRoute::Port::Speaker,
+    muted.route = {true, "", platform::SoundRoute::Kind::BuiltIn, platform::SoundRoute::Port::Speaker,
                    "Speakers", true, 100, false, 80, {}};
     for (int i = 0; i < 3; ++i) {
         bench->sound.soundStatus = muted;

@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include <unistd.h>
+
 namespace platform {
 
 void Relay::lose(RelayBlock::LossKind kind, std::int64_t wallNs, std::uint64_t frames)
@@ -33,6 +35,9 @@ void Relay::openStream()
         PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CATEGORY, "Playback", PW_KEY_MEDIA_ROLE,
         "Music", PW_KEY_APP_NAME, "Pendrel", PW_KEY_NODE_NAME, "pendrel",
         PW_KEY_MEDIA_NAME, "JJY time signal", nullptr);
+    // The program finds its stream among the others by the relay's process (PipeWire puts it on
+    // the client, not on the stream).
+    pw_properties_setf(props, PW_KEY_APP_PROCESS_ID, "%d", static_cast<int>(getpid()));
     // Ask the graph to run at the stream's own rate: where the server allows that rate,
     // the stream is played unconverted and a carrier near its top gets out whole.
     pw_properties_setf(props, PW_KEY_NODE_RATE, "1/%u", m_block.rate.load());
