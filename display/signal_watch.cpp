@@ -85,8 +85,8 @@ void addRouteProblems(const platform::SoundStatus& s, std::vector<SignalProblem>
     if (r.kind == Kind::Bluetooth || r.kind == Kind::Hdmi) {
         const std::string link = r.kind == Kind::Bluetooth ? "Bluetooth" : "HDMI/DisplayPort";
         found.push_back({"出力先が " + link + " です",
-                         deviceName(s) + "は " + link + " の機器で、信号音を運べません。"
-                         "サウンドの設定で PC のヘッドホン端子かライン出力を選んでください。",
+                         deviceName(s) + "は " + link + " の機器なので、信号の高い音が伝わりません。"
+                         "サウンドの設定で、PC のヘッドホン端子かライン出力を出力先に選んでください。",
                          true});
     }
     if (!r.others.empty())

@@ -62,7 +62,8 @@ SoundRoute::Kind deviceKind(const DeviceFacts& facts)
         return SoundRoute::Kind::Hdmi;
     if (bus == "usb" || facts.portType == PA_DEVICE_PORT_TYPE_USB)
         return SoundRoute::Kind::Usb;
-    if (bus == "pci" || bus == "platform" || bus == "isa" || profile.starts_with("analog") ||
+    if (bus == "pci" || bus == "platform" || bus == "isa" ||
+        property(facts, "device.form_factor") == "internal" || profile.starts_with("analog") ||
         lower(facts.portName).starts_with("analog"))
         return SoundRoute::Kind::BuiltIn;
     return SoundRoute::Kind::Unknown;

@@ -822,6 +822,8 @@ TEST(SoundRoute, KindOfDeviceAndPortFromWhatTheServerSays)
         {"USB headset with a headphone port",
          {{{"device.bus", "usb"}}, "alsa_output.usb-headset", "analog-output-headphones", PA_DEVICE_PORT_TYPE_HEADPHONES},
          Kind::Usb, Port::Headphones},
+        {"an internal card on no bus named", {{{"device.form_factor", "internal"}}, "alsa_output.0.stereo-fallback", "", 0},
+         Kind::BuiltIn, Port::Unknown},
         {"a null sink", {{}, "pendrel_test", "", 0}, Kind::Unknown, Port::Unknown},
     };
     for (const auto& c : cases) {
