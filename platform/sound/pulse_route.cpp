@@ -28,7 +28,8 @@ bool mentions(const std::string& text, const char* word)
     return lower(text).find(word) != std::string::npos;
 }
 
-// The mixer's percentage: the loudest channel against full volume, as pavucontrol and pactl show it.
+// The mixer's percentage: the loudest channel against full volume, as pavucontrol and pactl show
+// it.
 int percentOf(const pa_cvolume& volume)
 {
     if (!pa_cvolume_valid(&volume)) return -1;
@@ -60,8 +61,7 @@ SoundRoute::Kind deviceKind(const DeviceFacts& facts)
         mentions(facts.sinkName, "hdmi") || mentions(profile, "displayport") ||
         mentions(facts.portName, "displayport"))
         return SoundRoute::Kind::Hdmi;
-    if (bus == "usb" || facts.portType == PA_DEVICE_PORT_TYPE_USB)
-        return SoundRoute::Kind::Usb;
+    if (bus == "usb" || facts.portType == PA_DEVICE_PORT_TYPE_USB) return SoundRoute::Kind::Usb;
     if (bus == "pci" || bus == "platform" || bus == "isa" ||
         property(facts, "device.form_factor") == "internal" || profile.starts_with("analog") ||
         lower(facts.portName).starts_with("analog"))
@@ -72,11 +72,15 @@ SoundRoute::Kind deviceKind(const DeviceFacts& facts)
 SoundRoute::Port portKind(const DeviceFacts& facts)
 {
     switch (facts.portType) {
-    case PA_DEVICE_PORT_TYPE_SPEAKER: return SoundRoute::Port::Speaker;
+    case PA_DEVICE_PORT_TYPE_SPEAKER:
+        return SoundRoute::Port::Speaker;
     case PA_DEVICE_PORT_TYPE_HEADPHONES:
-    case PA_DEVICE_PORT_TYPE_HEADSET: return SoundRoute::Port::Headphones;
-    case PA_DEVICE_PORT_TYPE_LINE: return SoundRoute::Port::LineOut;
-    default: break;
+    case PA_DEVICE_PORT_TYPE_HEADSET:
+        return SoundRoute::Port::Headphones;
+    case PA_DEVICE_PORT_TYPE_LINE:
+        return SoundRoute::Port::LineOut;
+    default:
+        break;
     }
     // Older servers give no type: the ALSA port names say it ("analog-output-speaker",
     // "[Out] Headphones", "analog-output-lineout").
@@ -127,7 +131,8 @@ void PulseRouteWatch::look()
     }
     m_next = {};
     m_playing.clear();
-    pa_operation* op = pa_context_get_sink_input_info_list(m_context, &PulseRouteWatch::onInput, this);
+    pa_operation* op =
+        pa_context_get_sink_input_info_list(m_context, &PulseRouteWatch::onInput, this);
     if (!op) return;
     pa_operation_unref(op);
     m_busy = true;
@@ -167,12 +172,15 @@ void PulseRouteWatch::onSink(pa_context*, const pa_sink_info* info, int eol, voi
         r.deviceVolume = percentOf(info->volume);
         DeviceFacts facts;
         facts.sinkName = info->name ? info->name : "";
-        for (const char* key : {"device.api", "device.bus", "device.form_factor", "device.profile.name"})
-            if (const char* value = pa_proplist_gets(info->proplist, key)) facts.properties[key] = value;
+        for (const char* key :
+             {"device.api", "device.bus", "device.form_factor", "device.profile.name"})
+            if (const char* value = pa_proplist_gets(info->proplist, key))
+                facts.properties[key] = value;
         if (const pa_sink_port_info* port = info->active_port) {
             facts.portName = port->name ? port->name : "";
             facts.portType = static_cast<int>(port->type);
-            r.portName = port->description && *port->description ? port->description : facts.portName;
+            r.portName =
+                port->description && *port->description ? port->description : facts.portName;
         }
         r.kind = deviceKind(facts);
         r.port = portKind(facts);
@@ -278,7 +286,8 @@ struct PulseRouteMonitor::Loop {
         switch (pa_context_get_state(c)) {
         case PA_CONTEXT_READY:
             pa_context_set_subscribe_callback(c, &Loop::onEvent, l);
-            if (pa_operation* op = pa_context_subscribe(c, PulseRouteWatch::kEvents, nullptr, nullptr))
+            if (pa_operation* op =
+                    pa_context_subscribe(c, PulseRouteWatch::kEvents, nullptr, nullptr))
                 pa_operation_unref(op);
             l->watch.attach(c);
             l->watch.look();
@@ -293,7 +302,8 @@ struct PulseRouteMonitor::Loop {
         }
     }
 
-    static void onEvent(pa_context*, pa_subscription_event_type_t type, std::uint32_t index, void* self)
+    static void onEvent(pa_context*, pa_subscription_event_type_t type, std::uint32_t index,
+                        void* self)
     {
         static_cast<Loop*>(self)->watch.serverEvent(type, index);
     }

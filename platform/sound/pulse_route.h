@@ -36,8 +36,8 @@ SoundRoute::Port portKind(const DeviceFacts& facts);
 // serverEvent(); each change of the route goes to `report`, on the main loop's thread.
 class PulseRouteWatch {
 public:
-    static constexpr pa_subscription_mask_t kEvents =
-        static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SINK_INPUT);
+    static constexpr pa_subscription_mask_t kEvents = static_cast<pa_subscription_mask_t>(
+        PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SINK_INPUT);
     using IsOurs = std::function<bool(const pa_sink_input_info&)>;
     using Report = std::function<void(const SoundRoute&)>;
 
@@ -61,10 +61,10 @@ private:
     IsOurs m_isOurs;
     Report m_report;
     pa_context* m_context = nullptr;
-    bool m_busy = false;    // a look is under way
-    bool m_again = false;   // something changed meanwhile
+    bool m_busy = false;                      // a look is under way
+    bool m_again = false;                     // something changed meanwhile
     std::uint32_t m_sink = PA_INVALID_INDEX;  // the device our stream played on at the last look
-    SoundRoute m_next;      // the look under way
+    SoundRoute m_next;                        // the look under way
     std::multimap<std::uint32_t, std::string> m_playing;  // other streams playing, by device
     SoundRoute m_last;
     bool m_reported = false;

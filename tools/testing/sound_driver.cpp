@@ -22,11 +22,16 @@ namespace {
 const char* kindName(platform::SoundRoute::Kind kind)
 {
     switch (kind) {
-    case platform::SoundRoute::Kind::BuiltIn: return "built-in";
-    case platform::SoundRoute::Kind::Usb: return "usb";
-    case platform::SoundRoute::Kind::Bluetooth: return "bluetooth";
-    case platform::SoundRoute::Kind::Hdmi: return "hdmi";
-    case platform::SoundRoute::Kind::Unknown: break;
+    case platform::SoundRoute::Kind::BuiltIn:
+        return "built-in";
+    case platform::SoundRoute::Kind::Usb:
+        return "usb";
+    case platform::SoundRoute::Kind::Bluetooth:
+        return "bluetooth";
+    case platform::SoundRoute::Kind::Hdmi:
+        return "hdmi";
+    case platform::SoundRoute::Kind::Unknown:
+        break;
     }
     return "unknown";
 }
@@ -49,10 +54,11 @@ public:
             m_route = r;
             std::string others;
             for (const auto& name : r.others) others += (others.empty() ? "" : ",") + name;
-            std::printf("route: known=%d kind=%s port=\"%s\" device=%d%s stream=%d%s others=\"%s\"\n",
-                        r.known ? 1 : 0, kindName(r.kind), r.portName.c_str(), r.deviceVolume,
-                        r.deviceMuted ? " (muted)" : "", r.streamVolume,
-                        r.streamMuted ? " (muted)" : "", others.c_str());
+            std::printf(
+                "route: known=%d kind=%s port=\"%s\" device=%d%s stream=%d%s others=\"%s\"\n",
+                r.known ? 1 : 0, kindName(r.kind), r.portName.c_str(), r.deviceVolume,
+                r.deviceMuted ? " (muted)" : "", r.streamVolume, r.streamMuted ? " (muted)" : "",
+                others.c_str());
         }
         const display::SignalWatch::Look look = m_watch.look(status, true, now);
         using Tell = display::SignalWatch::Tell;
@@ -100,7 +106,8 @@ int main(int argc, char** argv)
         }
     }
     if (folder.empty()) {
-        std::fprintf(stderr, "usage: %s [--advance D H M] [--no-lead] [--seconds N] [--watch] FOLDER\n",
+        std::fprintf(stderr,
+                     "usage: %s [--advance D H M] [--no-lead] [--seconds N] [--watch] FOLDER\n",
                      argv[0]);
         return 2;
     }
