@@ -6,6 +6,7 @@
 #include "tools/station_tone.h"
 #include "tools/testing/graph_timeline.h"
 #include "tools/testing/jjy_decode.h"
+#include "tools/testing/station_decode.h"
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
@@ -565,5 +566,120 @@ TEST(GraphTimeline, PlacesOnlyWhatTheReportPlacesAndFindsEachLossOnce)
             EXPECT_EQ(step.lost, cb.lost) << c.what << ", callback " << i;
             EXPECT_EQ(step.place, cb.place) << c.what << ", callback " << i;
         }
+    }
+}
+
+namespace {
+
+using timecode::Station;
+
+// Seconds of a station's minutes, each rendered with its set, after the second half of
+// `before` and followed by the first half of `after`: a minute starts half a second in.
+std::vector<float> render(const timecode::StationMinute& before,
+                          const std::vector<timecode::StationMinute>& minutes,
+                          const timecode::StationMinute& after, const tools::StationSet& set)
+{
+    const std::size_t half = tools::sampleRate(set) / 2;
+    std::vector<float> out;
+    const auto add = [&](const timecode::StationSecond& second, int level, std::size_t from,
+                         std::size_t to) {
+        const auto s = tools::stationSecondSamples(second, level, set);
+        out.insert(out.end(), s.begin() + static_cast<long>(from), s.begin() + static_cast<long>(to));
+    };
+    add(before.seconds.back(), before.reducedLevelPercent, half, 2 * half);
+    for (const auto& m : minutes)
+        for (const auto& second : m.seconds) add(second, m.reducedLevelPercent, 0, 2 * half);
+    add(after.seconds.front(), after.reducedLevelPercent, 0, half);
+    return out;
+}
+
+runtime::DateTime at(const char* text)
+{
+    int y = 0, mo = 0, d = 0, h = 0, mi = 0;
+    std::sscanf(text, "%d-%d-%d %d:%d", &y, &mo, &d, &h, &mi);
+    return {y, mo, d, h, mi, 0};
+}
+
+std::string text(const runtime::DateTime& t)
+{
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d %02d:%02d", t.year, t.month, t.day,
+                  t.hour, t.minute);
+    return buffer;
+}
+
+}  // namespace
+
+// Two whole minutes of every station, rendered from the encoders and read back by the station
+// decoder, at the moments where the calendar or the clock jumps: the times below are worked
+// out by hand (DCF77 and MSF frames carry the next minute, across the summer-time change too).
+TEST(StationDecoder, ReadsBackTwoRenderedMinutesOfEveryStation)
+{
+    using timecode::SummerTime;
+    struct Case {
+        Station station;
+        unsigned directRate;
+        bool leapSecond;
+        const char* first;  // the minute sent first; the second is sent with `secondSummer`
+        const char* second;
+        SummerTime secondSummer;
+        const char* says[2];  // the time each frame carries
+        int lengths[2];
+        bool summer[2];
+    };
+    const Case cases[] = {
+        {Station::Jjy40, 0, false, "2024-02-29 23:59", "2024-03-01 00:00", SummerTime::Auto,
+         {"2024-02-29 23:59", "2024-03-01 00:00"}, {60, 60}, {false, false}},
+        {Station::Jjy60, 0, false, "2026-12-31 23:59", "2027-01-01 00:00", SummerTime::Auto,
+         {"2026-12-31 23:59", "2027-01-01 00:00"}, {60, 60}, {false, false}},
+        // Spring: 01:59 CET is followed by 03:00 CEST.
+        {Station::Dcf77, 0, false, "2026-03-29 01:59", "2026-03-29 03:00", SummerTime::Auto,
+         {"2026-03-29 03:00", "2026-03-29 03:01"}, {60, 60}, {true, true}},
+        // Autumn: 02:59 CEST is followed by the second 02:00, in CET.
+        {Station::Dcf77, 0, false, "2026-10-25 02:59", "2026-10-25 02:00", SummerTime::Off,
+         {"2026-10-25 02:00", "2026-10-25 02:01"}, {60, 60}, {false, false}},
+        // The leap second ends the last UTC minute of the year, 00:59 CET.
+        {Station::Dcf77, 192000, true, "2017-01-01 00:59", "2017-01-01 01:00", SummerTime::Auto,
+         {"2017-01-01 01:00", "2017-01-01 01:01"}, {61, 60}, {false, false}},
+        {Station::Msf, 0, false, "2026-03-29 00:59", "2026-03-29 02:00", SummerTime::Auto,
+         {"2026-03-29 02:00", "2026-03-29 02:01"}, {60, 60}, {true, true}},
+        {Station::Msf, 0, true, "2016-12-31 23:59", "2017-01-01 00:00", SummerTime::Auto,
+         {"2017-01-01 00:00", "2017-01-01 00:01"}, {61, 60}, {false, false}},
+        {Station::Wwvb, 0, true, "2016-12-31 23:59", "2017-01-01 00:00", SummerTime::Auto,
+         {"2016-12-31 23:59", "2017-01-01 00:00"}, {61, 60}, {false, false}},
+        {Station::Wwvb, 0, false, "2024-02-29 23:59", "2024-03-01 00:00", SummerTime::Auto,
+         {"2024-02-29 23:59", "2024-03-01 00:00"}, {60, 60}, {false, false}},
+        // 12:xx goes out as hour 0 with the afternoon bit.
+        {Station::Bpc, 0, false, "2024-02-29 11:59", "2024-02-29 12:00", SummerTime::Auto,
+         {"2024-02-29 11:59", "2024-02-29 12:00"}, {60, 60}, {false, false}},
+        {Station::Bpc, 192000, false, "2026-12-31 23:59", "2027-01-01 00:00", SummerTime::Auto,
+         {"2026-12-31 23:59", "2027-01-01 00:00"}, {60, 60}, {false, false}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << static_cast<int>(c.station) << " " << c.first);
+        const tools::StationSet set{c.station, c.directRate};
+        const timecode::MinuteToSend first{at(c.first), SummerTime::Auto, c.leapSecond};
+        const timecode::MinuteToSend second{at(c.second), c.secondSummer, c.leapSecond};
+        auto before = first, after = second;
+        before.time = runtime::addMinutes(first.time, -1);
+        after.time = runtime::addMinutes(second.time, 1);
+        const std::vector<timecode::StationMinute> minutes = {
+            timecode::stationMinute(c.station, first), timecode::stationMinute(c.station, second)};
+        const unsigned rate = tools::sampleRate(set);
+        const auto samples = render(timecode::stationMinute(c.station, before), minutes,
+                                    timecode::stationMinute(c.station, after), set);
+        const auto heard = tools::decodeStation(c.station, samples, rate, {rate / 2, {}});
+        EXPECT_TRUE(heard.holes.empty()) << heard.holes.size() << " holes";
+        ASSERT_EQ(heard.minutes.size(), 2u);
+        for (std::size_t k = 0; k < 2; ++k) {
+            const auto& m = heard.minutes[k];
+            EXPECT_TRUE(m.valid) << m.problem;
+            EXPECT_EQ(m.text(), text(k == 0 ? first.time : second.time));
+            EXPECT_EQ(text(m.says), c.says[k]);
+            EXPECT_EQ(m.length, c.lengths[k]);
+            EXPECT_EQ(m.summerTime, c.summer[k]);
+            EXPECT_EQ(m.notation, timecode::notation(minutes[k]));
+        }
+        for (const auto& s : heard.seconds) EXPECT_LE(s.widthErrorMs, 1.0);
     }
 }
