@@ -683,3 +683,152 @@ TEST(StationDecoder, ReadsBackTwoRenderedMinutesOfEveryStation)
         for (const auto& s : heard.seconds) EXPECT_LE(s.widthErrorMs, 1.0);
     }
 }
+
+namespace {
+
+// Frames worked out by hand from the stations' layouts, one character a second, in rows of ten.
+// DCF77, sent at 01:59 CET on 29 March 2026: 03:00 CEST, Sunday, summer time announced.
+const char* const kDcf77Frame =
+    "0000000000 0000001100 1000000001 1000001001 0111111000 011001001-";
+// MSF, sent at 00:59 GMT the same day: 02:00 BST, Sunday, change warned (B53), BST (B58).
+const char* const kMsfFrame =
+    "M000000000 0000000001 0011000011 1010010000 0001000000 0003113130";
+// WWVB, 23:59 UTC on 29 February 2024: day 060, leap year, DUT1 +0.0, standard time.
+const char* const kWwvbFrame =
+    "M10101001M 001000011M 000000110M 000000101M 000000010M 010001000M";
+// BPC, 12:00 China time on 29 February 2024 (Thursday): hour 0 with the afternoon bit.
+const char* const kBpcFrame =
+    "-0000000103131021201 -1000000102131021201 -2000000102131021201";
+
+std::string compact(std::string rows, std::size_t change = std::string::npos, char to = 0)
+{
+    rows.erase(std::remove(rows.begin(), rows.end(), ' '), rows.end());
+    if (change != std::string::npos) rows[change] = to;
+    return rows;
+}
+
+// One second as the layouts give it, for the hand-written frames.
+timecode::StationSecond secondOf(Station station, char symbol)
+{
+    const auto from0 = [](int ms) { return timecode::StationSecond{{{0, ms}}}; };
+    switch (station) {
+    case Station::Dcf77: return symbol == '-' ? timecode::StationSecond{} : from0(symbol == '1' ? 200 : 100);
+    case Station::Msf:
+        if (symbol == 'M') return from0(500);
+        if (symbol == '2') return timecode::StationSecond{{{0, 100}, {200, 100}}};
+        return from0(symbol == '3' ? 300 : symbol == '1' ? 200 : 100);
+    case Station::Wwvb: return from0(symbol == 'M' ? 800 : symbol == '1' ? 500 : 200);
+    case Station::Bpc: return symbol == '-' ? timecode::StationSecond{} : from0((symbol - '0' + 1) * 100);
+    default: break;
+    }
+    return {};
+}
+
+}  // namespace
+
+// The frame layer on the hand-worked frames, and one fault each: a parity, the minute's mark.
+TEST(StationDecoder, DecodesFramesWorkedOutByHand)
+{
+    struct Case {
+        Station station;
+        std::string symbols;
+        const char* problem;  // empty: valid
+        const char* sent;
+        const char* says;
+    };
+    const Case cases[] = {
+        {Station::Dcf77, compact(kDcf77Frame), "", "2026-03-29 01:59", "2026-03-29 03:00"},
+        {Station::Dcf77, compact(kDcf77Frame, 21, '1'), "minute parity", "", ""},
+        {Station::Dcf77, compact(kDcf77Frame, 58, '0'), "date parity", "", ""},
+        {Station::Dcf77, compact(kDcf77Frame, 20, '0'), "bit 20 (start of time) is not set", "", ""},
+        {Station::Dcf77, compact(kDcf77Frame, 59, '0'), "no minute mark (a second without reduction) at its end", "", ""},
+        {Station::Msf, compact(kMsfFrame), "", "2026-03-29 00:59", "2026-03-29 02:00"},
+        {Station::Msf, compact(kMsfFrame, 45, '1'), "time parity", "", ""},
+        {Station::Msf, compact(kMsfFrame, 56, '1'), "weekday parity", "", ""},
+        {Station::Msf, compact(kMsfFrame, 58, '2'), "bits A 52-59 are not 01111110", "", ""},
+        {Station::Msf, compact(kMsfFrame, 0, '0'), "no minute mark in second 0", "", ""},
+        {Station::Wwvb, compact(kWwvbFrame), "", "2024-02-29 23:59", "2024-02-29 23:59"},
+        {Station::Wwvb, compact(kWwvbFrame, 55, '0'), "leap-year bit does not match the year", "", ""},
+        {Station::Wwvb, compact(kWwvbFrame, 59, '0'), "marker out of place at second 59", "", ""},
+        {Station::Bpc, compact(kBpcFrame), "", "2024-02-29 12:00", "2024-02-29 12:00"},
+        {Station::Bpc, compact(kBpcFrame, 25, '1'), "frame 1: time parity", "", ""},
+        {Station::Bpc, compact(kBpcFrame, 20, '0'), "no frame start at second 20", "", ""},
+        {Station::Bpc, compact(kBpcFrame, 41, '1'), "frame 2 numbered 1", "", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.symbols);
+        const auto m = tools::decodeStationFrame(c.station, c.symbols);
+        EXPECT_EQ(m.problem, c.problem);
+        EXPECT_EQ(m.valid, *c.problem == '\0');
+        if (!m.valid) continue;
+        EXPECT_EQ(m.text(), c.sent);
+        EXPECT_EQ(text(m.says), c.says);
+    }
+    // The encoders send the same frames.
+    using timecode::stationMinute;
+    EXPECT_EQ(timecode::notation(stationMinute(Station::Dcf77, {at("2026-03-29 01:59")})),
+              compact(kDcf77Frame));
+    EXPECT_EQ(timecode::notation(stationMinute(Station::Msf, {at("2026-03-29 00:59")})),
+              compact(kMsfFrame));
+    EXPECT_EQ(timecode::notation(stationMinute(Station::Wwvb, {at("2024-02-29 23:59")})),
+              compact(kWwvbFrame));
+    EXPECT_EQ(timecode::notation(stationMinute(Station::Bpc, {at("2024-02-29 12:00")})),
+              compact(kBpcFrame));
+}
+
+// The hand-worked frames as sound, twice over, with dropouts: what counts as a hole, and what
+// a dropout does to the minutes.
+TEST(StationDecoder, CountsDropoutsThatAreNotTheStationsOwnReductions)
+{
+    struct Case {
+        const char* what;
+        Station station;
+        const char* frame;
+        int level;  // the reduced level, percent
+        int second; // of the first minute, where the dropout is; -1: none
+        int fromMs, lengthMs;
+        float to;  // level in the dropout, a fraction of full
+        int holes, valid;
+    };
+    const Case cases[] = {
+        {"clean", Station::Dcf77, kDcf77Frame, 15, -1, 0, 0, 0, 0, 2},
+        {"silent in full carrier", Station::Dcf77, kDcf77Frame, 15, 30, 500, 20, 0, 1, 2},
+        {"silent in a reduction", Station::Dcf77, kDcf77Frame, 15, 30, 20, 30, 0, 1, 2},
+        {"reduced too long", Station::Dcf77, kDcf77Frame, 15, 30, 0, 350, 0.15f, 1, 1},
+        {"a reduction in the last second", Station::Dcf77, kDcf77Frame, 15, 59, 0, 100, 0.15f, 0, 0},
+        {"the off stretches are the signal", Station::Msf, kMsfFrame, 0, -1, 0, 0, 0, 0, 2},
+        {"off too long", Station::Msf, kMsfFrame, 0, 12, 0, 400, 0, 1, 1},
+        {"off inside full carrier", Station::Msf, kMsfFrame, 0, 12, 600, 50, 0, 1, 2},
+        {"silent in a reduction", Station::Wwvb, kWwvbFrame, 14, 3, 100, 10, 0, 1, 2},
+        {"a marker lost", Station::Wwvb, kWwvbFrame, 14, 9, 200, 600, 1, 0, 1},
+        {"silent in full carrier", Station::Bpc, kBpcFrame, 10, 45, 700, 5, 0, 1, 2},
+    };
+    const unsigned rate = 48000;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << static_cast<int>(c.station) << " " << c.what);
+        const std::string symbols = compact(c.frame);
+        const tools::StationSet set{c.station, 0};
+        std::vector<float> samples;
+        // Half a second of the minute's last second, the minute twice, half its first second.
+        const auto add = [&](char symbol, std::size_t from, std::size_t to) {
+            const auto s = tools::stationSecondSamples(secondOf(c.station, symbol), c.level, set);
+            samples.insert(samples.end(), s.begin() + long(from), s.begin() + long(to));
+        };
+        add(symbols.back(), rate / 2, rate);
+        for (int k = 0; k < 2; ++k)
+            for (char symbol : symbols) add(symbol, 0, rate);
+        add(symbols.front(), 0, rate / 2);
+        if (c.second >= 0) {
+            const std::size_t from = rate / 2 + std::size_t(c.second) * rate + std::size_t(c.fromMs) * rate / 1000;
+            // The tone at full level, in phase with the seconds, scaled down to `to`.
+            const auto reduced = tools::stationSecondSamples({{{0, 1000}}}, 100, set);
+            for (std::size_t n = from; n < from + std::size_t(c.lengthMs) * rate / 1000; ++n)
+                samples[n] = reduced[(n - rate / 2) % rate] * c.to;
+        }
+        const auto heard = tools::decodeStation(c.station, samples, rate, {rate / 2, {}});
+        EXPECT_EQ(heard.holes.size(), std::size_t(c.holes));
+        int valid = 0;
+        for (const auto& m : heard.minutes) valid += m.valid;
+        EXPECT_EQ(valid, c.valid);
+    }
+}
