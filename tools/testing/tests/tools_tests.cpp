@@ -832,3 +832,120 @@ TEST(StationDecoder, CountsDropoutsThatAreNotTheStationsOwnReductions)
         EXPECT_EQ(valid, c.valid);
     }
 }
+
+namespace {
+
+void writeWav(const std::string& path, const std::vector<float>& samples, unsigned rate)
+{
+    SF_INFO info{};
+    info.samplerate = static_cast<int>(rate);
+    info.channels = 1;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+    SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+    ASSERT_NE(f, nullptr);
+    sf_writef_float(f, samples.data(), static_cast<sf_count_t>(samples.size()));
+    sf_close(f);
+}
+
+// Status and output of a command.
+std::pair<int, std::string> run(const std::string& command)
+{
+    FILE* p = popen((command + " 2>&1").c_str(), "r");
+    std::string output;
+    char buffer[256];
+    while (p && std::fgets(buffer, sizeof buffer, p)) output += buffer;
+    const int status = p ? pclose(p) : -1;
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
+}
+
+}  // namespace
+
+// pendrel-decode --station on a rendered file (minutes from sample 0) and on a recording with
+// its log: the minutes expected, a hole, an edge off its second, and what it refuses.
+TEST(StationDecoder, TheDecodeToolChecksRenderedFilesAndRecordings)
+{
+    using namespace std::chrono;
+    const unsigned rate = 48000;
+    const std::string wav = testing::TempDir() + "pendrel-station.wav",
+                      log = testing::TempDir() + "pendrel-station.log";
+    // Three DCF77 minutes across the spring change, and two MSF ones, from sample 0.
+    const auto rendered = [&](Station station, const char* first, int count) {
+        std::vector<float> out;
+        runtime::DateTime t = at(first);
+        for (int k = 0; k < count; ++k) {
+            const auto m = timecode::stationMinute(station, {t});
+            for (const auto& s : m.seconds) {
+                const auto second = tools::stationSecondSamples(s, m.reducedLevelPercent, {station, 0});
+                out.insert(out.end(), second.begin(), second.end());
+            }
+            t = runtime::addMinutes(t, 1);
+            // The hour that the clocks skip in spring.
+            if (station == Station::Dcf77 && t == at("2026-03-29 02:00")) t = at("2026-03-29 03:00");
+            if (station == Station::Msf && t == at("2026-03-29 01:00")) t = at("2026-03-29 02:00");
+        }
+        return out;
+    };
+    const auto dcf77 = rendered(Station::Dcf77, "2026-03-29 01:58", 3);
+    auto dropout = dcf77;
+    std::fill_n(dropout.begin() + 100 * rate + rate / 2, rate / 100, 0.0f);
+    // A recording: the second DCF77 minute starts at 12:58:00 UTC (13:58 CET) by its log, after
+    // half a second of the minute before; `late` moves the signal against the log.
+    const auto minute = static_cast<double>(
+        duration_cast<seconds>((sys_days(2025y / 12 / 31) + 12h + 58min).time_since_epoch()).count());
+    const auto recording = [&](std::size_t late) {
+        const timecode::MinuteToSend a{at("2025-12-31 13:57")}, b{at("2025-12-31 13:58")};
+        auto samples = render(timecode::stationMinute(Station::Dcf77, {at("2025-12-31 13:56")}),
+                              {timecode::stationMinute(Station::Dcf77, a),
+                               timecode::stationMinute(Station::Dcf77, b)},
+                              timecode::stationMinute(Station::Dcf77, {at("2025-12-31 13:59")}),
+                              {Station::Dcf77, 0});
+        samples.insert(samples.begin(), late, 0.0f);
+        std::ofstream times(log);
+        times.precision(17);
+        for (std::size_t n = 0; n + 480 <= samples.size(); n += 480)
+            times << minute - 60.5 + static_cast<double>(n) / rate << ' ' << n << " 480 0\n";
+        return samples;
+    };
+    const struct {
+        const char* what;
+        std::vector<float> samples;
+        bool withLog;
+        const char* args;
+        int status;
+        const char* says;  // in the output
+    } cases[] = {
+        {"as sent", dcf77, false, "--station dcf77 --expect-first '2026-03-29 01:58' --min-minutes 3 --fail-on-holes", 0,
+         "minute 2026-03-29 01:59 00000000000000001100100000000110000010010111111000011001001- valid "
+         "(frame 2026-03-29 03:00, CEST, summer-time change announced) at 60.000 s ok"},
+        {"another start", dcf77, false, "--station dcf77 --expect-first '2026-03-29 01:57'", 1,
+         "WRONG, expected 2026-03-29 01:57"},
+        {"too few minutes", dcf77, false, "--station dcf77 --min-minutes 4", 1, "FAIL: 3 minutes decoded"},
+        {"a dropout", dropout, false, "--station dcf77 --min-minutes 3 --fail-on-holes", 1,
+         "FAIL: 1 holes inside the signal"},
+        {"the dropout allowed", dropout, false, "--station dcf77 --min-minutes 3", 0, "hole at 100.500 s, 10.00 ms"},
+        {"the wrong station", dcf77, false, "--station msf --min-minutes 1", 1, "minutes decoded 0"},
+        {"MSF", rendered(Station::Msf, "2026-03-29 00:59", 2), false,
+         "--station msf --expect-first '2026-03-29 00:59' --min-minutes 2 --fail-on-holes", 0,
+         "minute 2026-03-29 02:00"},
+        {"recorded", recording(0), true, "--station dcf77 --expect-shift 3600 --max-edge-ms 2 --fail-on-holes", 0,
+         "minute 2025-12-31 13:58"},
+        {"recorded 5 ms late", recording(240), true, "--station dcf77 --expect-shift 3600 --max-edge-ms 2", 1,
+         "FAIL: edge +5.000 ms off its second at 2025-12-31 12:57:01.005"},
+        {"in the wrong zone", recording(0), true, "--station dcf77 --expect-shift 7200", 1,
+         "WRONG, expected 2025-12-31 14:58"},
+        {"no such station", dcf77, false, "--station dcf78", 2, "not \"dcf78\""},
+        {"no such day", dcf77, false, "--station dcf77 --expect-first '2026-02-30 10:00'", 2,
+         "--expect-first takes"},
+        {"a JJY option", dcf77, false, "--station dcf77 --tone-db 15500", 2, "not for --station"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        writeWav(wav, c.samples, rate);
+        const auto [status, output] = run(std::string("'") + PENDREL_DECODE + "' " + c.args + " '" +
+                                          wav + "'" + (c.withLog ? " '" + log + "'" : ""));
+        EXPECT_EQ(status, c.status) << output;
+        EXPECT_NE(output.find(c.says), std::string::npos) << output;
+    }
+    std::filesystem::remove(wav);
+    std::filesystem::remove(log);
+}
