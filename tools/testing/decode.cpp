@@ -46,7 +46,7 @@
 #include "tools/testing/decode_station.h"
 #include "tools/testing/jjy_decode.h"
 #include "tools/testing/recording_log.h"
-#include "tools/testing/station_decode.h"
+#include "tools/station_tone.h"
 
 #include <sndfile.h>
 

@@ -430,17 +430,6 @@ std::string HeardMinute::text() const
     return buffer;
 }
 
-std::optional<Station> stationNamed(const std::string& name)
-{
-    if (name == "jjy40") return Station::Jjy40;
-    if (name == "jjy60") return Station::Jjy60;
-    if (name == "dcf77") return Station::Dcf77;
-    if (name == "msf") return Station::Msf;
-    if (name == "wwvb") return Station::Wwvb;
-    if (name == "bpc") return Station::Bpc;
-    return std::nullopt;
-}
-
 HeardMinute decodeStationFrame(Station station, const std::string& symbols)
 {
     HeardMinute m;

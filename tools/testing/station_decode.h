@@ -73,7 +73,4 @@ StationDecode decodeStation(timecode::Station station, const std::vector<float>&
 // where that is said to be wrong.
 HeardMinute decodeStationFrame(timecode::Station station, const std::string& symbols);
 
-// The station by its command-line name: jjy40, jjy60, dcf77, msf, wwvb, bpc.
-std::optional<timecode::Station> stationNamed(const std::string& name);
-
 }  // namespace tools

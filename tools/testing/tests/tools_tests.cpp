@@ -204,11 +204,18 @@ TEST(PulseFiles, TheSoundToolWritesTheSetAskedForAndRefusesTheRest)
 {
     const std::string folder = testing::TempDir() + "pendrel-sets";
     const std::string tool = std::string(PENDREL_PROGRAM_DIR) + "/pendrel-make-sounds";
+    // A station's file: its name and the stretch of the second at the reduced level.
+    struct StationFile {
+        const char* name;
+        int fromMs, lengthMs;
+    };
     const struct {
         const char* args;
         int status;
         unsigned rate;  // of the files written; 0 when none may be
         double tone;
+        int reducedPercent = 0;            // with --station
+        std::vector<StationFile> files{};  // with --station: these instead of the JJY files
     } cases[] = {
         {"", 0, 48000, 40000.0 / 3},
         {"--carrier 60", 0, 48000, 20000},
@@ -224,6 +231,24 @@ TEST(PulseFiles, TheSoundToolWritesTheSetAskedForAndRefusesTheRest)
         {"--carrier sixty", 2, 0, 0},
         {"--carrier", 2, 0, 0},
         {"--loud", 2, 0, 0},
+        {"--station jjy60", 0, 48000, 20000, 10,
+         {{"jjy60-marker", 200, 800}, {"jjy60-1", 500, 500}, {"jjy60-0", 800, 200}}},
+        {"--station dcf77", 0, 48000, 15500, 15,
+         {{"dcf77-0", 0, 100}, {"dcf77-1", 0, 200}, {"dcf77-59", 0, 0}}},
+        {"--station msf --direct", 0, 192000, 60000, 0,
+         {{"msf-minute", 0, 500}, {"msf-00", 0, 100}, {"msf-10", 0, 200}, {"msf-11", 0, 300},
+          {"msf-01", 0, 100}}},
+        {"--station wwvb", 0, 48000, 20000, 14,
+         {{"wwvb-0", 0, 200}, {"wwvb-1", 0, 500}, {"wwvb-marker", 0, 800}}},
+        {"--station bpc --direct --rate 192000", 0, 192000, 68500, 10,
+         {{"bpc-0", 0, 100}, {"bpc-1", 0, 200}, {"bpc-2", 0, 300}, {"bpc-3", 0, 400},
+          {"bpc-frame", 0, 0}}},
+        {"--station jjy40 --direct", 0, 96000, 40000, 10,
+         {{"jjy40-marker", 200, 800}, {"jjy40-1", 500, 500}, {"jjy40-0", 800, 200}}},
+        {"--station dcf77 --direct --rate 96000", 2, 0, 0},  // 77.5 kHz is above 48 kHz
+        {"--station msf --rate 192000", 2, 0, 0},
+        {"--station wwvb --carrier 60", 2, 0, 0},
+        {"--station dcf78", 2, 0, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args);
@@ -233,6 +258,43 @@ TEST(PulseFiles, TheSoundToolWritesTheSetAskedForAndRefusesTheRest)
         const int result = std::system(command.c_str());
         ASSERT_TRUE(WIFEXITED(result));
         EXPECT_EQ(WEXITSTATUS(result), c.status);
+        if (c.status != 0) {
+            EXPECT_TRUE(std::filesystem::is_empty(folder)) << "written though refused";
+        }
+        for (const auto& f : c.files) {
+            SCOPED_TRACE(f.name);
+            SF_INFO info{};
+            const auto s = readShorts(folder + "/" + f.name + ".wav", info);
+            ASSERT_EQ(s.size(), c.rate) << "one second at the set's rate";
+            EXPECT_EQ(info.samplerate, static_cast<int>(c.rate));
+            const auto at = [&](int ms) { return static_cast<std::size_t>(ms) * c.rate / 1000; };
+            const double full = 32767 * tools::kHighLevel;
+            const std::size_t from = at(f.fromMs), to = at(f.fromMs + f.lengthMs);
+            const double reduced = full * c.reducedPercent / 100;
+            if (from > 0) {
+                EXPECT_NEAR(amplitude(s, 0, from, c.tone, c.rate), full, 2);
+            }
+            if (to > from) {
+                EXPECT_NEAR(amplitude(s, from, to, c.tone, c.rate), reduced, 2);
+            }
+            // MSF's bit B: on again for 0.1 s, then off for 0.1 s.
+            const bool bitB = std::string(f.name) == "msf-01";
+            if (bitB) {
+                EXPECT_NEAR(amplitude(s, at(100), at(200), c.tone, c.rate), full, 2);
+                EXPECT_NEAR(amplitude(s, at(200), at(300), c.tone, c.rate), reduced, 2);
+            }
+            const std::size_t on = bitB ? at(300) : to;
+            if (on < c.rate) {
+                EXPECT_NEAR(amplitude(s, on, c.rate, c.tone, c.rate), full, 2);
+            }
+        }
+        if (!c.files.empty()) {
+            EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder),
+                                    std::filesystem::directory_iterator()),
+                      static_cast<long>(c.files.size()))
+                << "one file for each kind of second, and nothing else";
+            continue;
+        }
         for (const int ms : {200, 500, 800}) {
             SF_INFO info{};
             const auto s = readShorts(folder + "/" + std::to_string(ms) + "ms.wav", info);
