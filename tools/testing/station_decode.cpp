@@ -472,7 +472,23 @@ StationDecode decodeStation(Station station, const std::vector<float>& samples, 
     // recording is whole only where a minute is known to start there.
     const bool startIsEdge = options.minuteStartsAt && *options.minuteStartsAt == 0;
     std::vector<Stretch> lows;
-    if (!highs.front().cutAtStart && highs.front().start > 0)
+    // A recording that is silent until the station's carrier comes up: the transmitter started
+    // there, at the start of a second, and where a reduction follows the silence it is whole.
+    std::optional<std::size_t> startAfterSilence;
+    if (!options.minuteStartsAt && !highs.front().cutAtStart && highs.front().start > 0) {
+        const std::size_t first = highs.front().start;
+        const auto quiet = quietRuns(samples, 0, first, peakLevel(samples) * 0.03f, rate / 2000, {});
+        if (quiet.size() == 1 && quiet.front().start == 0 && quiet.front().length >= rate / 10) {
+            const std::size_t carrier = quiet.front().end() - 1;  // its rising zero crossing
+            if (isJjy(station))
+                startAfterSilence = first;
+            else if (first - carrier >= rate / 20 && station != Station::Msf)
+                startAfterSilence = carrier;
+            if (startAfterSilence && !isJjy(station))
+                lows.push_back({carrier, first - carrier});
+        }
+    }
+    if (!highs.front().cutAtStart && highs.front().start > 0 && !(startAfterSilence && !isJjy(station)))
         lows.push_back({0, highs.front().start, !startIsEdge, false});
     for (std::size_t k = 1; k < highs.size(); ++k)
         lows.push_back({highs[k - 1].end(), highs[k].start - highs[k - 1].end()});
@@ -601,6 +617,12 @@ StationDecode decodeStation(Station station, const std::vector<float>& samples, 
     for (std::size_t i = 0; i < seconds.size(); ++i)
         if ((options.minuteStartsAt && i == 0) || minuteMarkAt(station, symbols, seconds, i))
             starts.push_back(i);
+    // A transmitter that started after the silence may have started at a minute: that minute
+    // counts when it reads as one (one that started elsewhere would read as nothing).
+    const bool tryFirst = startAfterSilence && seconds.front().marked &&
+                          seconds.front().edge == *startAfterSilence &&
+                          (starts.empty() || starts.front() != 0);
+    if (tryFirst) starts.insert(starts.begin(), 0);
     for (std::size_t k = 0; k < starts.size(); ++k) {
         const std::size_t i = starts[k];
         const std::size_t toNext = k + 1 < starts.size() ? starts[k + 1] - i : 0;
@@ -609,6 +631,7 @@ StationDecode decodeStation(Station station, const std::vector<float>& samples, 
         if (i + static_cast<std::size_t>(length) > seconds.size()) break;
         HeardMinute m = decodeStationFrame(station, symbols.substr(i, static_cast<std::size_t>(length)));
         m.firstSecond = i;
+        if (tryFirst && k == 0 && !m.valid) continue;
         out.minutes.push_back(m);
     }
     return out;

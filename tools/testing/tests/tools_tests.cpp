@@ -954,13 +954,15 @@ TEST(StationDecoder, TheDecodeToolChecksRenderedFilesAndRecordings)
     // half a second of the minute before; `late` moves the signal against the log.
     const auto minute = static_cast<double>(
         duration_cast<seconds>((sys_days(2025y / 12 / 31) + 12h + 58min).time_since_epoch()).count());
-    const auto recording = [&](std::size_t late) {
+    const auto recording = [&](std::size_t late, bool fromSilence = false) {
         const timecode::MinuteToSend a{at("2025-12-31 13:57")}, b{at("2025-12-31 13:58")};
         auto samples = render(timecode::stationMinute(Station::Dcf77, {at("2025-12-31 13:56")}),
                               {timecode::stationMinute(Station::Dcf77, a),
                                timecode::stationMinute(Station::Dcf77, b)},
                               timecode::stationMinute(Station::Dcf77, {at("2025-12-31 13:59")}),
                               {Station::Dcf77, 0});
+        // The transmitter starting at the minute, after the recorder.
+        if (fromSilence) std::fill_n(samples.begin(), rate / 2, 0.0f);
         samples.insert(samples.begin(), late, 0.0f);
         std::ofstream times(log);
         times.precision(17);
@@ -991,6 +993,9 @@ TEST(StationDecoder, TheDecodeToolChecksRenderedFilesAndRecordings)
          "minute 2026-03-29 02:00"},
         {"recorded", recording(0), true, "--station dcf77 --expect-shift 3600 --max-edge-ms 2 --fail-on-holes", 0,
          "minute 2025-12-31 13:58"},
+        {"recorded from the transmitter's start", recording(0, true), true,
+         "--station dcf77 --expect-shift 3600 --min-minutes 2 --max-edge-ms 2 --fail-on-holes", 0,
+         "minute 2025-12-31 13:57 "},
         {"recorded 5 ms late", recording(240), true, "--station dcf77 --expect-shift 3600 --max-edge-ms 2", 1,
          "FAIL: edge +5.000 ms off its second at 2025-12-31 12:57:01.005"},
         {"in the wrong zone", recording(0), true, "--station dcf77 --expect-shift 7200", 1,
