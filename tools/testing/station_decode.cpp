@@ -58,6 +58,19 @@ bool isJjy(Station station)
     return station == Station::Jjy40 || station == Station::Jjy60;
 }
 
+// The carrier's level while reduced, in percent of full: JJY and BPC 10, DCF77 15, WWVB 17 dB
+// down, MSF off.
+double reducedPercent(Station station)
+{
+    switch (station) {
+    case Station::Dcf77: return 15;
+    case Station::Wwvb: return 100 * std::pow(10.0, -17.0 / 20);
+    case Station::Msf: return 0;
+    default: break;
+    }
+    return 10;
+}
+
 constexpr double kFitMs = 40;  // how far a reduction may lie from its place and still be read
 
 // The best shape for the reductions (ms from the mark), and how far the worst one lies from it.
@@ -591,7 +604,8 @@ StationDecode decodeStation(Station station, const std::vector<float>& samples, 
     }
 
     // Holes: the misplaced reductions, and where the station keeps a reduced carrier, any
-    // stretch that falls below it.
+    // stretch that falls below it (below 70 % of it: a tone at that level never stays there for
+    // half a millisecond; for JJY below 3 % of full, as the JJY decoder counts).
     const auto isUnheard = [&](const Stretch& h) {
         for (const Stretch& u : options.unheard)
             if (overlaps(h, u)) return true;
@@ -601,9 +615,10 @@ StationDecode decodeStation(Station station, const std::vector<float>& samples, 
         if (!isUnheard(h)) out.holes.push_back({h.start, h.length});
     if (station != Station::Msf) {
         const std::size_t from = highs.front().cutAtStart ? 0 : highs.front().start;
+        const double floor = isJjy(station) ? 0.03 : 0.7 * reducedPercent(station) / 100;
         for (const Stretch& q : quietRuns(samples, from, highs.back().end(),
-                                          peakLevel(samples) * 0.03f, rate / 2000,
-                                          options.unheard)) {
+                                          static_cast<float>(peakLevel(samples) * floor),
+                                          rate / 2000, options.unheard)) {
             bool known = false;
             for (const Stretch& h : out.holes) known = known || overlaps(h, q);
             if (!known) out.holes.push_back(q);

@@ -856,6 +856,8 @@ TEST(StationDecoder, CountsDropoutsThatAreNotTheStationsOwnReductions)
         {"clean", Station::Dcf77, kDcf77Frame, 15, -1, 0, 0, 0, 0, 2},
         {"silent in full carrier", Station::Dcf77, kDcf77Frame, 15, 30, 500, 20, 0, 1, 2},
         {"silent in a reduction", Station::Dcf77, kDcf77Frame, 15, 30, 20, 30, 0, 1, 2},
+        {"below the reduced level", Station::Dcf77, kDcf77Frame, 15, 30, 20, 30, 0.1f, 1, 2},
+        {"at the reduced level", Station::Dcf77, kDcf77Frame, 15, 30, 20, 30, 0.15f, 0, 2},
         {"reduced too long", Station::Dcf77, kDcf77Frame, 15, 30, 0, 350, 0.15f, 1, 1},
         {"a reduction in the last second", Station::Dcf77, kDcf77Frame, 15, 59, 0, 100, 0.15f, 0, 0},
         {"the off stretches are the signal", Station::Msf, kMsfFrame, 0, -1, 0, 0, 0, 0, 2},
