@@ -481,28 +481,29 @@ StationDecode decodeStation(Station station, const std::vector<float>& samples, 
         if (s.length >= click || s.cutAtStart || s.cutAtEnd) highs.push_back(s);
     if (highs.empty()) return out;
 
-    // The stretches below full carrier between them; one running from the start of the
-    // recording is whole only where a minute is known to start there.
+    // The stretches below full carrier between them. The one before the first full carrier is
+    // cut by the start of the recording, unless a minute is known to start there, or the
+    // recording is silent until the transmitter starts: then it starts at the carrier.
     const bool startIsEdge = options.minuteStartsAt && *options.minuteStartsAt == 0;
     std::vector<Stretch> lows;
-    // A recording that is silent until the station's carrier comes up: the transmitter started
-    // there, at the start of a second, and where a reduction follows the silence it is whole.
-    std::optional<std::size_t> startAfterSilence;
-    if (!options.minuteStartsAt && !highs.front().cutAtStart && highs.front().start > 0) {
+    std::optional<std::size_t> startAfterSilence;  // the transmitter's first mark
+    if (!highs.front().cutAtStart && highs.front().start > 0) {
         const std::size_t first = highs.front().start;
+        Stretch leading{0, first, !startIsEdge, false};
         const auto quiet = quietRuns(samples, 0, first, peakLevel(samples) * 0.03f, rate / 2000, {});
-        if (quiet.size() == 1 && quiet.front().start == 0 && quiet.front().length >= rate / 10) {
+        if (!options.minuteStartsAt && quiet.size() == 1 && quiet.front().start == 0 &&
+            quiet.front().length >= rate / 10) {
             const std::size_t carrier = quiet.front().end() - 1;  // its rising zero crossing
-            if (isJjy(station))
+            if (isJjy(station)) {
                 startAfterSilence = first;
-            else if (first - carrier >= rate / 20 && station != Station::Msf)
+            } else if (station != Station::Msf && first - carrier >= rate / 20) {
+                // MSF starts with its carrier off, which no silence tells apart.
                 startAfterSilence = carrier;
-            if (startAfterSilence && !isJjy(station))
-                lows.push_back({carrier, first - carrier});
+                leading = {carrier, first - carrier};
+            }
         }
+        lows.push_back(leading);
     }
-    if (!highs.front().cutAtStart && highs.front().start > 0 && !(startAfterSilence && !isJjy(station)))
-        lows.push_back({0, highs.front().start, !startIsEdge, false});
     for (std::size_t k = 1; k < highs.size(); ++k)
         lows.push_back({highs[k - 1].end(), highs[k].start - highs[k - 1].end()});
     if (!highs.back().cutAtEnd && highs.back().end() < samples.size())
@@ -574,6 +575,7 @@ StationDecode decodeStation(Station station, const std::vector<float>& samples, 
     std::string symbols;
     for (HeardSecond& s : seconds) {
         std::vector<Place> kept;
+        std::vector<const Stretch*> keptStretches;
         bool dropped = false, cut = false;
         for (Stretch& r : s.reductions) {
             // JJY's reduction runs to the end of its second: one that the end of the recording
@@ -594,11 +596,13 @@ StationDecode decodeStation(Station station, const std::vector<float>& samples, 
                 continue;
             }
             kept.push_back(p);
+            keptStretches.push_back(&r);
         }
         const auto [symbol, error] = classify(station, kept);
         s.symbol = cut || (dropped && kept.empty()) ? '?' : symbol;
-        if (symbol == '?' && !kept.empty() && !cut)
-            for (const Stretch& r : s.reductions) misplaced.push_back(r);
+        // Reductions that each fit a place but together make no second.
+        if (symbol == '?' && !cut)
+            for (const Stretch* r : keptStretches) misplaced.push_back(*r);
         s.widthErrorMs = error;
         symbols += s.symbol;
     }
