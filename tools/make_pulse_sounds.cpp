@@ -114,15 +114,18 @@ int main(int argc, char** argv)
     if (rate && !direct)
         return refuse("--rate goes with --direct: the 13 and 20 kHz sets are always 48000 Hz");
     if (station) {
-        if (carrierGiven) return refuse("--carrier is for the JJY pulse files; --station names the carrier");
+        if (carrierGiven)
+            return refuse("--carrier is for the JJY pulse files; --station names the carrier");
         tools::StationSet stationSet{*station, 0};
         if (direct)
-            stationSet.directRate = rate ? static_cast<unsigned>(*rate) : tools::lowestDirectRate(*station);
+            stationSet.directRate =
+                rate ? static_cast<unsigned>(*rate) : tools::lowestDirectRate(*station);
         if (const std::string why = tools::whyNotMade(stationSet); !why.empty()) return refuse(why);
         if (folder.empty()) return refuse("no folder given");
         for (const auto& [name, second] : tools::distinctSeconds(*station)) {
             std::string error;
-            if (!tools::writeStationSecondFile(folder + "/" + name + ".wav", second, stationSet, &error)) {
+            if (!tools::writeStationSecondFile(folder + "/" + name + ".wav", second, stationSet,
+                                               &error)) {
                 std::fprintf(stderr, "pendrel-make-sounds: %s\n", error.c_str());
                 return 1;
             }

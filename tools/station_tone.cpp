@@ -103,12 +103,18 @@ std::optional<Station> stationNamed(const std::string& name)
 std::string stationName(Station station)
 {
     switch (station) {
-    case Station::Jjy40: return "jjy40";
-    case Station::Jjy60: return "jjy60";
-    case Station::Dcf77: return "dcf77";
-    case Station::Msf: return "msf";
-    case Station::Wwvb: return "wwvb";
-    case Station::Bpc: break;
+    case Station::Jjy40:
+        return "jjy40";
+    case Station::Jjy60:
+        return "jjy60";
+    case Station::Dcf77:
+        return "dcf77";
+    case Station::Msf:
+        return "msf";
+    case Station::Wwvb:
+        return "wwvb";
+    case Station::Bpc:
+        break;
     }
     return "bpc";
 }
@@ -127,7 +133,9 @@ std::vector<NamedSecond> distinctSeconds(Station station)
                {"1", StationSecond{{{500, 500}}}},
                {"0", StationSecond{{{800, 200}}}}};
         break;
-    case Station::Dcf77: out = {{"0", from0(100)}, {"1", from0(200)}, {"59", StationSecond{}}}; break;
+    case Station::Dcf77:
+        out = {{"0", from0(100)}, {"1", from0(200)}, {"59", StationSecond{}}};
+        break;
     case Station::Msf:
         out = {{"minute", from0(500)},
                {"00", from0(100)},
@@ -135,9 +143,14 @@ std::vector<NamedSecond> distinctSeconds(Station station)
                {"01", StationSecond{{{0, 100}, {200, 100}}}},
                {"11", from0(300)}};
         break;
-    case Station::Wwvb: out = {{"0", from0(200)}, {"1", from0(500)}, {"marker", from0(800)}}; break;
+    case Station::Wwvb:
+        out = {{"0", from0(200)}, {"1", from0(500)}, {"marker", from0(800)}};
+        break;
     case Station::Bpc:
-        out = {{"0", from0(100)}, {"1", from0(200)}, {"2", from0(300)}, {"3", from0(400)},
+        out = {{"0", from0(100)},
+               {"1", from0(200)},
+               {"2", from0(300)},
+               {"3", from0(400)},
                {"frame", StationSecond{}}};
         break;
     }
