@@ -72,7 +72,7 @@ void addRouteProblems(const platform::SoundStatus& s, std::vector<SignalProblem>
         found.push_back({"ミュートされています",
                          muted + "がミュートされています。"
                          "音量ミキサー（サウンドの設定）でミュートを解除してください。",
-                         true});
+                         true, true});
     std::vector<std::string> low;
     if (r.deviceVolume >= 0 && r.deviceVolume < kLowVolume)
         low.push_back(deviceName(s) + "の音量が " + std::to_string(r.deviceVolume) + " %");
@@ -81,13 +81,13 @@ void addRouteProblems(const platform::SoundStatus& s, std::vector<SignalProblem>
     if (!low.empty())
         found.push_back({"音量が低すぎます",
                          listed(low, "、") + " です。50 % 以上（できれば 100 %）に上げてください。",
-                         true});
+                         true, true});
     if (r.kind == Kind::Bluetooth || r.kind == Kind::Hdmi) {
         const std::string link = r.kind == Kind::Bluetooth ? "Bluetooth" : "HDMI/DisplayPort";
         found.push_back({"出力先が " + link + " です",
                          deviceName(s) + "は " + link + " の機器なので、信号の高い音が伝わりません。"
                          "サウンドの設定で、PC のヘッドホン端子かライン出力を出力先に選んでください。",
-                         true});
+                         true, true});
     }
     if (!r.others.empty())
         found.push_back({"ほかの音が混ざっています（" + listed(r.others, "、") + "）",
@@ -227,9 +227,12 @@ SignalWatch::Look SignalWatch::look(const platform::SoundStatus& status, bool tr
         m_since = now;
     m_problem = problem;
     // A stream takes a moment to start after switching on, and a file being replaced is
-    // missing for an instant: only a problem that lasts is told.
+    // missing for an instant: only a problem that lasts is told, unless every part of it is a
+    // setting the user made.
     using namespace std::chrono_literals;
-    if (now - m_since < 2s && !m_inEpisode)
+    const bool atOnce = std::all_of(problems.begin(), problems.end(),
+                                    [](const SignalProblem& p) { return p.tellAtOnce; });
+    if (now - m_since < 2s && !m_inEpisode && !atOnce)
         return look;
     if (noSignal)
         look.text = "JJY の信号が出ていません。電波時計は合わせられません。\n\n" + problem +

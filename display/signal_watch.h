@@ -19,6 +19,10 @@ struct SignalProblem {
     // The signal leaves the PC, but the way it goes out may keep it from the clock; otherwise
     // no signal leaves at all.
     bool goesOut = false;
+    // A setting the user made (a mute, a volume, the device chosen) is told at the first look
+    // that sees it; anything that may pass by itself (a server restarting, a file being
+    // replaced, another program's short sound) only once it has lasted two seconds.
+    bool tellAtOnce = false;
 
     bool operator==(const SignalProblem&) const = default;
 };
@@ -33,7 +37,8 @@ std::vector<SignalProblem> problemsOf(const platform::SoundStatus& status);
 // volumes and mutes, the other programs playing there. Empty while the route is not known.
 std::string routeLines(const platform::SoundStatus& status);
 
-// A trouble episode: a problem that lasts two seconds while transmitting is told once, and its
+// A trouble episode: a problem that lasts two seconds while transmitting (or, told at once, a
+// setting the user made) is told once, and its
 // end is told once. Within an episode the message follows what is wrong now; switching off ends
 // an episode without a word. An episode in which the signal always went out (only the way out
 // was wrong) ends by closing its message without a word. An output whose status is all empty (it

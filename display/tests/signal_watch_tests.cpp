@@ -177,7 +177,8 @@ TEST(SignalWatch, TellsEachEpisodeOnceAndItsEnd)
 }
 
 // The way out: a muted, turned-down or unsuitable output, or another program's sound, is told
-// like any trouble, but as a signal that goes out and may not reach the clock; its end closes
+// like any trouble, but as a signal that goes out and may not reach the clock, and a setting the
+// user made at the first look that sees it (another program's sound once it lasts); its end closes
 // the message without a word, unless the signal had also stopped meanwhile. The tooltip lists the
 // way out as it is now.
 TEST(SignalWatch, TellsTheWayOutAndClosesWhenItIsClear)
@@ -185,6 +186,11 @@ TEST(SignalWatch, TellsTheWayOutAndClosesWhenItIsClear)
     const SoundStatus clear = routed([](Route&) {});
     const SoundStatus muted = routed([](Route& r) { r.deviceMuted = true; });
     const SoundStatus quiet = routed([](Route& r) { r.deviceVolume = 20; });
+    const SoundStatus mixed = routed([](Route& r) { r.others = {"Music"}; });
+    const SoundStatus mutedMixed = routed([](Route& r) {
+        r.deviceMuted = true;
+        r.others = {"Music"};
+    });
     const SoundStatus lost{"PulseAudio", false, false, "", {}};
     const struct Step {
         const char* what;
@@ -194,14 +200,13 @@ TEST(SignalWatch, TellsTheWayOutAndClosesWhenItIsClear)
         const char* said;  // in the text
     } steps[] = {
         {"clear", clear, Tell::Nothing, "信号を送信しています（PulseAudio、出力先: Test speakers）\n出力先の種類: PC 内蔵の音声出力、端子: Line Out（ライン出力）\n音量: 出力先 100 %、Pendrel 100 %\n同じ出力先のほかの音: なし", ""},
-        {"muted", muted, Tell::Nothing, "信号を送信していますが、電波時計に届かないおそれがあります: ミュートされています\n", ""},
-        {"one second", muted, Tell::Nothing, "信号を送信していますが", ""},
-        {"two seconds: told", muted, Tell::Problem, "信号を送信していますが", "JJY の信号は出ていますが、このままでは電波時計に届かないおそれがあります。送信は続けています。\n\n出力先「Test speakers」がミュートされています。"},
+        {"muted: told at once", muted, Tell::Problem, "信号を送信していますが、電波時計に届かないおそれがあります: ミュートされています\n", "JJY の信号は出ていますが、このままでは電波時計に届かないおそれがあります。送信は続けています。\n\n出力先「Test speakers」がミュートされています。"},
         {"unmuted but turned down", quiet, Tell::ProblemNow, "信号を送信していますが", "出力先「Test speakers」の音量が 20 % です。"},
         {"turned up: closed without a word", clear, Tell::Back, "信号を送信しています（", ""},
-        {"muted again", muted, Tell::Nothing, "信号を送信していますが", ""},
-        {"one second", muted, Tell::Nothing, "信号を送信していますが", ""},
-        {"two seconds: told", muted, Tell::Problem, "信号を送信していますが", "電波時計に届かないおそれ"},
+        {"another program plays", mixed, Tell::Nothing, "信号を送信していますが、電波時計に届かないおそれがあります: ほかの音が混ざっています（Music）", ""},
+        {"one second", mixed, Tell::Nothing, "信号を送信していますが", ""},
+        {"two seconds: told", mixed, Tell::Problem, "信号を送信していますが", "ほかのプログラムの音（Music）が同じ出力先に混ざっています。"},
+        {"muted as well", mutedMixed, Tell::ProblemNow, "信号を送信していますが", "ミュートされています。"},
         {"the server goes away", lost, Tell::ProblemNow, "信号が出ていません: サウンドサーバー", "JJY の信号が出ていません。"},
         {"back, still muted", muted, Tell::ProblemNow, "信号を送信していますが", "電波時計に届かないおそれ"},
         {"clear: the signal is said to be back", clear, Tell::Back, "信号を送信しています", "JJY の信号がまた出ています（Test speakers）。"},
