@@ -26,12 +26,19 @@ std::string printed(const char* format, double a, double b = 0)
     return text;
 }
 
+// "1 d 19 h 17 min", the parts that are not 0.
 std::string span(long minutes)
 {
     const long m = std::labs(minutes);
-    if (m % (24 * 60) == 0) return std::to_string(m / (24 * 60)) + " day(s)";
-    if (m % 60 == 0) return std::to_string(m / 60) + " hour(s)";
-    return std::to_string(m) + " minute(s)";
+    std::string text;
+    const auto part = [&](long n, const char* unit) {
+        if (n == 0) return;
+        text += (text.empty() ? "" : " ") + std::to_string(n) + " " + unit;
+    };
+    part(m / (24 * 60), "d");
+    part(m / 60 % 24, "h");
+    part(m % 60, "min");
+    return text;
 }
 
 }  // namespace
@@ -100,8 +107,8 @@ std::string helpText()
            "                   default sink\n"
            "  --server S       pulseaudio or pipewire; by default the one that runs\n"
            "Exit status: 0 when every whole minute recorded carried the right time with no\n"
-           "dropout; 1 when the signal is wrong or absent, or no whole minute was recorded;\n"
-           "2 for a bad command line.\n";
+           "dropout, on an output that is not muted; 1 when the signal is wrong or absent, or\n"
+           "no whole minute was recorded (also when stopped early); 2 for a bad command line.\n";
 }
 
 MinuteCheck compareMinute(const SentMinute& sent, const runtime::DateTime& heard,
@@ -128,10 +135,12 @@ Verdict judge(const Findings& f)
     Verdict v;
     auto& a = v.advice;
     const bool carried = !(f.toneHz > 0 && f.outputRate > 0 && 2 * f.toneHz >= f.outputRate);
-    if (f.pulses == 0) {
-        if (f.muted.value_or(false))
-            a.push_back("The output is muted: unmute it (Pendrel tells you when its output is muted).");
-        else if (!f.pendrelPlaying)
+    // A muted output may still hand its monitor the signal: the speaker is silent all the same.
+    const bool muted = f.muted.value_or(false);
+    if (muted)
+        a.push_back("The output is muted: unmute it (Pendrel tells you when its output is muted).");
+    if (f.pulses == 0 && !muted) {
+        if (!f.pendrelPlaying)
             a.push_back("Pendrel is not transmitting: start it and switch transmission on, then check again.");
         else if (f.peakDb < -90 || f.volumePercent.value_or(100) == 0)
             a.push_back("The output is silent: turn its volume up to 100 % and make sure nothing silences "
@@ -155,8 +164,10 @@ Verdict judge(const Findings& f)
         if (f.offMinutes == 0)
             a.push_back("The minutes carry the wrong weekday: Pendrel's frames are wrong; please report it.");
         else
-            a.push_back("The time sent differs from the time Pendrel should send by " + span(f.offMinutes) +
-                        ": check the advances (days, hours, minutes) in Pendrel and the PC clock's time zone.");
+            a.push_back("The time sent differs: it is " + span(f.offMinutes) +
+                        (f.offMinutes > 0 ? " ahead of" : " behind") +
+                        " the time Pendrel should send; check the advances (days, hours, minutes) in Pendrel "
+                        "and the PC clock's time zone.");
     }
     if (f.pulses > 0 && f.wholeMinutes > f.decoded)
         a.push_back("Some minutes could not be read although pulses were heard: other sounds or dropouts "
@@ -170,7 +181,7 @@ Verdict judge(const Findings& f)
     if (f.wholeMinutes == 0 && f.pulses > 0)
         a.push_back(f.interrupted ? "Stopped before a whole minute was recorded: let it run to the end."
                                   : "No whole minute was heard: the pulses did not last through a minute.");
-    v.pass = f.wholeMinutes > 0 && f.decoded == f.wholeMinutes && f.matching == f.decoded && f.holes == 0;
+    v.pass = !muted && f.wholeMinutes > 0 && f.decoded == f.wholeMinutes && f.matching == f.decoded && f.holes == 0;
     return v;
 }
 

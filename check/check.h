@@ -79,7 +79,9 @@ struct Findings {
 };
 
 struct Verdict {
-    bool pass = false;                // every whole minute matched, no hole
+    // Every whole minute recorded (at least one) carried the expected time, with no hole, on an
+    // output that is not muted. A run stopped early is judged on the minutes it holds.
+    bool pass = false;
     std::vector<std::string> advice;  // one line for each problem found
 };
 

@@ -193,8 +193,23 @@ int main(int argc, char** argv)
 
     const auto pulses = tools::findPulses(samples, recRate);
     f.pulses = pulses.size();
+    // The whole minutes recorded: the marker before second 0 to the end of second 59. Once
+    // pulses are heard, only the minutes from the first one on: Pendrel starts sending at a
+    // minute start, without the marker before it, and a clock reads the minute after.
+    const double from = timeOf(0), to = timeOf(samples.size());
+    const double firstHeard = pulses.empty() ? from : timeOf(pulses.front().start);
+    const double firstMinuteHeard = std::ceil((std::max(from + 1.1, firstHeard + 1.5)) / 60) * 60;
+    for (double b = firstMinuteHeard; b + 59.5 <= to; b += 60) ++f.wholeMinutes;
+    // The pulses judged: those of the whole minutes, from the marker before the first; the
+    // start of a recording may hold a stretch the server delivered out of step.
+    const double judgedFrom = f.wholeMinutes > 0 ? firstMinuteHeard - 1.5 : from;
+    const double judgedTo = f.wholeMinutes > 0 ? firstMinuteHeard + 60.0 * f.wholeMinutes : to;
+    std::vector<tools::Pulse> judged;
+    for (const auto& p : pulses)
+        if (const double t = timeOf(p.start); t >= judgedFrom && t < judgedTo) judged.push_back(p);
+
     std::vector<double> edges;
-    for (const auto& p : pulses) {
+    for (const auto& p : judged) {
         const double t = timeOf(p.start);
         edges.push_back(std::abs(t - std::round(t)) * 1000);
         const double widthMs = static_cast<double>(p.width) * fit->b * 1000;
@@ -204,7 +219,7 @@ int main(int argc, char** argv)
     }
     f.edgeMedianMs = median(edges);
     f.edgeMaxMs = edges.empty() ? 0 : *std::max_element(edges.begin(), edges.end());
-    for (const auto& h : tools::findHoles(samples, recRate, pulses, timeline.unheard)) {
+    for (const auto& h : tools::findHoles(samples, recRate, judged, timeline.unheard)) {
         ++f.holes;
         f.longestHoleMs = std::max(f.longestHoleMs, static_cast<double>(h.length) * fit->b * 1000);
     }
@@ -218,10 +233,6 @@ int main(int argc, char** argv)
         if (f.toneHz == 0) f.toneHz = hz;
         f.toneDb = f.toneHz == hz ? db : -200;
     }
-
-    // The whole minutes recorded: the marker before second 0 to the end of second 59.
-    const double from = timeOf(0), to = timeOf(samples.size());
-    for (double b = std::ceil((from + 1.1) / 60) * 60; b + 59.5 <= to; b += 60) ++f.wholeMinutes;
 
     std::vector<std::string> minuteLines;
     for (const auto& m : tools::decodeMinutes(pulses, fit->b)) {
@@ -247,6 +258,8 @@ int main(int argc, char** argv)
 
     const auto verdict = check::judge(f);
     if (f.interrupted) std::printf("stopped early: the minutes recorded so far\n");
+    if (!pulses.empty() && firstHeard > from + 1.5)
+        std::printf("the signal began at %s, after the recording\n", clockText(std::round(firstHeard)).c_str());
     for (const auto& line : minuteLines) std::printf("%s\n", line.c_str());
     std::printf("%d of %d minutes decoded, %d match the time Pendrel should send\n", f.decoded,
                 f.wholeMinutes, f.matching);
@@ -255,7 +268,10 @@ int main(int argc, char** argv)
     std::printf("holes %d, longest %.1f ms\n", f.holes, f.longestHoleMs);
     std::printf("widths: worst %.1f ms from 200/500/800 ms\n", f.worstWidthMs);
     if (f.toneHz > 0) {
-        std::printf("tone %.0f Hz at %.1f dBFS", f.toneHz, std::max(f.toneDb, -200.0));
+        if (f.toneDb > -200)
+            std::printf("tone %.0f Hz at %.1f dBFS", f.toneHz, f.toneDb);
+        else
+            std::printf("tone %.0f Hz not heard", f.toneHz);
         if (f.outputRate)
             std::printf("; the output runs at %u Hz, which %s carry it", f.outputRate,
                         2 * f.toneHz < f.outputRate ? "can" : "cannot");
