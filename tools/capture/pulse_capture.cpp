@@ -162,8 +162,8 @@ bool recordPulse(const Options& options, Recording& recording)
     if (!loop) return false;
     r.api = pa_mainloop_get_api(loop);
     pa_signal_init(r.api);
-    pa_signal_event* onInt = pa_signal_new(SIGINT, &PulseRecorder::onSignal, &r);
-    pa_signal_event* onTerm = pa_signal_new(SIGTERM, &PulseRecorder::onSignal, &r);
+    pa_signal_new(SIGINT, &PulseRecorder::onSignal, &r);
+    pa_signal_new(SIGTERM, &PulseRecorder::onSignal, &r);
     if (options.seconds > 0) {
         timeval tv;
         pa_timeval_add(pa_gettimeofday(&tv), static_cast<pa_usec_t>(options.seconds * 1e6));
@@ -184,9 +184,7 @@ bool recordPulse(const Options& options, Recording& recording)
     }
     pa_context_disconnect(r.context);
     pa_context_unref(r.context);
-    if (onInt) pa_signal_free(onInt);
-    if (onTerm) pa_signal_free(onTerm);
-    pa_signal_done();
+    pa_signal_done();  // frees the signal events too
     pa_mainloop_free(loop);
     return !r.failed;
 }
