@@ -70,8 +70,8 @@ ParsedOptions parseOptions(const std::vector<std::string>& args)
             value = args[++i];
         }
         if (name == "--minutes") {
-            const auto n = wholeNumber(value, 1, 30);
-            if (!n) return fail("--minutes takes a whole number from 1 to 30, not \"" + value + "\"");
+            const auto n = wholeNumber(value, 1, 10);
+            if (!n) return fail("--minutes takes a whole number from 1 to 10, not \"" + value + "\"");
             o.minutes = static_cast<int>(*n);
         } else if (name == "--settings") {
             if (value.empty()) return fail("--settings needs a file name");
@@ -100,7 +100,7 @@ std::string helpText()
            "settings file. It prints what it found and one line of advice for each problem.\n"
            "It changes nothing, and runs while Pendrel runs. A run takes N minutes and up to one\n"
            "more; Ctrl-C stops it early and reports the minutes recorded so far.\n"
-           "  --minutes N      whole minutes to check, 1 to 30\n"
+           "  --minutes N      whole minutes to check, 1 to 10\n"
            "  --settings FILE  the setting.ini to take the advances from (or its folder);\n"
            "                   by default the one Pendrel in this folder uses\n"
            "  --sink NAME      record this sink; by default the one Pendrel plays on, else the\n"

@@ -15,7 +15,7 @@ namespace check {
 enum class Server { Automatic, PulseAudio, PipeWire };
 
 struct Options {
-    int minutes = 2;            // whole minutes to record, 1..30
+    int minutes = 2;            // whole minutes to record, 1..10 (a recording is held in memory)
     std::string settingsPath;   // a setting.ini (or its folder); empty: the program's own
     std::string sink;           // the sink to record; empty: the one Pendrel plays on
     Server server = Server::Automatic;
