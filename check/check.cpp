@@ -140,11 +140,11 @@ Verdict judge(const Findings& f)
     if (muted)
         a.push_back("The output is muted: unmute it (Pendrel tells you when its output is muted).");
     if (f.pulses == 0 && !muted) {
-        if (!f.pendrelPlaying)
+        if (f.pendrelPlaying == false)
             a.push_back("Pendrel is not transmitting: start it and switch transmission on, then check again.");
         else if (f.peakDb < -90 || f.volumePercent.value_or(100) == 0)
-            a.push_back("The output is silent: turn its volume up to 100 % and make sure nothing silences "
-                        "Pendrel's stream.");
+            a.push_back("The output is silent: check that Pendrel transmits, turn the output's volume up to "
+                        "100 % and make sure nothing silences Pendrel's stream.");
         else if (carried)
             a.push_back("Sound is playing but no pulse a second is heard in it: stop other sounds mixed into "
                         "the output, and turn off effects such as equalisers.");

@@ -74,7 +74,7 @@ struct Findings {
     unsigned outputRate = 0;    // the rate the output runs at (0: not known)
     std::optional<bool> muted;  // the output's mute switch, when the server says
     std::optional<int> volumePercent;
-    bool pendrelPlaying = false;  // a stream of Pendrel's plays on the server
+    std::optional<bool> pendrelPlaying;  // a stream of Pendrel's plays, when the server says
     bool interrupted = false;
 };
 

@@ -128,6 +128,10 @@ int main(int argc, char** argv)
 
     // The output, and the server to record it on.
     const check::OutputInfo output = check::askOutput(o.sink);
+    if (!o.sink.empty() && output.answered && output.sink.empty()) {
+        std::fprintf(stderr, "pendrel-check: the sound server has no sink named \"%s\"\n", o.sink.c_str());
+        return 2;
+    }
     check::Server server = o.server;
     if (server == check::Server::Automatic)
         server = output.answered && !output.onPipeWire ? check::Server::PulseAudio : check::Server::PipeWire;
@@ -183,7 +187,7 @@ int main(int argc, char** argv)
 
     check::Findings f;
     f.interrupted = recording.interrupted;
-    f.pendrelPlaying = output.pendrelPlaying;
+    if (output.answered) f.pendrelPlaying = output.pendrelPlaying;
     f.muted = output.muted;
     f.volumePercent = output.volumePercent;
     f.outputRate = onPipeWire && recording.graphRate ? recording.graphRate : output.rate;

@@ -172,7 +172,7 @@ bool recordPulse(const Options& options, Recording& recording)
     r.context = pa_context_new(r.api, options.name.c_str());
     pa_context_set_state_callback(r.context, &PulseRecorder::onContextState, &r);
     if (pa_context_connect(r.context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
-        std::fprintf(stderr, "%s: no sound server\n", options.name.c_str());
+        if (!r.failed) std::fprintf(stderr, "%s: no sound server\n", options.name.c_str());
         r.failed = true;
     } else {
         int result = 0;
