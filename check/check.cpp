@@ -71,7 +71,8 @@ ParsedOptions parseOptions(const std::vector<std::string>& args)
         }
         if (name == "--minutes") {
             const auto n = wholeNumber(value, 1, 10);
-            if (!n) return fail("--minutes takes a whole number from 1 to 10, not \"" + value + "\"");
+            if (!n)
+                return fail("--minutes takes a whole number from 1 to 10, not \"" + value + "\"");
             o.minutes = static_cast<int>(*n);
         } else if (name == "--settings") {
             if (value.empty()) return fail("--settings needs a file name");
@@ -141,47 +142,63 @@ Verdict judge(const Findings& f)
         a.push_back("The output is muted: unmute it (Pendrel tells you when its output is muted).");
     if (f.pulses == 0 && !muted) {
         if (f.pendrelPlaying == false)
-            a.push_back("Pendrel is not transmitting: start it and switch transmission on, then check again.");
+            a.push_back("Pendrel is not transmitting: start it and switch transmission on, then "
+                        "check again.");
         else if (f.peakDb < -90 || f.volumePercent.value_or(100) == 0)
-            a.push_back("The output is silent: check that Pendrel transmits, turn the output's volume up to "
+            a.push_back("The output is silent: check that Pendrel transmits, turn the output's "
+                        "volume up to "
                         "100 % and make sure nothing silences Pendrel's stream.");
         else if (carried)
-            a.push_back("Sound is playing but no pulse a second is heard in it: stop other sounds mixed into "
+            a.push_back("Sound is playing but no pulse a second is heard in it: stop other sounds "
+                        "mixed into "
                         "the output, and turn off effects such as equalisers.");
     }
     if (!carried)
-        a.push_back(printed("The output runs at %.0f Hz, too slow for the %.0f Hz tone of the sound files: "
-                            "set the output to 192000 Hz or make the 13.3/20 kHz set.",
-                            f.outputRate, f.toneHz));
+        a.push_back(
+            printed("The output runs at %.0f Hz, too slow for the %.0f Hz tone of the sound files: "
+                    "set the output to 192000 Hz or make the 13.3/20 kHz set.",
+                    f.outputRate, f.toneHz));
     if (f.pulses > 0 && f.toneDb < kQuietDb)
-        a.push_back(printed("The tone is quiet (%.1f dBFS): turn the output's and the system's volume up "
-                            "to 100 %%.", f.toneDb));
+        a.push_back(
+            printed("The tone is quiet (%.1f dBFS): turn the output's and the system's volume up "
+                    "to 100 %%.",
+                    f.toneDb));
     if (f.holes > 0)
-        a.push_back(printed("The signal dropped out %.0f time(s), the longest %.1f ms: close other programs "
-                            "that play sound, avoid Bluetooth and HDMI outputs, and keep heavy work off the PC.",
-                            f.holes, f.longestHoleMs));
+        a.push_back(printed(
+            "The signal dropped out %.0f time(s), the longest %.1f ms: close other programs "
+            "that play sound, avoid Bluetooth and HDMI outputs, and keep heavy work off the PC.",
+            f.holes, f.longestHoleMs));
     if (f.decoded > f.matching) {
         if (f.offMinutes == 0)
-            a.push_back("The minutes carry the wrong weekday: Pendrel's frames are wrong; please report it.");
+            a.push_back("The minutes carry the wrong weekday: Pendrel's frames are wrong; please "
+                        "report it.");
         else
             a.push_back("The time sent differs: it is " + span(f.offMinutes) +
                         (f.offMinutes > 0 ? " ahead of" : " behind") +
-                        " the time Pendrel should send; check the advances (days, hours, minutes) in Pendrel "
+                        " the time Pendrel should send; check the advances (days, hours, minutes) "
+                        "in Pendrel "
                         "and the PC clock's time zone.");
     }
     if (f.pulses > 0 && f.wholeMinutes > f.decoded)
-        a.push_back("Some minutes could not be read although pulses were heard: other sounds or dropouts "
-                    "broke their pattern.");
+        a.push_back(
+            "Some minutes could not be read although pulses were heard: other sounds or dropouts "
+            "broke their pattern.");
     if (f.pulses > 0 && f.worstWidthMs > 20)
-        a.push_back(printed("Pulse lengths are off by up to %.0f ms: an effect or another sound on the output "
-                            "changes the signal.", f.worstWidthMs));
+        a.push_back(printed(
+            "Pulse lengths are off by up to %.0f ms: an effect or another sound on the output "
+            "changes the signal.",
+            f.worstWidthMs));
     if (f.pulses > 0 && f.edgeMedianMs > 50)
-        a.push_back(printed("The pulses come %.0f ms off the PC clock's seconds: a Bluetooth or HDMI output "
-                            "delays the signal; use the analogue output.", f.edgeMedianMs));
+        a.push_back(printed(
+            "The pulses come %.0f ms off the PC clock's seconds: a Bluetooth or HDMI output "
+            "delays the signal; use the analogue output.",
+            f.edgeMedianMs));
     if (f.wholeMinutes == 0 && f.pulses > 0)
-        a.push_back(f.interrupted ? "Stopped before a whole minute was recorded: let it run to the end."
-                                  : "No whole minute was heard: the pulses did not last through a minute.");
-    v.pass = !muted && f.wholeMinutes > 0 && f.decoded == f.wholeMinutes && f.matching == f.decoded && f.holes == 0;
+        a.push_back(f.interrupted
+                        ? "Stopped before a whole minute was recorded: let it run to the end."
+                        : "No whole minute was heard: the pulses did not last through a minute.");
+    v.pass = !muted && f.wholeMinutes > 0 && f.decoded == f.wholeMinutes &&
+             f.matching == f.decoded && f.holes == 0;
     return v;
 }
 

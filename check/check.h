@@ -15,9 +15,9 @@ namespace check {
 enum class Server { Automatic, PulseAudio, PipeWire };
 
 struct Options {
-    int minutes = 2;            // whole minutes to record, 1..10 (a recording is held in memory)
-    std::string settingsPath;   // a setting.ini (or its folder); empty: the program's own
-    std::string sink;           // the sink to record; empty: the one Pendrel plays on
+    int minutes = 2;           // whole minutes to record, 1..10 (a recording is held in memory)
+    std::string settingsPath;  // a setting.ini (or its folder); empty: the program's own
+    std::string sink;          // the sink to record; empty: the one Pendrel plays on
     Server server = Server::Automatic;
     bool help = false;
 
@@ -58,12 +58,12 @@ MinuteCheck compareMinute(const SentMinute& sent, const runtime::DateTime& heard
 
 // What the recording showed, as main.cpp measured it.
 struct Findings {
-    int wholeMinutes = 0;       // minutes the recording held whole, marker pair included
-    int decoded = 0;            // minutes whose time code read right
-    int matching = 0;           // of those, the ones carrying the expected time
-    long offMinutes = 0;        // how far the first wrong minute was off (sent - expected)
+    int wholeMinutes = 0;  // minutes the recording held whole, marker pair included
+    int decoded = 0;       // minutes whose time code read right
+    int matching = 0;      // of those, the ones carrying the expected time
+    long offMinutes = 0;   // how far the first wrong minute was off (sent - expected)
     std::size_t pulses = 0;
-    double edgeMedianMs = 0;    // |rising edge - PC second boundary|
+    double edgeMedianMs = 0;  // |rising edge - PC second boundary|
     double edgeMaxMs = 0;
     int holes = 0;
     double longestHoleMs = 0;

@@ -64,7 +64,8 @@ double filesTone(const std::string& folder)
     if (!file) return 0;
     const auto rate = static_cast<unsigned>(info.samplerate);
     // A little silence before the pulse, which the file starts with, so that it is found whole.
-    std::vector<float> frames(static_cast<std::size_t>(info.frames) * static_cast<std::size_t>(info.channels));
+    std::vector<float> frames(static_cast<std::size_t>(info.frames) *
+                              static_cast<std::size_t>(info.channels));
     sf_readf_float(file, frames.data(), info.frames);
     sf_close(file);
     std::vector<float> mono(rate / 10, 0.0f);
@@ -88,7 +89,8 @@ bool isFile(const std::string& path)
 
 std::string clockText(double seconds)
 {
-    return runtime::format(localDateTime(static_cast<std::time_t>(std::floor(seconds))), "hh:mm:ss");
+    return runtime::format(localDateTime(static_cast<std::time_t>(std::floor(seconds))),
+                           "hh:mm:ss");
 }
 
 }  // namespace
@@ -116,12 +118,15 @@ int main(int argc, char** argv)
             const std::string name = slash == std::string::npos ? folder : folder.substr(slash + 1);
             folder = slash == std::string::npos ? "." : folder.substr(0, slash);
             if (name != "setting.ini" || !isFile(o.settingsPath)) {
-                std::fprintf(stderr, "pendrel-check: --settings takes an existing setting.ini or its folder, not \"%s\"\n",
+                std::fprintf(stderr,
+                             "pendrel-check: --settings takes an existing setting.ini or its "
+                             "folder, not \"%s\"\n",
                              o.settingsPath.c_str());
                 return 2;
             }
         }
-        settingsFile = settings::SettingsFile(settings::SettingsPlace{folder.empty() ? "/" : folder});
+        settingsFile =
+            settings::SettingsFile(settings::SettingsPlace{folder.empty() ? "/" : folder});
     }
     const auto stored = settings::readAdvances(settingsFile);
     const check::Advances advances{stored.days.value, stored.hours.value, stored.minutes.value};
@@ -129,18 +134,21 @@ int main(int argc, char** argv)
     // The output, and the server to record it on.
     const check::OutputInfo output = check::askOutput(o.sink);
     if (!o.sink.empty() && output.answered && output.sink.empty()) {
-        std::fprintf(stderr, "pendrel-check: the sound server has no sink named \"%s\"\n", o.sink.c_str());
+        std::fprintf(stderr, "pendrel-check: the sound server has no sink named \"%s\"\n",
+                     o.sink.c_str());
         return 2;
     }
     check::Server server = o.server;
     if (server == check::Server::Automatic)
-        server = output.answered && !output.onPipeWire ? check::Server::PulseAudio : check::Server::PipeWire;
+        server = output.answered && !output.onPipeWire ? check::Server::PulseAudio
+                                                       : check::Server::PipeWire;
     const bool onPipeWire = server == check::Server::PipeWire;
     const unsigned rate = output.rate ? std::clamp(output.rate, 8000u, 192000u) : 48000u;
 
     // From now to the end of the last whole minute: the marker pair at the first minute start
     // must be heard, so a minute that starts within 3 s is not the first one.
-    const double now = std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+    const double now =
+        std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
     double firstMinute = std::ceil(now / 60) * 60;
     if (firstMinute - now < 3) firstMinute += 60;
     const double end = firstMinute + 60.0 * o.minutes + 1.5;
@@ -150,12 +158,14 @@ int main(int argc, char** argv)
     capturing.rate = rate;
     capturing.seconds = end - now;
     capturing.target = onPipeWire ? (o.sink.empty() ? output.sink : o.sink) : output.monitor;
-    const std::string sinkText = output.sink.empty() ? (o.sink.empty() ? "the default sink" : o.sink) : output.sink;
-    std::printf("settings: %s (advances %d days, %d hours, %d minutes)\n", settingsFile.path().c_str(),
-                advances.days, advances.hours, advances.minutes);
-    std::printf("recording %s on %s at %u Hz until %s: %d whole minute(s) from %s; Ctrl-C stops early\n",
-                sinkText.c_str(), onPipeWire ? "PipeWire" : "PulseAudio", rate, clockText(end).c_str(),
-                o.minutes, clockText(firstMinute).c_str());
+    const std::string sinkText =
+        output.sink.empty() ? (o.sink.empty() ? "the default sink" : o.sink) : output.sink;
+    std::printf("settings: %s (advances %d days, %d hours, %d minutes)\n",
+                settingsFile.path().c_str(), advances.days, advances.hours, advances.minutes);
+    std::printf(
+        "recording %s on %s at %u Hz until %s: %d whole minute(s) from %s; Ctrl-C stops early\n",
+        sinkText.c_str(), onPipeWire ? "PipeWire" : "PulseAudio", rate, clockText(end).c_str(),
+        o.minutes, clockText(firstMinute).c_str());
     std::fflush(stdout);
 
     capture::Recording recording;
@@ -164,19 +174,23 @@ int main(int argc, char** argv)
 
     // The recording's timeline on the wall clock.
     tools::Timeline timeline;
-    const double base = recording.fragments.empty()
-                            ? 0
-                            : std::floor(static_cast<double>(recording.fragments.front().arrivalNs) / 1e9);
+    const double base =
+        recording.fragments.empty()
+            ? 0
+            : std::floor(static_cast<double>(recording.fragments.front().arrivalNs) / 1e9);
     for (const auto& f : recording.fragments)
         timeline.points.emplace_back(static_cast<double>(f.first),
                                      static_cast<double>(f.arrivalNs) / 1e9 - base -
                                          static_cast<double>(f.latencyUs) * 1e-6);
     for (const auto& l : recording.lost)
-        timeline.unheard.push_back({static_cast<std::size_t>(l.first), static_cast<std::size_t>(l.count)});
+        timeline.unheard.push_back(
+            {static_cast<std::size_t>(l.first), static_cast<std::size_t>(l.count)});
     const auto fit = tools::fitLine(timeline.points, true);
     if (!fit) {
-        std::printf("nothing was recorded%s\n", recorded ? "" : ": the output could not be recorded");
-        std::printf("advice: check that a sound server runs and that the output exists (see --sink).\n");
+        std::printf("nothing was recorded%s\n",
+                    recorded ? "" : ": the output could not be recorded");
+        std::printf(
+            "advice: check that a sound server runs and that the output exists (see --sink).\n");
         return 1;
     }
     const std::vector<float>& samples = recording.samples;
@@ -255,20 +269,22 @@ int main(int argc, char** argv)
         else if (f.offMinutes == 0)
             f.offMinutes = c.offMinutes;
         minuteLines.push_back("minute from " + at + ": sent " + m.text() +
-                              (c.matches ? ", right" : ", WRONG: Pendrel should send " +
-                                                           runtime::format(c.expected, "yyyy/mm/dd hh:mm")));
+                              (c.matches ? ", right"
+                                         : ", WRONG: Pendrel should send " +
+                                               runtime::format(c.expected, "yyyy/mm/dd hh:mm")));
     }
     f.wholeMinutes = std::max(f.wholeMinutes, f.decoded);
 
     const auto verdict = check::judge(f);
     if (f.interrupted) std::printf("stopped early: the minutes recorded so far\n");
     if (!pulses.empty() && firstHeard > from + 1.5)
-        std::printf("the signal began at %s, after the recording\n", clockText(std::round(firstHeard)).c_str());
+        std::printf("the signal began at %s, after the recording\n",
+                    clockText(std::round(firstHeard)).c_str());
     for (const auto& line : minuteLines) std::printf("%s\n", line.c_str());
     std::printf("%d of %d minutes decoded, %d match the time Pendrel should send\n", f.decoded,
                 f.wholeMinutes, f.matching);
-    std::printf("pulses %zu; edges against the PC clock's seconds: median %.1f ms, max %.1f ms\n", f.pulses,
-                f.edgeMedianMs, f.edgeMaxMs);
+    std::printf("pulses %zu; edges against the PC clock's seconds: median %.1f ms, max %.1f ms\n",
+                f.pulses, f.edgeMedianMs, f.edgeMaxMs);
     std::printf("holes %d, longest %.1f ms\n", f.holes, f.longestHoleMs);
     std::printf("widths: worst %.1f ms from 200/500/800 ms\n", f.worstWidthMs);
     if (f.toneHz > 0) {
@@ -282,8 +298,9 @@ int main(int argc, char** argv)
         std::printf("\n");
     }
     if (output.muted)
-        std::printf("output %s: %s, volume %d %%%s\n", output.sink.c_str(), *output.muted ? "muted" : "not muted",
-                    output.volumePercent.value_or(0), output.pendrelPlaying ? ", Pendrel playing on it" : "");
+        std::printf("output %s: %s, volume %d %%%s\n", output.sink.c_str(),
+                    *output.muted ? "muted" : "not muted", output.volumePercent.value_or(0),
+                    output.pendrelPlaying ? ", Pendrel playing on it" : "");
     for (const auto& line : verdict.advice) std::printf("advice: %s\n", line.c_str());
     std::printf("%s\n", verdict.pass ? "the signal is right" : "the signal is NOT right");
     return verdict.pass ? 0 : 1;

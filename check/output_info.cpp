@@ -89,7 +89,8 @@ struct Asker {
         a->out->rate = info->sample_spec.rate;
         a->out->muted = info->mute != 0;
         a->out->volumePercent = static_cast<int>(
-            (static_cast<double>(pa_cvolume_avg(&info->volume)) * 100 + PA_VOLUME_NORM / 2) / PA_VOLUME_NORM);
+            (static_cast<double>(pa_cvolume_avg(&info->volume)) * 100 + PA_VOLUME_NORM / 2) /
+            PA_VOLUME_NORM);
     }
 };
 
@@ -121,11 +122,14 @@ OutputInfo askOutput(const std::string& sink)
         a.track(pa_context_get_sink_input_info_list(a.context, &Asker::onInput, &a));
         if (a.settle(deadline)) {
             if (!sink.empty())
-                a.track(pa_context_get_sink_info_by_name(a.context, sink.c_str(), &Asker::onSink, &a));
+                a.track(
+                    pa_context_get_sink_info_by_name(a.context, sink.c_str(), &Asker::onSink, &a));
             else if (a.pendrelSink != PA_INVALID_INDEX)
-                a.track(pa_context_get_sink_info_by_index(a.context, a.pendrelSink, &Asker::onSink, &a));
+                a.track(pa_context_get_sink_info_by_index(a.context, a.pendrelSink, &Asker::onSink,
+                                                          &a));
             else if (!a.defaultSink.empty())
-                a.track(pa_context_get_sink_info_by_name(a.context, a.defaultSink.c_str(), &Asker::onSink, &a));
+                a.track(pa_context_get_sink_info_by_name(a.context, a.defaultSink.c_str(),
+                                                         &Asker::onSink, &a));
             info.answered = a.settle(deadline);
         }
     }

@@ -10,14 +10,14 @@
 namespace check {
 
 struct OutputInfo {
-    bool answered = false;       // a server answered the questions
-    bool onPipeWire = false;     // the server is PipeWire's pipewire-pulse
-    std::string sink;            // the sink's name (PipeWire: its node name)
-    std::string monitor;         // the sink's monitor source
-    unsigned rate = 0;           // the rate the sink runs at
+    bool answered = false;    // a server answered the questions
+    bool onPipeWire = false;  // the server is PipeWire's pipewire-pulse
+    std::string sink;         // the sink's name (PipeWire: its node name)
+    std::string monitor;      // the sink's monitor source
+    unsigned rate = 0;        // the rate the sink runs at
     std::optional<bool> muted;
     std::optional<int> volumePercent;  // the average of its channels
-    bool pendrelPlaying = false;  // Pendrel's stream is on this server and not paused
+    bool pendrelPlaying = false;       // Pendrel's stream is on this server and not paused
 };
 
 // `sink`: the sink to ask about; empty for the one Pendrel plays on, else the default. Gives up

@@ -29,10 +29,12 @@ TEST(CheckOptions, ParsesWhatTheHelpNamesAndRefusesTheRestInOneLine)
         {{"--minutes", "1"}, with([](auto& o) { o.minutes = 1; }), ""},
         {{"--minutes=10"}, with([](auto& o) { o.minutes = 10; }), ""},
         {{"--settings", "/tmp/x/setting.ini", "--sink", "alsa_output.pci"},
-         with([](auto& o) { o.settingsPath = "/tmp/x/setting.ini", o.sink = "alsa_output.pci"; }), ""},
+         with([](auto& o) { o.settingsPath = "/tmp/x/setting.ini", o.sink = "alsa_output.pci"; }),
+         ""},
         {{"--server", "pipewire"}, with([](auto& o) { o.server = Server::PipeWire; }), ""},
         {{"--server=pulseaudio", "-h"},
-         with([](auto& o) { o.server = Server::PulseAudio, o.help = true; }), ""},
+         with([](auto& o) { o.server = Server::PulseAudio, o.help = true; }),
+         ""},
         {{"--minutes", "0"}, defaults, "1 to 10, not \"0\""},
         {{"--minutes", "11"}, defaults, "1 to 10"},
         {{"--minutes", "2x"}, defaults, "not \"2x\""},
@@ -52,7 +54,8 @@ TEST(CheckOptions, ParsesWhatTheHelpNamesAndRefusesTheRestInOneLine)
             EXPECT_EQ(parsed.error, "") << line;
             EXPECT_EQ(parsed.options, c.expected) << line;
         } else {
-            EXPECT_NE(parsed.error.find(c.error), std::string::npos) << line << "-> " << parsed.error;
+            EXPECT_NE(parsed.error.find(c.error), std::string::npos)
+                << line << "-> " << parsed.error;
             EXPECT_EQ(parsed.error.find('\n'), std::string::npos) << line;
         }
     }
@@ -71,10 +74,25 @@ TEST(CheckMinutes, EachMinuteMustCarryTheLocalTimeMovedByTheAdvances)
     } cases[] = {
         {"no advances", {2026, 12, 9, 17, 5, 0}, {}, {2026, 12, 9, 17, 5, 3}, true, 0},
         {"across the year", {2026, 12, 31, 23, 59, 0}, {0, 0, 1}, {2027, 1, 1, 0, 0, 5}, true, 0},
-        {"days, hours and minutes", {2026, 12, 9, 17, 5, 0}, {2, -5, 17}, {2026, 12, 11, 12, 22, 5}, true, 0},
+        {"days, hours and minutes",
+         {2026, 12, 9, 17, 5, 0},
+         {2, -5, 17},
+         {2026, 12, 11, 12, 22, 5},
+         true,
+         0},
         {"into a leap day", {2028, 2, 28, 23, 30, 0}, {0, 1, 0}, {2028, 2, 29, 0, 30, 2}, true, 0},
-        {"advances not applied", {2026, 12, 9, 17, 5, 0}, {0, 9, 0}, {2026, 12, 9, 17, 5, 3}, false, -540},
-        {"a clock in UTC, not in Japan", {2026, 12, 9, 8, 5, 0}, {}, {2026, 12, 9, 17, 5, 3}, false, 540},
+        {"advances not applied",
+         {2026, 12, 9, 17, 5, 0},
+         {0, 9, 0},
+         {2026, 12, 9, 17, 5, 3},
+         false,
+         -540},
+        {"a clock in UTC, not in Japan",
+         {2026, 12, 9, 8, 5, 0},
+         {},
+         {2026, 12, 9, 17, 5, 3},
+         false,
+         540},
         {"a day behind", {2026, 12, 9, 17, 5, 0}, {1, 0, 0}, {2026, 12, 9, 17, 5, 3}, false, -1440},
         {"a minute late", {2026, 12, 9, 17, 5, 0}, {}, {2026, 12, 9, 17, 6, 3}, false, 1},
         {"the wrong weekday", {2026, 12, 9, 17, 5, 0}, {}, {2026, 12, 9, 17, 5, 4}, false, 0},
@@ -117,38 +135,76 @@ TEST(CheckVerdict, PassesOnlyWholeRightMinutesAndGivesOneLineForEachProblem)
         std::vector<std::string> advice;  // a part of each line, in order
     } cases[] = {
         {"right", [](check::Findings&) {}, true, {}},
-        {"muted", [](check::Findings& f) { f.pulses = 0, f.decoded = f.matching = 0, f.muted = true; }, false,
+        {"muted",
+         [](check::Findings& f) { f.pulses = 0, f.decoded = f.matching = 0, f.muted = true; },
+         false,
          {"muted"}},
         {"not transmitting",
-         [](check::Findings& f) { f.pulses = 0, f.decoded = f.matching = 0, f.pendrelPlaying = false, f.peakDb = -200; },
-         false, {"Pendrel is not transmitting"}},
+         [](check::Findings& f) {
+             f.pulses = 0, f.decoded = f.matching = 0, f.pendrelPlaying = false, f.peakDb = -200;
+         },
+         false,
+         {"Pendrel is not transmitting"}},
         {"silent at zero volume",
-         [](check::Findings& f) { f.pulses = 0, f.decoded = f.matching = 0, f.volumePercent = 0; }, false,
+         [](check::Findings& f) { f.pulses = 0, f.decoded = f.matching = 0, f.volumePercent = 0; },
+         false,
          {"silent"}},
         {"silent, the server saying nothing of the streams",
-         [](check::Findings& f) { f.pulses = 0, f.decoded = f.matching = 0, f.pendrelPlaying.reset(), f.peakDb = -200; },
-         false, {"The output is silent: check that Pendrel transmits"}},
-        {"other sound only", [](check::Findings& f) { f.pulses = 0, f.decoded = f.matching = 0, f.peakDb = -10; },
-         false, {"no pulse a second"}},
-        {"muted, the monitor still hearing it", [](check::Findings& f) { f.muted = true; }, false, {"muted"}},
-        {"quiet but right", [](check::Findings& f) { f.toneDb = -14; }, true, {"quiet (-14.0 dBFS)"}},
-        {"a dropout", [](check::Findings& f) { f.holes = 1, f.longestHoleMs = 21.3; }, false,
+         [](check::Findings& f) {
+             f.pulses = 0, f.decoded = f.matching = 0, f.pendrelPlaying.reset(), f.peakDb = -200;
+         },
+         false,
+         {"The output is silent: check that Pendrel transmits"}},
+        {"other sound only",
+         [](check::Findings& f) { f.pulses = 0, f.decoded = f.matching = 0, f.peakDb = -10; },
+         false,
+         {"no pulse a second"}},
+        {"muted, the monitor still hearing it",
+         [](check::Findings& f) { f.muted = true; },
+         false,
+         {"muted"}},
+        {"quiet but right",
+         [](check::Findings& f) { f.toneDb = -14; },
+         true,
+         {"quiet (-14.0 dBFS)"}},
+        {"a dropout",
+         [](check::Findings& f) { f.holes = 1, f.longestHoleMs = 21.3; },
+         false,
          {"dropped out 1 time(s), the longest 21.3 ms"}},
-        {"hours off", [](check::Findings& f) { f.matching = 0, f.offMinutes = -540; }, false,
+        {"hours off",
+         [](check::Findings& f) { f.matching = 0, f.offMinutes = -540; },
+         false,
          {"differs: it is 9 h behind the time Pendrel should send; check the advances"}},
-        {"days, hours and minutes off", [](check::Findings& f) { f.matching = 1, f.offMinutes = 2597; }, false,
+        {"days, hours and minutes off",
+         [](check::Findings& f) { f.matching = 1, f.offMinutes = 2597; },
+         false,
          {"it is 1 d 19 h 17 min ahead of"}},
-        {"one of two minutes unreadable", [](check::Findings& f) { f.decoded = f.matching = 1; }, false,
+        {"one of two minutes unreadable",
+         [](check::Findings& f) { f.decoded = f.matching = 1; },
+         false,
          {"could not be read"}},
         {"a direct set on a 48 kHz output",
-         [](check::Findings& f) { f.pulses = 0, f.decoded = f.matching = 0, f.toneHz = 40000, f.peakDb = -30; },
-         false, {"48000 Hz, too slow for the 40000 Hz tone"}},
-        {"late through Bluetooth", [](check::Findings& f) { f.edgeMedianMs = 180; }, true, {"180 ms off"}},
-        {"stopped before a minute", [](check::Findings& f) { f.wholeMinutes = f.decoded = f.matching = 0,
-                                                              f.interrupted = true; },
-         false, {"Stopped before a whole minute"}},
+         [](check::Findings& f) {
+             f.pulses = 0, f.decoded = f.matching = 0, f.toneHz = 40000, f.peakDb = -30;
+         },
+         false,
+         {"48000 Hz, too slow for the 40000 Hz tone"}},
+        {"late through Bluetooth",
+         [](check::Findings& f) { f.edgeMedianMs = 180; },
+         true,
+         {"180 ms off"}},
+        {"stopped before a minute",
+         [](check::Findings& f) {
+             f.wholeMinutes = f.decoded = f.matching = 0, f.interrupted = true;
+         },
+         false,
+         {"Stopped before a whole minute"}},
         {"stopped after a right minute",
-         [](check::Findings& f) { f.wholeMinutes = f.decoded = f.matching = 1, f.interrupted = true; }, true, {}},
+         [](check::Findings& f) {
+             f.wholeMinutes = f.decoded = f.matching = 1, f.interrupted = true;
+         },
+         true,
+         {}},
         {"silent while Pendrel plays", silent, false, {"The output is silent"}},
     };
     for (const auto& c : cases) {
@@ -156,9 +212,11 @@ TEST(CheckVerdict, PassesOnlyWholeRightMinutesAndGivesOneLineForEachProblem)
         c.change(f);
         const auto v = check::judge(f);
         EXPECT_EQ(v.pass, c.pass) << c.what;
-        ASSERT_EQ(v.advice.size(), c.advice.size()) << c.what << ": " << (v.advice.empty() ? "" : v.advice[0]);
+        ASSERT_EQ(v.advice.size(), c.advice.size())
+            << c.what << ": " << (v.advice.empty() ? "" : v.advice[0]);
         for (std::size_t i = 0; i < c.advice.size(); ++i) {
-            EXPECT_NE(v.advice[i].find(c.advice[i]), std::string::npos) << c.what << ": " << v.advice[i];
+            EXPECT_NE(v.advice[i].find(c.advice[i]), std::string::npos)
+                << c.what << ": " << v.advice[i];
             EXPECT_EQ(v.advice[i].find('\n'), std::string::npos) << c.what;
         }
     }

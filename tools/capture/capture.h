@@ -43,9 +43,9 @@ struct Recording {
     std::vector<float> samples;  // the left channel
     std::vector<Fragment> fragments;
     std::vector<Lost> lost;
-    unsigned graphRate = 0;      // PipeWire: the rate the graph ran at (0: not known)
-    long long unplaced = 0;      // PipeWire: buffers that came late, kept but placed by others
-    bool interrupted = false;    // ended by SIGINT or SIGTERM before `seconds`
+    unsigned graphRate = 0;    // PipeWire: the rate the graph ran at (0: not known)
+    long long unplaced = 0;    // PipeWire: buffers that came late, kept but placed by others
+    bool interrupted = false;  // ended by SIGINT or SIGTERM before `seconds`
 
     long long lostFrames() const;
 };
@@ -54,9 +54,9 @@ struct Options {
     // PulseAudio: the source to record (empty: the monitor of the default sink). PipeWire: the
     // node name of the sink whose monitor is recorded (empty: the default sink).
     std::string target;
-    unsigned rate = 48000;        // 8000..192000; best the sink's own, so nothing is resampled
-    double seconds = 0;           // how long to record; 0: until a signal
-    bool verbose = false;         // PipeWire: the stream's time reports on stderr now and then
+    unsigned rate = 48000;  // 8000..192000; best the sink's own, so nothing is resampled
+    double seconds = 0;     // how long to record; 0: until a signal
+    bool verbose = false;   // PipeWire: the stream's time reports on stderr now and then
     std::string name = "pendrel-record";  // the program, for messages and the stream's name
 };
 

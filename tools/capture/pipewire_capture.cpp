@@ -103,8 +103,9 @@ struct PipeWireRecorder {
             const long long n = c.frames;
             if (n > 0 && c.data) {
                 if (place)
-                    fragments.push_back({time.now + toReal, r->frames, n,
-                                         std::llround(static_cast<double>(behind * 1000000000LL / rate) / 1000)});
+                    fragments.push_back(
+                        {time.now + toReal, r->frames, n,
+                         std::llround(static_cast<double>(behind * 1000000000LL / rate) / 1000)});
                 for (long long i = 0; i < n; ++i) r->out->samples.push_back(c.left(i));
                 r->frames += n;
             } else if (n > 0) {
@@ -112,13 +113,15 @@ struct PipeWireRecorder {
             }
             if (!place) ++r->out->unplaced;
             if (r->options->verbose && n > 0 && (r->frames / n) % 500 == 1)
-                std::fprintf(stderr, "now %lld ticks %llu delay %lld rate %u/%u queued %llu buffered %llu "
-                             "frames %lld of %zu buffers, callback %+.3f ms after the cycle start\n",
-                             static_cast<long long>(time.now), static_cast<unsigned long long>(time.ticks),
-                             static_cast<long long>(time.delay), time.rate.num, time.rate.denom,
-                             static_cast<unsigned long long>(time.queued),
-                             static_cast<unsigned long long>(time.buffered), n, count,
-                             static_cast<double>(m0 - time.now) / 1e6);
+                std::fprintf(
+                    stderr,
+                    "now %lld ticks %llu delay %lld rate %u/%u queued %llu buffered %llu "
+                    "frames %lld of %zu buffers, callback %+.3f ms after the cycle start\n",
+                    static_cast<long long>(time.now), static_cast<unsigned long long>(time.ticks),
+                    static_cast<long long>(time.delay), time.rate.num, time.rate.denom,
+                    static_cast<unsigned long long>(time.queued),
+                    static_cast<unsigned long long>(time.buffered), n, count,
+                    static_cast<double>(m0 - time.now) / 1e6);
             behind -= n;
             pw_stream_queue_buffer(r->stream, ready[k]);
         }
@@ -129,7 +132,8 @@ struct PipeWireRecorder {
     {
         for (std::size_t k = 0; k < count; ++k) {
             const Chunk c = chunkOf(ready[k]);
-            for (long long i = 0; i < c.frames; ++i) out->samples.push_back(c.data ? c.left(i) : 0.0f);
+            for (long long i = 0; i < c.frames; ++i)
+                out->samples.push_back(c.data ? c.left(i) : 0.0f);
             frames += c.frames;
             pw_stream_queue_buffer(stream, ready[k]);
         }
@@ -182,10 +186,12 @@ bool recordPipeWire(const Options& options, Recording& recording)
     client.quitOnSignals();
     client.quitAfter(options.seconds);
 
-    pw_properties* props = pw_properties_new(PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CATEGORY, "Capture",
-                                             PW_KEY_MEDIA_ROLE, "Production", PW_KEY_STREAM_CAPTURE_SINK,
-                                             "true", PW_KEY_NODE_NAME, options.name.c_str(), nullptr);
-    if (!options.target.empty()) pw_properties_set(props, PW_KEY_TARGET_OBJECT, options.target.c_str());
+    pw_properties* props =
+        pw_properties_new(PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CATEGORY, "Capture",
+                          PW_KEY_MEDIA_ROLE, "Production", PW_KEY_STREAM_CAPTURE_SINK, "true",
+                          PW_KEY_NODE_NAME, options.name.c_str(), nullptr);
+    if (!options.target.empty())
+        pw_properties_set(props, PW_KEY_TARGET_OBJECT, options.target.c_str());
     static const pw_stream_events events = [] {
         pw_stream_events e{};
         e.version = PW_VERSION_STREAM_EVENTS;
@@ -211,8 +217,8 @@ bool recordPipeWire(const Options& options, Recording& recording)
     std::uint8_t buffer[1024];
     spa_pod_builder builder = SPA_POD_BUILDER_INIT(buffer, sizeof buffer);
     const spa_pod* params[1] = {platform::floatAudioFormat(builder, options.rate, kChannels)};
-    const auto flags = static_cast<pw_stream_flags>(PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS |
-                                                    PW_STREAM_FLAG_RT_PROCESS);
+    const auto flags = static_cast<pw_stream_flags>(
+        PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS | PW_STREAM_FLAG_RT_PROCESS);
     if (pw_stream_connect(r.stream, PW_DIRECTION_INPUT, PW_ID_ANY, flags, params, 1) < 0) {
         std::fprintf(stderr, "%s: no PipeWire server\n", options.name.c_str());
         pw_stream_destroy(r.stream);

@@ -47,12 +47,15 @@ struct PulseRecorder {
         const bool timed = r->heardNs != 0;
         long long latencyUs = 0;
         if (timed) {
-            const double heardNs = static_cast<double>(r->heardNs) +
-                                   (static_cast<double>(r->frames) - r->heardFrame) * 1e9 / r->sampleFormat.rate;
-            latencyUs = std::llround((static_cast<double>(now.tv_sec) * 1e9 + static_cast<double>(now.tv_nsec) -
-                                      heardNs) / 1000);
+            const double heardNs =
+                static_cast<double>(r->heardNs) +
+                (static_cast<double>(r->frames) - r->heardFrame) * 1e9 / r->sampleFormat.rate;
+            latencyUs = std::llround((static_cast<double>(now.tv_sec) * 1e9 +
+                                      static_cast<double>(now.tv_nsec) - heardNs) /
+                                     1000);
         }
-        const std::int64_t arrivalNs = static_cast<std::int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+        const std::int64_t arrivalNs =
+            static_cast<std::int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
         const void* data = nullptr;
         std::size_t bytes = 0;
         while (pa_stream_readable_size(s) > 0) {
@@ -82,9 +85,10 @@ struct PulseRecorder {
         r->timingAsked = false;
         const pa_timing_info* t = success ? pa_stream_get_timing_info(s) : nullptr;
         if (!t || t->write_index_corrupt || t->write_index < 0) return;
-        r->heardFrame = static_cast<double>(t->write_index / static_cast<std::int64_t>(sizeof(float))) +
-                        (static_cast<double>(t->source_usec) - static_cast<double>(t->sink_usec)) *
-                            r->sampleFormat.rate / 1e6;
+        r->heardFrame =
+            static_cast<double>(t->write_index / static_cast<std::int64_t>(sizeof(float))) +
+            (static_cast<double>(t->source_usec) - static_cast<double>(t->sink_usec)) *
+                r->sampleFormat.rate / 1e6;
         r->heardNs = static_cast<long long>(t->timestamp.tv_sec) * 1'000'000'000 +
                      static_cast<long long>(t->timestamp.tv_usec) * 1000;
     }
@@ -113,7 +117,8 @@ struct PulseRecorder {
             attr.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(5000, &r->sampleFormat));
             const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY);
             const std::string& target = r->options->target;
-            if (pa_stream_connect_record(r->stream, target.empty() ? "@DEFAULT_MONITOR@" : target.c_str(),
+            if (pa_stream_connect_record(r->stream,
+                                         target.empty() ? "@DEFAULT_MONITOR@" : target.c_str(),
                                          &attr, flags) < 0) {
                 std::fprintf(stderr, "%s: cannot record %s\n", r->options->name.c_str(),
                              target.empty() ? "the default sink's monitor" : target.c_str());
