@@ -132,7 +132,9 @@ int main(int argc, char** argv)
     const check::Advances advances{stored.days.value, stored.hours.value, stored.minutes.value};
 
     // The output, and the server to record it on.
-    const check::OutputInfo output = check::askOutput(o.sink);
+    check::OutputInfo output = check::askOutput(o.sink);
+    if (!output.answered && o.server != check::Server::PulseAudio && o.sink.empty())
+        check::askGraph(output);
     if (!o.sink.empty() && output.answered && output.sink.empty()) {
         std::fprintf(stderr, "pendrel-check: the sound server has no sink named \"%s\"\n",
                      o.sink.c_str());
@@ -201,7 +203,7 @@ int main(int argc, char** argv)
 
     check::Findings f;
     f.interrupted = recording.interrupted;
-    if (output.answered) f.pendrelPlaying = output.pendrelPlaying;
+    if (output.streamsListed || output.pendrelPlaying) f.pendrelPlaying = output.pendrelPlaying;
     f.muted = output.muted;
     f.volumePercent = output.volumePercent;
     f.outputRate = onPipeWire && recording.graphRate ? recording.graphRate : output.rate;

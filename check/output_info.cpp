@@ -121,6 +121,7 @@ OutputInfo askOutput(const std::string& sink)
         a.track(pa_context_get_server_info(a.context, &Asker::onServer, &a));
         a.track(pa_context_get_sink_input_info_list(a.context, &Asker::onInput, &a));
         if (a.settle(deadline)) {
+            info.streamsListed = true;
             if (!sink.empty())
                 a.track(
                     pa_context_get_sink_info_by_name(a.context, sink.c_str(), &Asker::onSink, &a));
