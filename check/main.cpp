@@ -113,6 +113,11 @@ int main(int argc, char** argv)
     settings::SettingsFile settingsFile = settings::SettingsFile::findFor(programFolder);
     if (!o.settingsPath.empty()) {
         std::string folder = o.settingsPath;
+        if (isFolder(folder) && !isFile(folder + "/setting.ini")) {
+            std::fprintf(stderr, "pendrel-check: there is no setting.ini in \"%s\"\n",
+                         folder.c_str());
+            return 2;
+        }
         if (!isFolder(folder)) {
             const auto slash = folder.rfind('/');
             const std::string name = slash == std::string::npos ? folder : folder.substr(slash + 1);
