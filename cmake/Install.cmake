@@ -7,10 +7,13 @@
 #   lib/pendrel/           the program folder: pendrel, pendrel-sound-relay (which plays the
 #                          signal on PipeWire; the program starts it from its own folder),
 #                          pendrel-frame, pendrel-make-sounds (to
-#                          make the other sound sets), the three sound files and
+#                          make the other sound sets), pendrel-check (records the
+#                          output and says whether the signal is right; it reads the
+#                          settings file of this folder), the three sound files and
 #                          the manual page (and later the user's setting.ini, which we never
 #                          install, so installing again leaves it alone)
 #   bin/pendrel            a symbolic link to the program
+#   bin/pendrel-check      a symbolic link to pendrel-check
 #   share/applications/    the desktop launcher
 #   share/metainfo/        the AppStream metadata
 #   share/icons/hicolor/   the window icon at the sizes desktops ask for
@@ -34,17 +37,19 @@ set(_pendrel_desktop_dir ${PROJECT_SOURCE_DIR}/app/desktop)
 set(_pendrel_stage ${CMAKE_BINARY_DIR}/install-stage)
 
 # The program folder.
-install(TARGETS pendrel pendrel-sound-relay pendrel-frame pendrel-make-sounds
+install(TARGETS pendrel pendrel-sound-relay pendrel-frame pendrel-make-sounds pendrel-check
         RUNTIME DESTINATION ${PENDREL_INSTALL_DIR})
 install(FILES ${PENDREL_PROGRAM_DIR}/200ms.wav ${PENDREL_PROGRAM_DIR}/500ms.wav
               ${PENDREL_PROGRAM_DIR}/800ms.wav ${PENDREL_PROGRAM_DIR}/Pendrel.htm
         DESTINATION ${PENDREL_INSTALL_DIR})
 
-# bin/pendrel: a relative link, so the installed tree can be moved as a whole. The program finds
-# its folder through the link's target.
+# bin/pendrel and bin/pendrel-check: relative links, so the installed tree can be moved as a
+# whole. Each finds its folder (and so the settings file) through the link's target.
 file(MAKE_DIRECTORY ${_pendrel_stage})
-file(CREATE_LINK ../${PENDREL_INSTALL_DIR}/pendrel ${_pendrel_stage}/pendrel SYMBOLIC)
-install(FILES ${_pendrel_stage}/pendrel DESTINATION bin)
+foreach(_pendrel_linked pendrel pendrel-check)
+  file(CREATE_LINK ../${PENDREL_INSTALL_DIR}/${_pendrel_linked} ${_pendrel_stage}/${_pendrel_linked} SYMBOLIC)
+  install(FILES ${_pendrel_stage}/${_pendrel_linked} DESTINATION bin)
+endforeach()
 
 # The launcher names the program by its absolute path, which is known only when installing
 # (cmake --install --prefix may change it), so it is written then.

@@ -37,7 +37,8 @@ install_into
 # library from the build tree) shows up as a difference.
 {
   echo bin/pendrel
-  for f in 200ms.wav 500ms.wav 800ms.wav Pendrel.htm pendrel pendrel-sound-relay pendrel-frame pendrel-make-sounds; do echo "lib/pendrel/$f"; done
+  echo bin/pendrel-check
+  for f in 200ms.wav 500ms.wav 800ms.wav Pendrel.htm pendrel pendrel-sound-relay pendrel-frame pendrel-make-sounds pendrel-check; do echo "lib/pendrel/$f"; done
   echo "share/applications/$id.desktop"
   if [ "$have_icon" = 1 ]; then
     for s in $sizes; do echo "share/icons/hicolor/${s}x${s}/apps/$id.png"; done
@@ -48,7 +49,7 @@ listing >"$work/actual"
 if diff -u "$work/expected" "$work/actual"; then ok "installed files"; else bad "installed files differ"; fi
 
 dir="$prefix/lib/pendrel"
-for exe in pendrel pendrel-sound-relay pendrel-frame pendrel-make-sounds; do
+for exe in pendrel pendrel-sound-relay pendrel-frame pendrel-make-sounds pendrel-check; do
   [ -x "$dir/$exe" ] || bad "$exe is not executable"
 done
 # The relay runs on its own, without Qt; started by hand it finds no program's block and says so.
@@ -61,6 +62,13 @@ esac
 if ldd "$dir/pendrel-sound-relay" | grep -q 'libQt'; then bad "pendrel-sound-relay links Qt"; fi
 [ "$(readlink -f "$prefix/bin/pendrel")" = "$(readlink -f "$dir/pendrel")" ] \
   || bad "bin/pendrel does not lead to the program"
+[ "$(readlink -f "$prefix/bin/pendrel-check")" = "$(readlink -f "$dir/pendrel-check")" ] \
+  || bad "bin/pendrel-check does not lead to pendrel-check"
+if ldd "$dir/pendrel-check" | grep -q 'libQt'; then bad "pendrel-check links Qt"; fi
+case $("$dir/pendrel-check" --help 2>&1) in
+  *"usage: pendrel-check"*) ok "pendrel-check --help" ;;
+  *) bad "pendrel-check --help printed no usage" ;;
+esac
 frame_version=$("$dir/pendrel-frame" --version 2>&1)
 case $frame_version in
   *"$version"*) ok "pendrel-frame --version: $frame_version" ;;

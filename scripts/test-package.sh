@@ -30,13 +30,15 @@ finish() { [ $fail -eq 0 ] && echo "package test ($mode) passed"; exit $fail; }
 # Every file and link the package installs, outside the folders it shares with others.
 expected_files() {
     echo /usr/bin/pendrel
-    for f in 200ms.wav 500ms.wav 800ms.wav Pendrel.htm pendrel pendrel-sound-relay pendrel-frame pendrel-make-sounds; do
+    echo /usr/bin/pendrel-check
+    for f in 200ms.wav 500ms.wav 800ms.wav Pendrel.htm pendrel pendrel-sound-relay pendrel-frame pendrel-make-sounds pendrel-check; do
         echo "/usr/lib/pendrel/$f"
     done
     echo "/usr/share/applications/$id.desktop"
     echo /usr/share/doc/pendrel/changelog.gz
     echo /usr/share/doc/pendrel/copyright
     for s in 16 24 32 48 64 128 256; do echo "/usr/share/icons/hicolor/${s}x${s}/apps/$id.png"; done
+    echo /usr/share/man/man1/pendrel-check.1.gz
     echo /usr/share/man/man1/pendrel.1.gz
     echo "/usr/share/metainfo/$id.metainfo.xml"
 }

@@ -12,13 +12,15 @@ if [ ! -e "$dir/pendrel" ] && [ ! -e "$prefix/share/applications/$id.desktop" ];
   exit 1
 fi
 
-for name in pendrel pendrel-sound-relay pendrel-frame pendrel-make-sounds 200ms.wav 500ms.wav 800ms.wav Pendrel.htm; do
+for name in pendrel pendrel-sound-relay pendrel-frame pendrel-make-sounds pendrel-check 200ms.wav 500ms.wav 800ms.wav Pendrel.htm; do
   rm -f "$dir/$name"
 done
-# Only our own link: a bin/pendrel from somewhere else is left alone.
-if [ -L "$prefix/bin/pendrel" ] && [ "$(readlink "$prefix/bin/pendrel")" = ../lib/pendrel/pendrel ]; then
-  rm -f "$prefix/bin/pendrel"
-fi
+# Only our own links: a bin/pendrel from somewhere else is left alone.
+for name in pendrel pendrel-check; do
+  if [ -L "$prefix/bin/$name" ] && [ "$(readlink "$prefix/bin/$name")" = "../lib/pendrel/$name" ]; then
+    rm -f "$prefix/bin/$name"
+  fi
+done
 rm -f "$prefix/share/applications/$id.desktop" "$prefix/share/metainfo/$id.metainfo.xml"
 for size in 16 24 32 48 64 128 256; do
   rm -f "$prefix/share/icons/hicolor/${size}x${size}/apps/$id.png"

@@ -24,13 +24,14 @@ for target in $(grep -o 'href="#[^"]*"' "$page" | sed 's/^href="#//; s/"$//' | s
 done
 
 # Sections the program's own notices send the user to.
-for target in carrier; do
+for target in carrier trouble; do
   grep -q "id=\"$target\"" "$page" || bad "no section with id \"$target\" for the program's notices"
 done
 
 for text in '送信' '送信中' '現在の時刻' '送信する時刻' 'On' 'Off' '＋' '－' '？' \
             'pendrel-make-sounds --carrier 60' 'pendrel-make-sounds --carrier 40' \
-            '200ms.wav' 'setting.ini' 'Bluetooth' 'HDMI' 'USB' '強制受信'; do
+            '200ms.wav' 'setting.ini' 'Bluetooth' 'HDMI' 'USB' '強制受信' \
+            '時計が合わないとき' 'pendrel-check'; do
   grep -qF -- "$text" "$page" || bad "does not mention \"$text\""
 done
 

@@ -4,7 +4,7 @@
 #include "timecode/timecode.h"
 #include "tools/pulse_tone.h"
 #include "tools/station_tone.h"
-#include "tools/testing/graph_timeline.h"
+#include "tools/capture/graph_timeline.h"
 #include "tools/testing/jjy_decode.h"
 #include "tools/testing/station_decode.h"
 
@@ -623,7 +623,7 @@ TEST(GraphTimeline, PlacesOnlyWhatTheReportPlacesAndFindsEachLossOnce)
         // clang-format on
     };
     for (const auto& c : cases) {
-        tools::GraphTimeline timeline;
+        capture::GraphTimeline timeline;
         for (std::size_t i = 0; i < c.callbacks.size(); ++i) {
             const auto& cb = c.callbacks[i];
             const auto step = timeline.next(cb.ticks, 0, cb.frames, 480000);

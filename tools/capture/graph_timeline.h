@@ -10,7 +10,7 @@
 
 #include <cstdint>
 
-namespace tools {
+namespace capture {
 
 class GraphTimeline {
 public:
@@ -47,4 +47,4 @@ private:
     std::uint64_t m_last = 0;  // position in the previous report
 };
 
-}  // namespace tools
+}  // namespace capture
