@@ -30,7 +30,11 @@ finish() { [ $fail -eq 0 ] && echo "package test ($mode) passed"; exit $fail; }
 # Every file and link the package installs, outside the folders it shares with others.
 expected_files() {
     echo /usr/bin/pendrel
-    for f in 200ms.wav 500ms.wav 800ms.wav Pendrel.htm pendrel pendrel-sound-relay pendrel-frame pendrel-make-sounds; do
+    echo /usr/bin/pendrel-send
+    for f in pendrel-send@.service pendrel-send-nightly.service pendrel-send-nightly.timer; do
+        echo "/usr/lib/systemd/user/$f"
+    done
+    for f in 200ms.wav 500ms.wav 800ms.wav Pendrel.htm pendrel pendrel-sound-relay pendrel-frame pendrel-make-sounds pendrel-send; do
         echo "/usr/lib/pendrel/$f"
     done
     echo "/usr/share/applications/$id.desktop"

@@ -12,13 +12,21 @@ if [ ! -e "$dir/pendrel" ] && [ ! -e "$prefix/share/applications/$id.desktop" ];
   exit 1
 fi
 
-for name in pendrel pendrel-sound-relay pendrel-frame pendrel-make-sounds 200ms.wav 500ms.wav 800ms.wav Pendrel.htm; do
+for name in pendrel pendrel-sound-relay pendrel-frame pendrel-make-sounds pendrel-send 200ms.wav 500ms.wav 800ms.wav Pendrel.htm; do
   rm -f "$dir/$name"
 done
 # Only our own link: a bin/pendrel from somewhere else is left alone.
 if [ -L "$prefix/bin/pendrel" ] && [ "$(readlink "$prefix/bin/pendrel")" = ../lib/pendrel/pendrel ]; then
   rm -f "$prefix/bin/pendrel"
 fi
+if [ -L "$prefix/bin/pendrel-send" ] && [ "$(readlink "$prefix/bin/pendrel-send")" = ../lib/pendrel/pendrel-send ]; then
+  rm -f "$prefix/bin/pendrel-send"
+fi
+# The units of pendrel-send. A timer the user enabled leaves its link in ~/.config/systemd/user,
+# which is the user's to remove (systemctl --user disable pendrel-send-nightly.timer).
+for unit in pendrel-send@.service pendrel-send-nightly.service pendrel-send-nightly.timer; do
+  rm -f "$prefix/share/systemd/user/$unit"
+done
 rm -f "$prefix/share/applications/$id.desktop" "$prefix/share/metainfo/$id.metainfo.xml"
 for size in 16 24 32 48 64 128 256; do
   rm -f "$prefix/share/icons/hicolor/${size}x${size}/apps/$id.png"
