@@ -28,9 +28,25 @@
 // "minutes heard" counts the whole minutes in the signal (the marker before their second 0
 // and their last second heard), the ones a decoder could read: a long run is summed up as
 // minutes decoded out of minutes heard.
+//
+// Another station's signal:
+//   pendrel-decode --station jjy40|jjy60|dcf77|msf|wwvb|bpc [--expect-first "YYYY-MM-DD hh:mm"]
+//                  [--min-minutes N] [--fail-on-holes] [--edges] [--max-width-ms MS] FILE.wav
+//   pendrel-decode --station NAME [--expect-shift SECONDS] [--min-minutes N] [--edges]
+//                  [--fail-on-holes] [--fail-on-missing] [--max-edge-ms MS] [--max-width-ms MS]
+//                  REC.wav REC.log
+// Without a log, FILE.wav is a rendered file that starts at a minute boundary at sample 0: one
+// line a minute, the minute sent in the station's time, one character a second and whether the
+// frame is valid; --expect-first is the first minute sent, each next one a minute later; every
+// reduction must lie within 10 ms (or --max-width-ms) of its place and length in the layout.
+// With a log, the checks above apply, the edges being the starts of the seconds as the station
+// marks them (the falling edge of the first reduction; for JJY the rising edge), and
+// --expect-shift compares the minute sent with the UTC minute its second 0 was heard in.
 
+#include "tools/testing/decode_station.h"
 #include "tools/testing/jjy_decode.h"
 #include "tools/testing/recording_log.h"
+#include "tools/testing/station_decode.h"
 
 #include <sndfile.h>
 
@@ -91,9 +107,38 @@ int main(int argc, char** argv)
     std::vector<double> tones;
     std::optional<double> toneGap;
     std::string wavPath, logPath;
+    std::optional<tools::StationCheck> station;
+    std::optional<runtime::DateTime> expectFirst;
+    bool jjyOnly = false;  // an option the station decoder does not take
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg == "--expect-shift" && i + 1 < argc)
+        if (arg == "--station" && i + 1 < argc) {
+            const auto named = tools::stationNamed(argv[++i]);
+            if (!named) {
+                std::fprintf(stderr,
+                             "pendrel-decode: --station is jjy40, jjy60, dcf77, msf, wwvb or bpc, "
+                             "not \"%s\"\n",
+                             argv[i]);
+                return 2;
+            }
+            station = tools::StationCheck{};
+            station->station = *named;
+        } else if (arg == "--expect-first" && i + 1 < argc) {
+            int y = 0, mo = 0, d = 0, h = 0, mi = 0;
+            char end = 0;
+            const std::string text = argv[++i];
+            // The date is checked as a date: no 30 February.
+            if (std::sscanf(text.c_str(), "%4d-%2d-%2d %2d:%2d%c", &y, &mo, &d, &h, &mi, &end) != 5 ||
+                text.size() != 16 ||
+                !runtime::parseDateTime(text.substr(0, 4) + "/" + text.substr(5, 2) + "/" +
+                                        text.substr(8, 2) + " " + text.substr(11, 5) + ":00")) {
+                std::fprintf(stderr,
+                             "pendrel-decode: --expect-first takes \"YYYY-MM-DD hh:mm\", not \"%s\"\n",
+                             text.c_str());
+                return 2;
+            }
+            expectFirst = runtime::DateTime{y, mo, d, h, mi, 0};
+        } else if (arg == "--expect-shift" && i + 1 < argc)
             shift = std::stoll(argv[++i]);
         else if (arg == "--min-minutes" && i + 1 < argc)
             minMinutes = std::stoi(argv[++i]);
@@ -104,7 +149,7 @@ int main(int argc, char** argv)
         else if (arg == "--fail-on-missing")
             failOnMissing = true;
         else if (arg == "--first-at-minute")
-            firstAtMinute = true;
+            firstAtMinute = jjyOnly = true;
         else if (arg == "--max-edge-ms" && i + 1 < argc)
             maxEdgeMs = std::stod(argv[++i]);
         else if (arg == "--max-width-ms" && i + 1 < argc)
@@ -113,7 +158,9 @@ int main(int argc, char** argv)
             std::ifstream list(argv[++i]);
             double start = 0, lengthMs = 0;
             while (list >> start >> lengthMs) reported.emplace_back(start, start + lengthMs / 1000);
+            jjyOnly = true;
         } else if (arg == "--tone-db" && i + 1 < argc) {
+            jjyOnly = true;
             std::istringstream list(argv[++i]);
             std::string hz;
             while (std::getline(list, hz, ',')) {
@@ -134,13 +181,28 @@ int main(int argc, char** argv)
         else
             logPath = arg;
     }
-    if (wavPath.empty() || logPath.empty()) {
+    if (wavPath.empty() || (logPath.empty() && !station)) {
         std::fprintf(
             stderr,
             "usage: %s [--expect-shift S] [--min-minutes N] [--edges] [--fail-on-holes] "
             "[--fail-on-missing] [--max-edge-ms MS] [--max-width-ms MS] [--first-at-minute] "
-            "[--reported FILE] [--tone-db HZ,HZ... [--tone-gap DB]] REC.wav REC.log\n",
-            argv[0]);
+            "[--reported FILE] [--tone-db HZ,HZ... [--tone-gap DB]] REC.wav REC.log\n"
+            "       %s --station jjy40|jjy60|dcf77|msf|wwvb|bpc [--expect-first \"YYYY-MM-DD "
+            "hh:mm\"] [--min-minutes N] [--fail-on-holes] FILE.wav\n"
+            "       %s --station NAME [--expect-shift S] [--min-minutes N] [--edges] "
+            "[--fail-on-holes] [--fail-on-missing] [--max-edge-ms MS] [--max-width-ms MS] "
+            "REC.wav REC.log\n",
+            argv[0], argv[0], argv[0]);
+        return 2;
+    }
+    if (expectFirst && (!station || !logPath.empty())) {
+        std::fprintf(stderr, "pendrel-decode: --expect-first goes with --station and a rendered "
+                             "file without a log\n");
+        return 2;
+    }
+    if (station && (jjyOnly || toneGap)) {
+        std::fprintf(stderr, "pendrel-decode: --tone-db, --tone-gap, --reported and "
+                             "--first-at-minute are not for --station\n");
         return 2;
     }
 
@@ -158,6 +220,18 @@ int main(int argc, char** argv)
     for (std::size_t f = 0; f < mono.size(); ++f)
         mono[f] = frames[f * static_cast<std::size_t>(info.channels)];
     const auto rate = static_cast<unsigned>(info.samplerate);
+
+    if (station) {
+        station->expectFirst = expectFirst;
+        station->shift = shift;
+        station->minMinutes = minMinutes;
+        station->edges = edges;
+        station->failOnHoles = failOnHoles;
+        station->failOnMissing = failOnMissing;
+        station->maxEdgeMs = maxEdgeMs;
+        station->maxWidthMs = maxWidthMs;
+        return tools::checkStation(*station, mono, rate, logPath);
+    }
 
     std::ifstream probe(logPath);
     double firstSecond = 0;

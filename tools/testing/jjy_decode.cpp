@@ -11,63 +11,20 @@ namespace tools {
 std::vector<Pulse> findPulses(const std::vector<float>& samples, unsigned rate)
 {
     std::vector<Pulse> pulses;
-    float peak = 0;
-    for (float s : samples) peak = std::max(peak, std::abs(s));
-    if (peak <= 0) return pulses;
-    const float high = peak / 2;
-    // The tone starts at a zero crossing and is well above a quarter of the peak one sample
-    // later (at both carriers' tones), while the low level stays at a tenth.
-    const float onset = peak / 4;
-    const std::size_t quiet = rate / 1000;
     const std::size_t shortest = rate / 20;
-
-    std::size_t n = 0;
-    const std::size_t size = samples.size();
-    while (n < size) {
-        while (n < size && std::abs(samples[n]) < onset) ++n;
-        if (n >= size) break;
-        const std::size_t start = n > 0 ? n - 1 : 0;
-        std::size_t lastHigh = n;
-        std::size_t k = n;
-        while (k < size && k - lastHigh <= quiet) {
-            if (std::abs(samples[k]) >= high) lastHigh = k;
-            ++k;
-        }
-        // A pulse already high where the recording starts, or still high where it ends, has no
-        // edge or no width of its own.
-        const bool cut = start < quiet || (k >= size && size - lastHigh <= quiet);
-        if (!cut && lastHigh + 1 - start >= shortest)
-            pulses.push_back({start, lastHigh + 1 - start});
-        n = k;
-    }
+    for (const Stretch& s : highStretches(samples, rate))
+        if (!s.cutAtStart && !s.cutAtEnd && s.length >= shortest)
+            pulses.push_back({s.start, s.length});
     return pulses;
 }
 
 std::vector<Hole> findHoles(const std::vector<float>& samples, unsigned rate,
                             const std::vector<Pulse>& pulses, const std::vector<Hole>& unheard)
 {
-    std::vector<Hole> holes;
-    if (pulses.empty()) return holes;
-    float peak = 0;
-    for (float s : samples) peak = std::max(peak, std::abs(s));
-    const float floor = peak * 0.03f;
-    const std::size_t longest = rate / 2000;  // 0.5 ms
+    if (pulses.empty()) return {};
     const std::size_t end = std::min(samples.size(), pulses.back().start + pulses.back().width);
-    std::vector<bool> lost(samples.size(), false);
-    for (const auto& u : unheard)
-        for (std::size_t n = u.start; n < std::min(samples.size(), u.start + u.length); ++n)
-            lost[n] = true;
-    std::size_t run = 0;
-    for (std::size_t n = pulses.front().start; n <= end; ++n) {
-        const bool low = n < end && !lost[n] && std::abs(samples[n]) < floor;
-        if (low) {
-            ++run;
-            continue;
-        }
-        if (run > longest) holes.push_back({n - run, run});
-        run = 0;
-    }
-    return holes;
+    return quietRuns(samples, pulses.front().start, end, peakLevel(samples) * 0.03f,
+                     rate / 2000 /* 0.5 ms */, unheard);
 }
 
 double toneLevelDb(const std::vector<float>& samples, unsigned rate,

@@ -5,6 +5,8 @@
 // Written from the published layout of the signal, independently of the encoder, so that it
 // can check it.
 
+#include "tools/testing/envelope.h"
+
 #include <cstddef>
 #include <optional>
 #include <string>
@@ -25,10 +27,7 @@ struct Pulse {
 std::vector<Pulse> findPulses(const std::vector<float>& samples, unsigned rate);
 
 // A stretch where the signal dropped out: neither the pulse nor the low level between pulses.
-struct Hole {
-    std::size_t start = 0;   // first sample of the stretch
-    std::size_t length = 0;  // samples
-};
+using Hole = Stretch;
 
 // Every stretch between the start of the first pulse and the end of the last where the signal
 // stays below 3 % of the loudest sample for longer than 0.5 ms (the low level is a tenth of

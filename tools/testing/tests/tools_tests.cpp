@@ -6,6 +6,7 @@
 #include "tools/station_tone.h"
 #include "tools/testing/graph_timeline.h"
 #include "tools/testing/jjy_decode.h"
+#include "tools/testing/station_decode.h"
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
@@ -566,4 +567,385 @@ TEST(GraphTimeline, PlacesOnlyWhatTheReportPlacesAndFindsEachLossOnce)
             EXPECT_EQ(step.place, cb.place) << c.what << ", callback " << i;
         }
     }
+}
+
+namespace {
+
+using timecode::Station;
+
+// Seconds of a station's minutes, each rendered with its set, after the second half of
+// `before` and followed by the first half of `after`: a minute starts half a second in.
+std::vector<float> render(const timecode::StationMinute& before,
+                          const std::vector<timecode::StationMinute>& minutes,
+                          const timecode::StationMinute& after, const tools::StationSet& set)
+{
+    const std::size_t half = tools::sampleRate(set) / 2;
+    std::vector<float> out;
+    const auto add = [&](const timecode::StationSecond& second, int level, std::size_t from,
+                         std::size_t to) {
+        const auto s = tools::stationSecondSamples(second, level, set);
+        out.insert(out.end(), s.begin() + static_cast<long>(from), s.begin() + static_cast<long>(to));
+    };
+    add(before.seconds.back(), before.reducedLevelPercent, half, 2 * half);
+    for (const auto& m : minutes)
+        for (const auto& second : m.seconds) add(second, m.reducedLevelPercent, 0, 2 * half);
+    add(after.seconds.front(), after.reducedLevelPercent, 0, half);
+    return out;
+}
+
+runtime::DateTime at(const char* text)
+{
+    int y = 0, mo = 0, d = 0, h = 0, mi = 0;
+    std::sscanf(text, "%d-%d-%d %d:%d", &y, &mo, &d, &h, &mi);
+    return {y, mo, d, h, mi, 0};
+}
+
+std::string text(const runtime::DateTime& t)
+{
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d %02d:%02d", t.year, t.month, t.day,
+                  t.hour, t.minute);
+    return buffer;
+}
+
+}  // namespace
+
+// Two whole minutes of every station, rendered from the encoders and read back by the station
+// decoder, at the moments where the calendar or the clock jumps: the times below are worked
+// out by hand (DCF77 and MSF frames carry the next minute, across the summer-time change too).
+TEST(StationDecoder, ReadsBackTwoRenderedMinutesOfEveryStation)
+{
+    using timecode::SummerTime;
+    struct Case {
+        Station station;
+        unsigned directRate;
+        bool leapSecond;
+        const char* first;  // the minute sent first; the second is sent with `secondSummer`
+        const char* second;
+        SummerTime secondSummer;
+        const char* says[2];  // the time each frame carries
+        int lengths[2];
+        bool summer[2];
+    };
+    const Case cases[] = {
+        {Station::Jjy40, 0, false, "2024-02-29 23:59", "2024-03-01 00:00", SummerTime::Auto,
+         {"2024-02-29 23:59", "2024-03-01 00:00"}, {60, 60}, {false, false}},
+        {Station::Jjy60, 0, false, "2026-12-31 23:59", "2027-01-01 00:00", SummerTime::Auto,
+         {"2026-12-31 23:59", "2027-01-01 00:00"}, {60, 60}, {false, false}},
+        // Spring: 01:59 CET is followed by 03:00 CEST.
+        {Station::Dcf77, 0, false, "2026-03-29 01:59", "2026-03-29 03:00", SummerTime::Auto,
+         {"2026-03-29 03:00", "2026-03-29 03:01"}, {60, 60}, {true, true}},
+        // Autumn: 02:59 CEST is followed by the second 02:00, in CET.
+        {Station::Dcf77, 0, false, "2026-10-25 02:59", "2026-10-25 02:00", SummerTime::Off,
+         {"2026-10-25 02:00", "2026-10-25 02:01"}, {60, 60}, {false, false}},
+        // The leap second ends the last UTC minute of the year, 00:59 CET.
+        {Station::Dcf77, 192000, true, "2017-01-01 00:59", "2017-01-01 01:00", SummerTime::Auto,
+         {"2017-01-01 01:00", "2017-01-01 01:01"}, {61, 60}, {false, false}},
+        {Station::Msf, 0, false, "2026-03-29 00:59", "2026-03-29 02:00", SummerTime::Auto,
+         {"2026-03-29 02:00", "2026-03-29 02:01"}, {60, 60}, {true, true}},
+        {Station::Msf, 0, true, "2016-12-31 23:59", "2017-01-01 00:00", SummerTime::Auto,
+         {"2017-01-01 00:00", "2017-01-01 00:01"}, {61, 60}, {false, false}},
+        {Station::Wwvb, 0, true, "2016-12-31 23:59", "2017-01-01 00:00", SummerTime::Auto,
+         {"2016-12-31 23:59", "2017-01-01 00:00"}, {61, 60}, {false, false}},
+        {Station::Wwvb, 0, false, "2024-02-29 23:59", "2024-03-01 00:00", SummerTime::Auto,
+         {"2024-02-29 23:59", "2024-03-01 00:00"}, {60, 60}, {false, false}},
+        // 12:xx goes out as hour 0 with the afternoon bit.
+        {Station::Bpc, 0, false, "2024-02-29 11:59", "2024-02-29 12:00", SummerTime::Auto,
+         {"2024-02-29 11:59", "2024-02-29 12:00"}, {60, 60}, {false, false}},
+        {Station::Bpc, 192000, false, "2026-12-31 23:59", "2027-01-01 00:00", SummerTime::Auto,
+         {"2026-12-31 23:59", "2027-01-01 00:00"}, {60, 60}, {false, false}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << static_cast<int>(c.station) << " " << c.first);
+        const tools::StationSet set{c.station, c.directRate};
+        const timecode::MinuteToSend first{at(c.first), SummerTime::Auto, c.leapSecond};
+        const timecode::MinuteToSend second{at(c.second), c.secondSummer, c.leapSecond};
+        auto before = first, after = second;
+        before.time = runtime::addMinutes(first.time, -1);
+        after.time = runtime::addMinutes(second.time, 1);
+        const std::vector<timecode::StationMinute> minutes = {
+            timecode::stationMinute(c.station, first), timecode::stationMinute(c.station, second)};
+        const unsigned rate = tools::sampleRate(set);
+        const auto samples = render(timecode::stationMinute(c.station, before), minutes,
+                                    timecode::stationMinute(c.station, after), set);
+        const auto heard = tools::decodeStation(c.station, samples, rate, {rate / 2, {}});
+        EXPECT_TRUE(heard.holes.empty()) << heard.holes.size() << " holes";
+        ASSERT_EQ(heard.minutes.size(), 2u);
+        for (std::size_t k = 0; k < 2; ++k) {
+            const auto& m = heard.minutes[k];
+            EXPECT_TRUE(m.valid) << m.problem;
+            EXPECT_EQ(m.text(), text(k == 0 ? first.time : second.time));
+            EXPECT_EQ(text(m.says), c.says[k]);
+            EXPECT_EQ(m.length, c.lengths[k]);
+            EXPECT_EQ(m.summerTime, c.summer[k]);
+            EXPECT_EQ(m.notation, timecode::notation(minutes[k]));
+        }
+        for (const auto& s : heard.seconds) EXPECT_LE(s.widthErrorMs, 1.0);
+    }
+}
+
+namespace {
+
+// Frames worked out by hand from the stations' layouts, one character a second, in rows of ten.
+// DCF77, sent at 01:59 CET on 29 March 2026: 03:00 CEST, Sunday, summer time announced.
+const char* const kDcf77Frame =
+    "0000000000 0000001100 1000000001 1000001001 0111111000 011001001-";
+// MSF, sent at 00:59 GMT the same day: 02:00 BST, Sunday, change warned (B53), BST (B58).
+const char* const kMsfFrame =
+    "M000000000 0000000001 0011000011 1010010000 0001000000 0003113130";
+// WWVB, 23:59 UTC on 29 February 2024: day 060, leap year, DUT1 +0.0, standard time.
+const char* const kWwvbFrame =
+    "M10101001M 001000011M 000000110M 000000101M 000000010M 010001000M";
+// BPC, 12:00 China time on 29 February 2024 (Thursday): hour 0 with the afternoon bit.
+const char* const kBpcFrame =
+    "-0000000103131021201 -1000000102131021201 -2000000102131021201";
+
+std::string compact(std::string rows, std::size_t change = std::string::npos, char to = 0)
+{
+    rows.erase(std::remove(rows.begin(), rows.end(), ' '), rows.end());
+    if (change != std::string::npos) rows[change] = to;
+    return rows;
+}
+
+// One second as the layouts give it, for the hand-written frames.
+timecode::StationSecond secondOf(Station station, char symbol)
+{
+    const auto from0 = [](int ms) { return timecode::StationSecond{{{0, ms}}}; };
+    switch (station) {
+    case Station::Dcf77: return symbol == '-' ? timecode::StationSecond{} : from0(symbol == '1' ? 200 : 100);
+    case Station::Msf:
+        if (symbol == 'M') return from0(500);
+        if (symbol == '2') return timecode::StationSecond{{{0, 100}, {200, 100}}};
+        return from0(symbol == '3' ? 300 : symbol == '1' ? 200 : 100);
+    case Station::Wwvb: return from0(symbol == 'M' ? 800 : symbol == '1' ? 500 : 200);
+    case Station::Bpc: return symbol == '-' ? timecode::StationSecond{} : from0((symbol - '0' + 1) * 100);
+    default: break;
+    }
+    return {};
+}
+
+}  // namespace
+
+// The frame layer on the hand-worked frames, and one fault each: a parity, the minute's mark.
+TEST(StationDecoder, DecodesFramesWorkedOutByHand)
+{
+    struct Case {
+        Station station;
+        std::string symbols;
+        const char* problem;  // empty: valid
+        const char* sent;
+        const char* says;
+    };
+    const Case cases[] = {
+        {Station::Dcf77, compact(kDcf77Frame), "", "2026-03-29 01:59", "2026-03-29 03:00"},
+        {Station::Dcf77, compact(kDcf77Frame, 21, '1'), "minute parity", "", ""},
+        {Station::Dcf77, compact(kDcf77Frame, 58, '0'), "date parity", "", ""},
+        {Station::Dcf77, compact(kDcf77Frame, 20, '0'), "bit 20 (start of time) is not set", "", ""},
+        {Station::Dcf77, compact(kDcf77Frame, 59, '0'), "no minute mark (a second without reduction) at its end", "", ""},
+        {Station::Msf, compact(kMsfFrame), "", "2026-03-29 00:59", "2026-03-29 02:00"},
+        {Station::Msf, compact(kMsfFrame, 45, '1'), "time parity", "", ""},
+        {Station::Msf, compact(kMsfFrame, 56, '1'), "weekday parity", "", ""},
+        {Station::Msf, compact(kMsfFrame, 58, '2'), "bits A 52-59 are not 01111110", "", ""},
+        {Station::Msf, compact(kMsfFrame, 0, '0'), "no minute mark in second 0", "", ""},
+        {Station::Wwvb, compact(kWwvbFrame), "", "2024-02-29 23:59", "2024-02-29 23:59"},
+        {Station::Wwvb, compact(kWwvbFrame, 55, '0'), "leap-year bit does not match the year", "", ""},
+        {Station::Wwvb, compact(kWwvbFrame, 59, '0'), "marker out of place at second 59", "", ""},
+        {Station::Bpc, compact(kBpcFrame), "", "2024-02-29 12:00", "2024-02-29 12:00"},
+        {Station::Bpc, compact(kBpcFrame, 25, '1'), "frame 1: time parity", "", ""},
+        {Station::Bpc, compact(kBpcFrame, 20, '0'), "no frame start at second 20", "", ""},
+        {Station::Bpc, compact(kBpcFrame, 41, '1'), "frame 2 numbered 1", "", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.symbols);
+        const auto m = tools::decodeStationFrame(c.station, c.symbols);
+        EXPECT_EQ(m.problem, c.problem);
+        EXPECT_EQ(m.valid, *c.problem == '\0');
+        if (!m.valid) continue;
+        EXPECT_EQ(m.text(), c.sent);
+        EXPECT_EQ(text(m.says), c.says);
+    }
+    // The encoders send the same frames.
+    using timecode::stationMinute;
+    EXPECT_EQ(timecode::notation(stationMinute(Station::Dcf77, {at("2026-03-29 01:59")})),
+              compact(kDcf77Frame));
+    EXPECT_EQ(timecode::notation(stationMinute(Station::Msf, {at("2026-03-29 00:59")})),
+              compact(kMsfFrame));
+    EXPECT_EQ(timecode::notation(stationMinute(Station::Wwvb, {at("2024-02-29 23:59")})),
+              compact(kWwvbFrame));
+    EXPECT_EQ(timecode::notation(stationMinute(Station::Bpc, {at("2024-02-29 12:00")})),
+              compact(kBpcFrame));
+}
+
+// The hand-worked frames as sound, twice over, with dropouts: what counts as a hole, and what
+// a dropout does to the minutes.
+TEST(StationDecoder, CountsDropoutsThatAreNotTheStationsOwnReductions)
+{
+    struct Case {
+        const char* what;
+        Station station;
+        const char* frame;
+        int level;  // the reduced level, percent
+        int second; // of the first minute, where the dropout is; -1: none
+        int fromMs, lengthMs;
+        float to;  // level in the dropout, a fraction of full
+        int holes, valid;
+    };
+    const Case cases[] = {
+        {"clean", Station::Dcf77, kDcf77Frame, 15, -1, 0, 0, 0, 0, 2},
+        {"silent in full carrier", Station::Dcf77, kDcf77Frame, 15, 30, 500, 20, 0, 1, 2},
+        {"silent in a reduction", Station::Dcf77, kDcf77Frame, 15, 30, 20, 30, 0, 1, 2},
+        {"reduced too long", Station::Dcf77, kDcf77Frame, 15, 30, 0, 350, 0.15f, 1, 1},
+        {"a reduction in the last second", Station::Dcf77, kDcf77Frame, 15, 59, 0, 100, 0.15f, 0, 0},
+        {"the off stretches are the signal", Station::Msf, kMsfFrame, 0, -1, 0, 0, 0, 0, 2},
+        {"off too long", Station::Msf, kMsfFrame, 0, 12, 0, 400, 0, 1, 1},
+        {"off inside full carrier", Station::Msf, kMsfFrame, 0, 12, 600, 50, 0, 1, 2},
+        {"silent in a reduction", Station::Wwvb, kWwvbFrame, 14, 3, 100, 10, 0, 1, 2},
+        {"a marker lost", Station::Wwvb, kWwvbFrame, 14, 9, 200, 600, 1, 0, 1},
+        {"silent in full carrier", Station::Bpc, kBpcFrame, 10, 45, 700, 5, 0, 1, 2},
+    };
+    const unsigned rate = 48000;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << static_cast<int>(c.station) << " " << c.what);
+        const std::string symbols = compact(c.frame);
+        const tools::StationSet set{c.station, 0};
+        std::vector<float> samples;
+        // Half a second of the minute's last second, the minute twice, half its first second.
+        const auto add = [&](char symbol, std::size_t from, std::size_t to) {
+            const auto s = tools::stationSecondSamples(secondOf(c.station, symbol), c.level, set);
+            samples.insert(samples.end(), s.begin() + long(from), s.begin() + long(to));
+        };
+        add(symbols.back(), rate / 2, rate);
+        for (int k = 0; k < 2; ++k)
+            for (char symbol : symbols) add(symbol, 0, rate);
+        add(symbols.front(), 0, rate / 2);
+        if (c.second >= 0) {
+            const std::size_t from = rate / 2 + std::size_t(c.second) * rate + std::size_t(c.fromMs) * rate / 1000;
+            // The tone at full level, in phase with the seconds, scaled down to `to`.
+            const auto reduced = tools::stationSecondSamples({{{0, 1000}}}, 100, set);
+            for (std::size_t n = from; n < from + std::size_t(c.lengthMs) * rate / 1000; ++n)
+                samples[n] = reduced[(n - rate / 2) % rate] * c.to;
+        }
+        const auto heard = tools::decodeStation(c.station, samples, rate, {rate / 2, {}});
+        EXPECT_EQ(heard.holes.size(), std::size_t(c.holes));
+        int valid = 0;
+        for (const auto& m : heard.minutes) valid += m.valid;
+        EXPECT_EQ(valid, c.valid);
+    }
+}
+
+namespace {
+
+void writeWav(const std::string& path, const std::vector<float>& samples, unsigned rate)
+{
+    SF_INFO info{};
+    info.samplerate = static_cast<int>(rate);
+    info.channels = 1;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+    SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+    ASSERT_NE(f, nullptr);
+    sf_writef_float(f, samples.data(), static_cast<sf_count_t>(samples.size()));
+    sf_close(f);
+}
+
+// Status and output of a command.
+std::pair<int, std::string> run(const std::string& command)
+{
+    FILE* p = popen((command + " 2>&1").c_str(), "r");
+    std::string output;
+    char buffer[256];
+    while (p && std::fgets(buffer, sizeof buffer, p)) output += buffer;
+    const int status = p ? pclose(p) : -1;
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
+}
+
+}  // namespace
+
+// pendrel-decode --station on a rendered file (minutes from sample 0) and on a recording with
+// its log: the minutes expected, a hole, an edge off its second, and what it refuses.
+TEST(StationDecoder, TheDecodeToolChecksRenderedFilesAndRecordings)
+{
+    using namespace std::chrono;
+    const unsigned rate = 48000;
+    const std::string wav = testing::TempDir() + "pendrel-station.wav",
+                      log = testing::TempDir() + "pendrel-station.log";
+    // Three DCF77 minutes across the spring change, and two MSF ones, from sample 0.
+    const auto rendered = [&](Station station, const char* first, int count) {
+        std::vector<float> out;
+        runtime::DateTime t = at(first);
+        for (int k = 0; k < count; ++k) {
+            const auto m = timecode::stationMinute(station, {t});
+            for (const auto& s : m.seconds) {
+                const auto second = tools::stationSecondSamples(s, m.reducedLevelPercent, {station, 0});
+                out.insert(out.end(), second.begin(), second.end());
+            }
+            t = runtime::addMinutes(t, 1);
+            // The hour that the clocks skip in spring.
+            if (station == Station::Dcf77 && t == at("2026-03-29 02:00")) t = at("2026-03-29 03:00");
+            if (station == Station::Msf && t == at("2026-03-29 01:00")) t = at("2026-03-29 02:00");
+        }
+        return out;
+    };
+    const auto dcf77 = rendered(Station::Dcf77, "2026-03-29 01:58", 3);
+    auto dropout = dcf77;
+    std::fill_n(dropout.begin() + 100 * rate + rate / 2, rate / 100, 0.0f);
+    // A recording: the second DCF77 minute starts at 12:58:00 UTC (13:58 CET) by its log, after
+    // half a second of the minute before; `late` moves the signal against the log.
+    const auto minute = static_cast<double>(
+        duration_cast<seconds>((sys_days(2025y / 12 / 31) + 12h + 58min).time_since_epoch()).count());
+    const auto recording = [&](std::size_t late) {
+        const timecode::MinuteToSend a{at("2025-12-31 13:57")}, b{at("2025-12-31 13:58")};
+        auto samples = render(timecode::stationMinute(Station::Dcf77, {at("2025-12-31 13:56")}),
+                              {timecode::stationMinute(Station::Dcf77, a),
+                               timecode::stationMinute(Station::Dcf77, b)},
+                              timecode::stationMinute(Station::Dcf77, {at("2025-12-31 13:59")}),
+                              {Station::Dcf77, 0});
+        samples.insert(samples.begin(), late, 0.0f);
+        std::ofstream times(log);
+        times.precision(17);
+        for (std::size_t n = 0; n + 480 <= samples.size(); n += 480)
+            times << minute - 60.5 + static_cast<double>(n) / rate << ' ' << n << " 480 0\n";
+        return samples;
+    };
+    const struct {
+        const char* what;
+        std::vector<float> samples;
+        bool withLog;
+        const char* args;
+        int status;
+        const char* says;  // in the output
+    } cases[] = {
+        {"as sent", dcf77, false, "--station dcf77 --expect-first '2026-03-29 01:58' --min-minutes 3 --fail-on-holes", 0,
+         "minute 2026-03-29 01:59 00000000000000001100100000000110000010010111111000011001001- valid "
+         "(frame 2026-03-29 03:00, CEST, summer-time change announced) at 60.000 s ok"},
+        {"another start", dcf77, false, "--station dcf77 --expect-first '2026-03-29 01:57'", 1,
+         "WRONG, expected 2026-03-29 01:57"},
+        {"too few minutes", dcf77, false, "--station dcf77 --min-minutes 4", 1, "FAIL: 3 minutes decoded"},
+        {"a dropout", dropout, false, "--station dcf77 --min-minutes 3 --fail-on-holes", 1,
+         "FAIL: 1 holes inside the signal"},
+        {"the dropout allowed", dropout, false, "--station dcf77 --min-minutes 3", 0, "hole at 100.500 s, 10.00 ms"},
+        {"the wrong station", dcf77, false, "--station msf --min-minutes 1", 1, "minutes decoded 0"},
+        {"MSF", rendered(Station::Msf, "2026-03-29 00:59", 2), false,
+         "--station msf --expect-first '2026-03-29 00:59' --min-minutes 2 --fail-on-holes", 0,
+         "minute 2026-03-29 02:00"},
+        {"recorded", recording(0), true, "--station dcf77 --expect-shift 3600 --max-edge-ms 2 --fail-on-holes", 0,
+         "minute 2025-12-31 13:58"},
+        {"recorded 5 ms late", recording(240), true, "--station dcf77 --expect-shift 3600 --max-edge-ms 2", 1,
+         "FAIL: edge +5.000 ms off its second at 2025-12-31 12:57:01.005"},
+        {"in the wrong zone", recording(0), true, "--station dcf77 --expect-shift 7200", 1,
+         "WRONG, expected 2025-12-31 14:58"},
+        {"no such station", dcf77, false, "--station dcf78", 2, "not \"dcf78\""},
+        {"no such day", dcf77, false, "--station dcf77 --expect-first '2026-02-30 10:00'", 2,
+         "--expect-first takes"},
+        {"a JJY option", dcf77, false, "--station dcf77 --tone-db 15500", 2, "not for --station"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        writeWav(wav, c.samples, rate);
+        const auto [status, output] = run(std::string("'") + PENDREL_DECODE + "' " + c.args + " '" +
+                                          wav + "'" + (c.withLog ? " '" + log + "'" : ""));
+        EXPECT_EQ(status, c.status) << output;
+        EXPECT_NE(output.find(c.says), std::string::npos) << output;
+    }
+    std::filesystem::remove(wav);
+    std::filesystem::remove(log);
 }
