@@ -42,6 +42,7 @@ expected_files() {
     echo /usr/share/doc/pendrel/copyright
     for s in 16 24 32 48 64 128 256; do echo "/usr/share/icons/hicolor/${s}x${s}/apps/$id.png"; done
     echo /usr/share/man/man1/pendrel.1.gz
+    echo /usr/share/man/man1/pendrel-send.1.gz
     echo "/usr/share/metainfo/$id.metainfo.xml"
 }
 
