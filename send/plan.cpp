@@ -190,6 +190,14 @@ Parsed parseOptions(const std::vector<std::string>& args)
         return fail("--clock-zone is for wwvb, whose clocks add their own zone");
     if (o.wavPath.empty() && o.at) return fail("--at is the start of a --wav file");
     if (!o.wavPath.empty() && o.until) return fail("--until is for sending live; --wav takes --for");
+    if (!o.wavPath.empty()) {
+        // A WAV file holds at most 4 GiB of samples, 16 bits each.
+        const long long rate = tools::sampleRate({o.station, o.directRate});
+        const long long most = 0xFFFF'F000LL / (2 * rate);
+        if (o.length.value_or(kDefaultWavLength).count() > most)
+            return fail("--for with --wav: at most " + std::to_string(most) + " s at " +
+                        std::to_string(rate) + " Hz (a WAV file holds 4 GiB)");
+    }
     return p;
 }
 

@@ -239,7 +239,10 @@ int writeWav(const send::Options& o, const send::TimePlan& plan)
         std::fprintf(stderr, "pendrel-send: cannot write %s: %s\n", o.wavPath.c_str(), std::strerror(errno));
         return 1;
     }
-    ::fchmod(fd, 0644);
+    // mkstemp makes it private; the file gets what any new file of the user would.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(fd, 0666 & ~mask);
     SF_INFO info{};
     info.samplerate = static_cast<int>(rate);
     info.channels = 1;

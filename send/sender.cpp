@@ -79,8 +79,9 @@ RunEnd sendLive(const TimePlan& plan, std::optional<LocalTime> end, const runtim
             minuteAt(minuteStart + std::chrono::minutes(1));
         }
     }
-    // The last second is heard a lead after it was handed over, and lasts a second.
-    const LocalTime heard = next + duration_cast<microseconds>(sound.lead());
+    // The last second is heard a lead after it was handed over, and lasts a second. A run that
+    // ended before its first minute has nothing to wait for.
+    const LocalTime heard = started ? next + duration_cast<microseconds>(sound.lead()) : LocalTime{};
     for (LocalTime now = clock.now(); now < heard; now = clock.now())
         if (!waiter.waitFor(std::min(duration_cast<microseconds>(heard - now), kLongestSleep)))
             return stop();

@@ -30,62 +30,50 @@ std::vector<std::string> words(const std::string& text)
     return out;
 }
 
-// Command lines refused with a reason that names the fault, and those read as meant.
+// Command lines refused with a one-line reason that names the fault, and those read as meant.
 TEST(SendOptions, BadLinesAreRefusedAndGoodOnesRead)
 {
+    using O = const send::Options&;
     const struct {
         const char* line;
-        const char* error;  // a part of the reason; empty: accepted
-        std::function<bool(const send::Options&)> check;
+        const char* error;  // a part of the reason; empty: accepted and `check` holds
+        bool (*check)(O);
     } cases[] = {
         {"", "--station is missing", {}},
         {"--station dcf", "not a station", {}},
         {"--station jjy40 --for", "needs a value", {}},
         {"--station jjy40 --for 0s", "--for 0s", {}},
-        {"--station jjy40 --for 10x", "--for 10x", {}},
         {"--station jjy40 --for -5m", "--for -5m", {}},
         {"--station jjy40 --for 367d", "--for 367d", {}},
-        {"--station jjy40 --until 24:00", "--until 24:00", {}},
         {"--station jjy40 --until 5:00", "--until 5:00", {}},
+        {"--station jjy40 --until 24:00", "--until 24:00", {}},
         {"--station jjy40 --for 10m --until 05:00", "give one of them", {}},
         {"--station jjy40 --days 40000", "--days 40000", {}},
-        {"--station jjy40 --hours 1.5", "--hours 1.5", {}},
         {"--station jjy40 --days 1 --settings s/setting.ini", "give one of them", {}},
         {"--station jjy40 --summer maybe", "on, off or auto", {}},
         {"--station jjy40 --clock-zone -05:00", "for wwvb", {}},
-        {"--station wwvb --clock-zone -5", "--clock-zone -5", {}},
         {"--station wwvb --clock-zone +15:00", "--clock-zone +15:00", {}},
         {"--station wwvb --clock-zone +05:60", "--clock-zone +05:60", {}},
         {"--station jjy40 --rate 192000", "give --direct", {}},
         {"--station jjy60 --direct --rate 96000", "--direct", {}},
-        {"--station jjy40 --direct --rate 44100", "--direct", {}},
         {"--station jjy40 --at \"2026-01-01 00:00\"", "--wav", {}},
         {"--station jjy40 --wav a.wav --at \"2026-02-30 00:00\"", "--at", {}},
         {"--station jjy40 --wav a.wav --until 05:00", "--until is for sending live", {}},
-        {"--station jjy40 extra", "unknown argument", {}},
+        {"--station jjy60 --direct --wav a.wav --for 4h", "at most 11184 s at 192000 Hz", {}},
         {"--station jjy40 --fast", "unknown option", {}},
-        {"--help", "", [](const send::Options& o) { return o.help; }},
-        {"--station msf", "",
-         [](const send::Options& o) {
-             return o.station == Station::Msf && !o.length && !o.until && o.directRate == 0 &&
-                    o.summer == SummerTime::Auto;
-         }},
-        {"--station jjy60 --direct", "", [](const send::Options& o) { return o.directRate == 192000; }},
-        {"--station jjy40 --direct", "", [](const send::Options& o) { return o.directRate == 96000; }},
-        {"--station bpc --for 90s", "", [](const send::Options& o) { return o.length == seconds(90); }},
-        {"--station bpc --for 10m", "", [](const send::Options& o) { return o.length == minutes(10); }},
-        {"--station bpc --for 2h", "", [](const send::Options& o) { return o.length == hours(2); }},
-        {"--station bpc --for 45", "", [](const send::Options& o) { return o.length == seconds(45); }},
-        {"--station dcf77 --until 00:05", "", [](const send::Options& o) { return o.until == minutes(5); }},
+        {"--station msf", "", [](O o) { return o.station == Station::Msf && !o.length && !o.until; }},
+        {"--station jjy60 --direct", "", [](O o) { return o.directRate == 192000; }},
+        {"--station jjy40 --direct", "", [](O o) { return o.directRate == 96000; }},
+        {"--station bpc --for 10m", "", [](O o) { return o.length == minutes(10); }},
+        {"--station bpc --for 45", "", [](O o) { return o.length == seconds(45); }},
+        {"--station bpc --wav a.wav --for 12h", "", [](O o) { return o.length == hours(12); }},
+        {"--station dcf77 --until 00:05", "", [](O o) { return o.until == minutes(5); }},
         {"--station jjy40 --days -1 --hours +2 --minutes -30", "",
-         [](const send::Options& o) { return o.days == -1 && o.hours == 2 && o.minutes == -30; }},
-        {"--station dcf77 --summer off", "", [](const send::Options& o) { return o.summer == SummerTime::Off; }},
-        {"--station wwvb --clock-zone -03:30", "",
-         [](const send::Options& o) { return o.clockZoneMinutes == -210; }},
+         [](O o) { return o.days == -1 && o.hours == 2 && o.minutes == -30; }},
+        {"--station dcf77 --summer off", "", [](O o) { return o.summer == SummerTime::Off; }},
+        {"--station wwvb --clock-zone -03:30", "", [](O o) { return o.clockZoneMinutes == -210; }},
         {"--station wwvb --wav a.wav --at \"2024-02-29 23:59\"", "",
-         [](const send::Options& o) {
-             return o.wavPath == "a.wav" && o.at == DateTime{2024, 2, 29, 23, 59, 0};
-         }},
+         [](O o) { return o.wavPath == "a.wav" && o.at == DateTime{2024, 2, 29, 23, 59, 0}; }},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line);
@@ -133,22 +121,13 @@ TEST(SendPlan, WwvbSendsTheUtcThatMakesTheClockShowTheTime)
 TEST(SendPlan, StandardOffsetOfThePcZone)
 {
     const struct {
-        const char* zone;
         long january, july;  // seconds east of UTC
         int standard;        // minutes
-    } cases[] = {
-        {"New York", -18000, -14400, -300},
-        {"Sydney", 39600, 36000, 600},
-        {"Tokyo", 32400, 32400, 540},
-        {"Kathmandu", 20700, 20700, 345},
-        {"UTC", 0, 0, 0},
-    };
+    } cases[] = {{-18000, -14400, -300}, {39600, 36000, 600}, {20700, 20700, 345}, {0, 0, 0}};
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.zone);
         const auto offsetAt = [&](std::time_t t) {
             std::tm utc{};
             gmtime_r(&t, &utc);
-            EXPECT_EQ(utc.tm_mday, 1);
             return utc.tm_mon == 0 ? c.january : c.july;
         };
         EXPECT_EQ(send::standardOffsetMinutes(2026, offsetAt), c.standard);
@@ -235,22 +214,22 @@ private:
     runtime::FakeClock& m_clock;
 };
 
-// Sleeps by moving the clock a little past what it was asked (a timer is never early), with
-// one stall and one step of the PC clock on the way; says stop once the clock reaches `stopAt`.
+// Sleeps by moving the clock a little past what it was asked (a timer is never early); at
+// `jumpAt` the clock jumps (a stall, or the PC clock set back); says stop from `stopAt` on.
 class FakeWaiter final : public send::Waiter {
 public:
     explicit FakeWaiter(runtime::FakeClock& clock) : m_clock(clock) {}
     bool waitFor(microseconds d) override
     {
         m_clock.advance(d + microseconds(150));
-        if (stallAt && m_clock.now() >= *stallAt) {
-            m_clock.advance(stall);
-            stallAt.reset();
+        if (jumpAt && m_clock.now() >= *jumpAt) {
+            m_clock.advance(jump);
+            jumpAt.reset();
         }
         return !stopAt || m_clock.now() < *stopAt;
     }
-    std::optional<runtime::LocalTime> stallAt, stopAt;
-    microseconds stall{};
+    std::optional<runtime::LocalTime> jumpAt, stopAt;
+    microseconds jump{};
 
 private:
     runtime::FakeClock& m_clock;
@@ -277,91 +256,67 @@ public:
 
 // A run across midnight on New Year's Eve: it starts at the minute boundary, plays each second
 // once just after its boundary with what it was late by, prepares every sound before its play,
-// goes on at the right second after a stall, and ends when the last second has been heard.
+// goes on at the second the clock shows after a stall or a step back, and ends when the last
+// second has been heard.
 TEST(SendLive, PlaysEverySecondFromTheMinuteOnToTheEnd)
 {
     const struct {
         const char* name;
-        send::TimePlan plan;
-        microseconds stall;  // at 00:00:20.0
+        Station station;
+        microseconds jump;  // at 00:00:20.0
         std::optional<DateTime> stopAt;
         std::size_t plays;
-        send::RunEnd how;
+        microseconds mostLate;
     } cases[] = {
-        {"to the end", {Station::Dcf77, 0, 0, 0, SummerTime::Auto, 0}, {}, {}, 90, send::RunEnd::Finished},
-        {"a stall of 2.4 s", {Station::Bpc, 0, 0, 0, SummerTime::Auto, 0}, 2400ms, {}, 88,
-         send::RunEnd::Finished},
-        {"stopped", {Station::Msf, 0, 0, 0, SummerTime::Auto, 0}, {}, DateTime{2027, 1, 1, 0, 0, 30, }, 30,
-         send::RunEnd::Stopped},
+        {"to the end", Station::Dcf77, {}, {}, 90, 1ms},
+        {"a stall of 2.4 s", Station::Bpc, 2400ms, {}, 88, 401ms},
+        {"set back an hour", Station::Wwvb, -hours(1), {}, 20 + 3670, 1ms},
+        {"stopped", Station::Msf, {}, DateTime{2027, 1, 1, 0, 0, 30}, 30, 1ms},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         runtime::FakeClock clock(at({2026, 12, 31, 23, 59, 41}, 700ms));
         FakeOutput output(clock);
         FakeWaiter waiter(clock);
-        if (c.stall.count()) {
-            waiter.stallAt = at({2027, 1, 1, 0, 0, 20});
-            waiter.stall = c.stall;
-        }
+        if (c.jump.count()) waiter.jumpAt = at({2027, 1, 1, 0, 0, 20}), waiter.jump = c.jump;
         if (c.stopAt) waiter.stopAt = at(*c.stopAt);
         Events events;
         const runtime::LocalTime end = at({2027, 1, 1, 0, 1, 30});
-        EXPECT_EQ(send::sendLive(c.plan, end, clock, waiter, output, events), c.how);
+        const send::RunEnd how = send::sendLive({c.station}, end, clock, waiter, output, events);
+        EXPECT_EQ(how, c.stopAt ? send::RunEnd::Stopped : send::RunEnd::Finished);
 
         ASSERT_EQ(output.plays.size(), c.plays);
         EXPECT_EQ(output.plays.front().label, (DateTime{2027, 1, 1, 0, 0, 0}));
         EXPECT_EQ(output.switches, (std::vector<bool>{true, false}));
-        for (const Play& p : output.plays) {
+        EXPECT_EQ(events.statuses, static_cast<int>(c.plays));
+        for (std::size_t i = 0; i < output.plays.size(); ++i) {
+            const Play& p = output.plays[i];
             EXPECT_NE(std::find(events.prepared.begin(), events.prepared.end(), p.name), events.prepared.end());
-            EXPECT_GE(p.late.count(), 0);
+            EXPECT_TRUE(p.late >= microseconds(0) && p.late < c.mostLate) << i << " " << p.late.count();
+            if (i > 0 && c.jump >= microseconds(0)) {
+                EXPECT_GT(runtime::toLocalTime(p.label), runtime::toLocalTime(output.plays[i - 1].label));
+            }
         }
-        // Every second in order, each once; the stall leaves out what it held up, the second
-        // after it is played late by what the stall overran.
-        for (std::size_t i = 1; i < output.plays.size(); ++i)
-            EXPECT_GT(runtime::toLocalTime(output.plays[i].label), runtime::toLocalTime(output.plays[i - 1].label));
-        const auto late = std::max_element(output.plays.begin(), output.plays.end(),
-                                           [](const Play& a, const Play& b) { return a.late < b.late; });
-        EXPECT_LT(late->late, c.stall.count() ? milliseconds(1000) : milliseconds(1)) << late->name;
-        if (c.how == send::RunEnd::Finished) {
+        if (!c.stopAt) {
             EXPECT_EQ(output.plays.back().label, (DateTime{2027, 1, 1, 0, 1, 29}));
             EXPECT_GE(clock.now(), end + milliseconds(1250));  // the last second heard
             EXPECT_EQ(events.lastLeft, seconds(0));
-            EXPECT_EQ(events.minutes.size(), 2u);
         }
-        EXPECT_EQ(events.statuses, static_cast<int>(c.plays));
+        if (c.jump < microseconds(0)) {
+            EXPECT_EQ(output.plays[20].label, (DateTime{2026, 12, 31, 23, 0, 20}));
+            EXPECT_EQ(events.minutes.at(1), (DateTime{2026, 12, 31, 23, 1, 0}));
+        }
     }
-}
 
-// A step of the PC clock back by an hour while sending goes on at the second the clock then
-// shows, with that minute's frame.
-TEST(SendLive, AClockSetBackSendsTheMinuteItShows)
-{
-    runtime::FakeClock clock(at({2026, 6, 1, 12, 0, 59}, 900ms));
+    // An end before the first minute: nothing to play, and nothing to wait for.
+    runtime::FakeClock clock(at({2026, 12, 31, 23, 59, 41}, 700ms));
     FakeOutput output(clock);
+    FakeWaiter waiter(clock);
     Events events;
-    struct StepWaiter final : send::Waiter {
-        runtime::FakeClock& clock;
-        bool stepped = false;
-        explicit StepWaiter(runtime::FakeClock& c) : clock(c) {}
-        bool waitFor(microseconds d) override
-        {
-            clock.advance(d);
-            if (!stepped && clock.now() >= at({2026, 6, 1, 12, 1, 30}, 100ms)) {
-                clock.advance(-hours(1));
-                stepped = true;
-            }
-            return true;
-        }
-    } waiter(clock);
-    send::sendLive({Station::Jjy40, 0, 0, 0, SummerTime::Auto, 0}, at({2026, 6, 1, 12, 2, 30}), clock,
-                   waiter, output, events);
-    ASSERT_GE(output.plays.size(), 32u);
-    EXPECT_EQ(output.plays[30].label, (DateTime{2026, 6, 1, 12, 1, 30}));
-    // Seen a quarter of a second into 11:01:30, the longest sleep after second 30.
-    EXPECT_EQ(output.plays[31].label, (DateTime{2026, 6, 1, 11, 1, 30}));
-    EXPECT_EQ(output.plays[31].late, microseconds(250'200));
-    EXPECT_EQ(events.minutes.front(), (DateTime{2026, 6, 1, 12, 1, 0}));
-    EXPECT_EQ(events.minutes.at(1), (DateTime{2026, 6, 1, 11, 2, 0}));
+    EXPECT_EQ(send::sendLive({}, at({2026, 12, 31, 23, 59, 50}), clock, waiter, output, events),
+              send::RunEnd::Finished);
+    EXPECT_TRUE(output.plays.empty());
+    EXPECT_LT(clock.now(), at({2026, 12, 31, 23, 59, 50}));
 }
 
 // The sound output's state, as the terminal is told it: after two seconds, once, and its end.
