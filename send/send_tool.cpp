@@ -294,6 +294,9 @@ public:
     Terminal(platform::StreamOutput& sound, const tools::StationSet& set)
         : m_sound(sound), m_set(set), m_tty(::isatty(STDOUT_FILENO) == 1)
     {
+        const unsigned rate = tools::sampleRate(set);
+        m_sound.addSound(send::kSilence,
+                         std::vector<float>(rate * send::kSilenceLength.count() / 1000, 0.0f), rate);
     }
 
     void prepare(const timecode::StationMinute& minute) override

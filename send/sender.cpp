@@ -42,7 +42,8 @@ RunEnd sendLive(const TimePlan& plan, std::optional<LocalTime> end, const runtim
         return RunEnd::Stopped;
     };
 
-    while (!end || next < *end) {
+    for (;;) {
+        if (end && !started && next >= *end) break;  // ends before its first minute
         const LocalTime now = clock.now();
         if (now < next) {
             // Set back: before the first minute it is planned again; once sending, it goes on at
@@ -60,7 +61,11 @@ RunEnd sendLive(const TimePlan& plan, std::optional<LocalTime> end, const runtim
         }
         // Held up a second or more, or set forward: on at the second the clock shows.
         if (now >= next + seconds(1)) next = floor<seconds>(now);
-        if (end && next >= *end) break;
+        if (end && next >= *end) {
+            // The carrier stops on the boundary, not when the output is switched off.
+            if (started) sound.play(kSilence, duration_cast<microseconds>(now - next));
+            break;
+        }
         started = true;
         const LocalTime minuteStart = floor<std::chrono::minutes>(next);
         const int second = static_cast<int>(duration_cast<seconds>(next - minuteStart).count());
@@ -79,9 +84,10 @@ RunEnd sendLive(const TimePlan& plan, std::optional<LocalTime> end, const runtim
             minuteAt(minuteStart + std::chrono::minutes(1));
         }
     }
-    // The last second is heard a lead after it was handed over, and lasts a second. A run that
-    // ended before its first minute has nothing to wait for.
-    const LocalTime heard = started ? next + duration_cast<microseconds>(sound.lead()) : LocalTime{};
+    // The end is heard a lead after it was handed over. A run that ended before its first minute
+    // has nothing to wait for.
+    const LocalTime heard = started ? next + duration_cast<microseconds>(sound.lead()) + kSilenceLength
+                                    : LocalTime{};
     for (LocalTime now = clock.now(); now < heard; now = clock.now())
         if (!waiter.waitFor(std::min(duration_cast<microseconds>(heard - now), kLongestSleep)))
             return stop();

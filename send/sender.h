@@ -37,10 +37,16 @@ public:
 
 enum class RunEnd { Finished, Stopped };
 
+// The sound played on the end boundary, so that the carrier stops there: the caller makes it,
+// silence kSilenceLength long (or longer), before the run.
+inline constexpr const char* kSilence = "silence";
+inline constexpr std::chrono::milliseconds kSilenceLength{100};
+
 // Sends from the first minute boundary of `clock` until `end` (both read on `clock`, which runs
 // `sound.lead()` ahead of the PC clock) or until `waiter` says stop. A stall or a step of the
-// PC clock goes on at the second the clock shows then. Finished returns once the last second
-// has been heard; either way the output is switched off (setTransmitting(false)) on return.
+// PC clock goes on at the second the clock shows then. At `end` it plays kSilence; Finished
+// returns once that has been heard. Either way the output is switched off
+// (setTransmitting(false)) on return.
 RunEnd sendLive(const TimePlan& plan, std::optional<runtime::LocalTime> end,
                 const runtime::Clock& clock, Waiter& waiter, platform::SoundOutput& sound,
                 SendEvents& events);

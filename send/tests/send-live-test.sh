@@ -55,9 +55,16 @@ LD_PRELOAD="$faketime_lib" FAKETIME="+$offset" FAKETIME_DONT_FAKE_MONOTONIC=1 \
     "$send" --station "$station" --for 130s --days "$adv_date" --hours "$adv_hour" \
     --minutes "$adv_min" $zone_args >"$work/send.out" 2>&1 &
 transmitter_pid=$!
-# It ends by itself 130 s after its start and a lead (1.25 s) later, when the last second has
-# been heard; 20 s more is a hang.
-waited=0
+# The recording ends first, at 129 s, after the second whole minute (heard from 68 s to 128 s):
+# as the window's end-to-end test does, so that a stream leaving the server does not move the
+# recorder's last fragments. The sender ends by itself 130 s after its start and a lead
+# (1.25 s) later, when its last second has been heard; 20 s more is a hang.
+sleep 129 & sleeper_pid=$!
+wait "$sleeper_pid"
+kill "$recorder_pid" 2>/dev/null
+wait "$recorder_pid" 2>/dev/null
+recorder_pid=
+waited=129
 while kill -0 "$transmitter_pid" 2>/dev/null && [ "$waited" -lt 150 ]; do
     sleep 1 & sleeper_pid=$!
     wait "$sleeper_pid"
@@ -77,10 +84,6 @@ else
     { [ "$took" -ge 130 ] && [ "$took" -le 134 ]; } || { echo "FAIL: it took $took s, not 130 to 134"; status=1; }
 fi
 transmitter_pid=
-sleep 1
-kill "$recorder_pid" 2>/dev/null
-wait "$recorder_pid" 2>/dev/null
-recorder_pid=
 
 minutes=$(grep -c '^[0-9]\{4\}-' "$work/send.out")
 [ "$minutes" -eq 3 ] || { echo "FAIL: $minutes minute lines, not 3"; status=1; }

@@ -285,6 +285,13 @@ TEST(SendLive, PlaysEverySecondFromTheMinuteOnToTheEnd)
         const send::RunEnd how = send::sendLive({c.station}, end, clock, waiter, output, events);
         EXPECT_EQ(how, c.stopAt ? send::RunEnd::Stopped : send::RunEnd::Finished);
 
+        // Finished: the silence on the end boundary, after the last second.
+        if (!c.stopAt) {
+            ASSERT_FALSE(output.plays.empty());
+            EXPECT_EQ(output.plays.back().name, send::kSilence);
+            EXPECT_EQ(output.plays.back().label, (DateTime{2027, 1, 1, 0, 1, 30}));
+            output.plays.pop_back();
+        }
         ASSERT_EQ(output.plays.size(), c.plays);
         EXPECT_EQ(output.plays.front().label, (DateTime{2027, 1, 1, 0, 0, 0}));
         EXPECT_EQ(output.switches, (std::vector<bool>{true, false}));
@@ -299,7 +306,7 @@ TEST(SendLive, PlaysEverySecondFromTheMinuteOnToTheEnd)
         }
         if (!c.stopAt) {
             EXPECT_EQ(output.plays.back().label, (DateTime{2027, 1, 1, 0, 1, 29}));
-            EXPECT_GE(clock.now(), end + milliseconds(1250));  // the last second heard
+            EXPECT_GE(clock.now(), end + milliseconds(1350));  // the silence heard
             EXPECT_EQ(events.lastLeft, seconds(0));
         }
         if (c.jump < microseconds(0)) {
