@@ -51,10 +51,15 @@ std::vector<std::int16_t> pulseSamples(int highMs, const PulseSet& set)
 
 bool writePulseFile(const std::string& path, int highMs, const PulseSet& set, std::string* error)
 {
-    const auto samples = pulseSamples(highMs, set);
+    return writeSoundFile(path, pulseSamples(highMs, set), sampleRate(set), error);
+}
+
+bool writeSoundFile(const std::string& path, const std::vector<std::int16_t>& samples,
+                    unsigned rate, std::string* error)
+{
     const std::string temp = path + ".part";
     SF_INFO info{};
-    info.samplerate = static_cast<int>(sampleRate(set));
+    info.samplerate = static_cast<int>(rate);
     info.channels = 1;
     info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
     SNDFILE* file = sf_open(temp.c_str(), SFM_WRITE, &info);
@@ -64,6 +69,8 @@ bool writePulseFile(const std::string& path, int highMs, const PulseSet& set, st
     }
     const auto count = static_cast<sf_count_t>(samples.size());
     const bool written = sf_write_short(file, samples.data(), count) == count;
+    // On the disk before it takes the old file's name: a crash leaves the old file or the new.
+    sf_write_sync(file);
     const bool closed = sf_close(file) == 0;
     if (!written || !closed || std::rename(temp.c_str(), path.c_str()) != 0) {
         if (error) *error = path + ": could not be written";

@@ -45,4 +45,8 @@ std::vector<std::int16_t> pulseSamples(int highMs, const PulseSet& set);
 // is written beside its final name and renamed into place, so a reader never sees half a file.
 bool writePulseFile(const std::string& path, int highMs, const PulseSet& set, std::string* error);
 
+// The same for any samples at any rate: written beside `path`, flushed to the disk, renamed.
+bool writeSoundFile(const std::string& path, const std::vector<std::int16_t>& samples,
+                    unsigned rate, std::string* error);
+
 }  // namespace tools

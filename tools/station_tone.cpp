@@ -92,4 +92,85 @@ std::vector<float> stationSecondSamples(const timecode::StationSecond& second,
     return out;
 }
 
+std::optional<Station> stationNamed(const std::string& name)
+{
+    for (Station s : {Station::Jjy40, Station::Jjy60, Station::Dcf77, Station::Msf, Station::Wwvb,
+                      Station::Bpc})
+        if (stationName(s) == name) return s;
+    return std::nullopt;
+}
+
+std::string stationName(Station station)
+{
+    switch (station) {
+    case Station::Jjy40:
+        return "jjy40";
+    case Station::Jjy60:
+        return "jjy60";
+    case Station::Dcf77:
+        return "dcf77";
+    case Station::Msf:
+        return "msf";
+    case Station::Wwvb:
+        return "wwvb";
+    case Station::Bpc:
+        break;
+    }
+    return "bpc";
+}
+
+std::vector<NamedSecond> distinctSeconds(Station station)
+{
+    using timecode::StationSecond;
+    const auto from0 = [](int ms) { return StationSecond{{{0, ms}}}; };
+    const std::string prefix = stationName(station) + "-";
+    std::vector<NamedSecond> out;
+    switch (station) {
+    case Station::Jjy40:
+    case Station::Jjy60:
+        // Full carrier first, reduced for the rest of the second.
+        out = {{"marker", StationSecond{{{200, 800}}}},
+               {"1", StationSecond{{{500, 500}}}},
+               {"0", StationSecond{{{800, 200}}}}};
+        break;
+    case Station::Dcf77:
+        out = {{"0", from0(100)}, {"1", from0(200)}, {"59", StationSecond{}}};
+        break;
+    case Station::Msf:
+        out = {{"minute", from0(500)},
+               {"00", from0(100)},
+               {"10", from0(200)},
+               {"01", StationSecond{{{0, 100}, {200, 100}}}},
+               {"11", from0(300)}};
+        break;
+    case Station::Wwvb:
+        out = {{"0", from0(200)}, {"1", from0(500)}, {"marker", from0(800)}};
+        break;
+    case Station::Bpc:
+        out = {{"0", from0(100)},
+               {"1", from0(200)},
+               {"2", from0(300)},
+               {"3", from0(400)},
+               {"frame", StationSecond{}}};
+        break;
+    }
+    for (auto& s : out) s.name = prefix + s.name;
+    return out;
+}
+
+int reducedLevelPercent(Station station)
+{
+    return timecode::stationMinute(station, {}).reducedLevelPercent;
+}
+
+bool writeStationSecondFile(const std::string& path, const timecode::StationSecond& second,
+                            const StationSet& set, std::string* error)
+{
+    const auto floats = stationSecondSamples(second, reducedLevelPercent(set.station), set);
+    std::vector<std::int16_t> samples(floats.size());
+    for (std::size_t n = 0; n < floats.size(); ++n)
+        samples[n] = static_cast<std::int16_t>(std::lround(32767.0 * floats[n]));
+    return writeSoundFile(path, samples, sampleRate(set), error);
+}
+
 }  // namespace tools

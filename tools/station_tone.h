@@ -10,6 +10,7 @@
 
 #include "timecode/station.h"
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,27 @@ double toneFrequency(const StationSet& set);
 
 // The lowest direct rate that carries the station's carrier: 96000 for JJY 40, else 192000.
 unsigned lowestDirectRate(timecode::Station station);
+
+// The station by its command-line name (jjy40, jjy60, dcf77, msf, wwvb, bpc), and back.
+std::optional<timecode::Station> stationNamed(const std::string& name);
+std::string stationName(timecode::Station station);
+
+// The station's distinct seconds, each with the plain name of its file (without ".wav"):
+// jjy40-marker, jjy40-1, jjy40-0 (and jjy60-...); dcf77-0, dcf77-1 and dcf77-59 (no
+// reduction); msf-minute and msf-AB for bits A and B (msf-00, msf-10, msf-01, msf-11);
+// wwvb-0, wwvb-1, wwvb-marker; bpc-0 .. bpc-3 and bpc-frame (no reduction, seconds 0, 20, 40).
+struct NamedSecond {
+    std::string name;
+    timecode::StationSecond second;
+};
+std::vector<NamedSecond> distinctSeconds(timecode::Station station);
+
+// The carrier's reduced level in percent of full (see timecode::StationMinute).
+int reducedLevelPercent(timecode::Station station);
+
+// Writes one second as a mono 16-bit WAV file at the set's rate, as writePulseFile does.
+bool writeStationSecondFile(const std::string& path, const timecode::StationSecond& second,
+                            const StationSet& set, std::string* error);
 
 // Exactly sampleRate(set) mono samples of one second, the reductions of `second` played at
 // `reducedLevelPercent` of full. The set must be one whyNotMade accepts.

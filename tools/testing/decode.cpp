@@ -43,10 +43,10 @@
 // marks them (the falling edge of the first reduction; for JJY the rising edge), and
 // --expect-shift compares the minute sent with the UTC minute its second 0 was heard in.
 
+#include "tools/station_tone.h"
 #include "tools/testing/decode_station.h"
 #include "tools/testing/jjy_decode.h"
 #include "tools/testing/recording_log.h"
-#include "tools/testing/station_decode.h"
 
 #include <sndfile.h>
 
@@ -128,13 +128,15 @@ int main(int argc, char** argv)
             char end = 0;
             const std::string text = argv[++i];
             // The date is checked as a date: no 30 February.
-            if (std::sscanf(text.c_str(), "%4d-%2d-%2d %2d:%2d%c", &y, &mo, &d, &h, &mi, &end) != 5 ||
+            if (std::sscanf(text.c_str(), "%4d-%2d-%2d %2d:%2d%c", &y, &mo, &d, &h, &mi, &end) !=
+                    5 ||
                 text.size() != 16 ||
                 !runtime::parseDateTime(text.substr(0, 4) + "/" + text.substr(5, 2) + "/" +
                                         text.substr(8, 2) + " " + text.substr(11, 5) + ":00")) {
-                std::fprintf(stderr,
-                             "pendrel-decode: --expect-first takes \"YYYY-MM-DD hh:mm\", not \"%s\"\n",
-                             text.c_str());
+                std::fprintf(
+                    stderr,
+                    "pendrel-decode: --expect-first takes \"YYYY-MM-DD hh:mm\", not \"%s\"\n",
+                    text.c_str());
                 return 2;
             }
             expectFirst = runtime::DateTime{y, mo, d, h, mi, 0};

@@ -18,8 +18,8 @@ using timecode::Station;
 std::string minuteText(const runtime::DateTime& t)
 {
     char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d %02d:%02d", t.year, t.month, t.day,
-                  t.hour, t.minute);
+    std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d %02d:%02d", t.year, t.month, t.day, t.hour,
+                  t.minute);
     return buffer;
 }
 
@@ -50,10 +50,17 @@ std::string flags(Station station, const HeardMinute& m)
 {
     std::string text;
     switch (station) {
-    case Station::Dcf77: text = m.summerTime ? "CEST" : "CET"; break;
-    case Station::Msf: text = m.summerTime ? "BST" : "GMT"; break;
-    case Station::Wwvb: text = m.summerTime ? "DST" : "standard time"; break;
-    default: return "";
+    case Station::Dcf77:
+        text = m.summerTime ? "CEST" : "CET";
+        break;
+    case Station::Msf:
+        text = m.summerTime ? "BST" : "GMT";
+        break;
+    case Station::Wwvb:
+        text = m.summerTime ? "DST" : "standard time";
+        break;
+    default:
+        return "";
     }
     if (m.summerChangeAnnounced) text += ", summer-time change announced";
     if (m.leapSecondAnnounced) text += ", leap second announced";
@@ -173,11 +180,13 @@ int checkStation(const StationCheck& check, const std::vector<float>& mono, unsi
         const std::size_t edge = heard.seconds[m.firstSecond].edge;
         if (previous && expected) {
             const std::size_t gap = m.firstSecond - previous->firstSecond;
-            const bool carriesNext = check.station == Station::Dcf77 || check.station == Station::Msf;
+            const bool carriesNext =
+                check.station == Station::Dcf77 || check.station == Station::Msf;
             if (gap <= 61 && carriesNext && previous->valid)
                 expected = previous->says;
             else
-                expected = runtime::addMinutes(*expected, std::max<long>(1, std::lround(static_cast<double>(gap) / 60.0)));
+                expected = runtime::addMinutes(
+                    *expected, std::max<long>(1, std::lround(static_cast<double>(gap) / 60.0)));
         }
         previous = &m;
         if (!m.valid) {
@@ -189,8 +198,7 @@ int checkStation(const StationCheck& check, const std::vector<float>& mono, unsi
         ++decoded;
         std::string verdict;
         std::optional<runtime::DateTime> want = expected;
-        if (check.shift && fit)
-            want = utcMinute(std::llround(timeOf(edge)) + *check.shift);
+        if (check.shift && fit) want = utcMinute(std::llround(timeOf(edge)) + *check.shift);
         if (want) {
             const bool right = m.sent == *want;
             allRight = allRight && right;
@@ -205,8 +213,8 @@ int checkStation(const StationCheck& check, const std::vector<float>& mono, unsi
         std::printf("FAIL: %zu holes inside the signal\n", heard.holes.size());
     for (const auto& f : faults) std::printf("FAIL: %s\n", f.c_str());
     if (edgeFaults > 10 || widthFaults > 10 || (check.failOnMissing && missing > 10))
-        std::printf("FAIL: in all %d edges, %d reductions and %d marks out of bounds\n",
-                    edgeFaults, widthFaults, missing);
+        std::printf("FAIL: in all %d edges, %d reductions and %d marks out of bounds\n", edgeFaults,
+                    widthFaults, missing);
     if (decoded < check.minMinutes)
         std::printf("FAIL: %d minutes decoded, fewer than %d\n", decoded, check.minMinutes);
     return decoded >= check.minMinutes && allRight && faults.empty() &&

@@ -46,8 +46,8 @@ std::vector<Stretch> highStretches(const std::vector<float>& samples, unsigned r
     return stretches;
 }
 
-std::vector<Stretch> quietRuns(const std::vector<float>& samples, std::size_t from,
-                               std::size_t to, float floor, std::size_t longest,
+std::vector<Stretch> quietRuns(const std::vector<float>& samples, std::size_t from, std::size_t to,
+                               float floor, std::size_t longest,
                                const std::vector<Stretch>& unheard)
 {
     std::vector<Stretch> runs;

@@ -29,8 +29,8 @@ std::vector<Stretch> highStretches(const std::vector<float>& samples, unsigned r
 
 // Every run of samples in [from, to) below `floor` for longer than `longest` samples, leaving
 // out samples in `unheard` (stretches the recording itself lost).
-std::vector<Stretch> quietRuns(const std::vector<float>& samples, std::size_t from,
-                               std::size_t to, float floor, std::size_t longest,
+std::vector<Stretch> quietRuns(const std::vector<float>& samples, std::size_t from, std::size_t to,
+                               float floor, std::size_t longest,
                                const std::vector<Stretch>& unheard);
 
 }  // namespace tools

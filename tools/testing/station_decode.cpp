@@ -39,16 +39,22 @@ const std::vector<Shape>& shapes(Station station)
                                            {'1', {{0, 200}}},
                                            {'2', {{0, 100}, {200, 100}}},
                                            {'3', {{0, 300}}}};
-    static const std::vector<Shape> wwvb = {{'0', {{0, 200}}}, {'1', {{0, 500}}}, {'M', {{0, 800}}}};
+    static const std::vector<Shape> wwvb = {
+        {'0', {{0, 200}}}, {'1', {{0, 500}}}, {'M', {{0, 800}}}};
     static const std::vector<Shape> bpc = {
         {'0', {{0, 100}}}, {'1', {{0, 200}}}, {'2', {{0, 300}}}, {'3', {{0, 400}}}, {'-', {}}};
     switch (station) {
     case Station::Jjy40:
-    case Station::Jjy60: return jjy;
-    case Station::Dcf77: return dcf77;
-    case Station::Msf: return msf;
-    case Station::Wwvb: return wwvb;
-    case Station::Bpc: break;
+    case Station::Jjy60:
+        return jjy;
+    case Station::Dcf77:
+        return dcf77;
+    case Station::Msf:
+        return msf;
+    case Station::Wwvb:
+        return wwvb;
+    case Station::Bpc:
+        break;
     }
     return bpc;
 }
@@ -56,6 +62,23 @@ const std::vector<Shape>& shapes(Station station)
 bool isJjy(Station station)
 {
     return station == Station::Jjy40 || station == Station::Jjy60;
+}
+
+// The carrier's level while reduced, in percent of full: JJY and BPC 10, DCF77 15, WWVB 17 dB
+// down, MSF off.
+double reducedPercent(Station station)
+{
+    switch (station) {
+    case Station::Dcf77:
+        return 15;
+    case Station::Wwvb:
+        return 100 * std::pow(10.0, -17.0 / 20);
+    case Station::Msf:
+        return 0;
+    default:
+        break;
+    }
+    return 10;
 }
 
 constexpr double kFitMs = 40;  // how far a reduction may lie from its place and still be read
@@ -69,9 +92,9 @@ std::pair<char, double> classify(Station station, const std::vector<Place>& hear
         if (shape.reductions.size() != heard.size()) continue;
         double error = 0;
         for (std::size_t k = 0; k < heard.size(); ++k)
-            error = std::max({error,
-                              std::abs(double(heard[k].startMs - shape.reductions[k].startMs)),
-                              std::abs(double(heard[k].lengthMs - shape.reductions[k].lengthMs))});
+            error =
+                std::max({error, std::abs(double(heard[k].startMs - shape.reductions[k].startMs)),
+                          std::abs(double(heard[k].lengthMs - shape.reductions[k].lengthMs))});
         if (error < bestError) best = shape.symbol, bestError = error;
     }
     if (bestError > kFitMs) return {'?', 0};
@@ -101,11 +124,16 @@ bool minuteMarkAt(Station station, const std::string& sym, const std::vector<Hea
     const auto at = [&](std::size_t k) { return k < sym.size() ? sym[k] : '\0'; };
     switch (station) {
     case Station::Jjy40:
-    case Station::Jjy60: return i > 0 && at(i - 1) == 'M' && at(i) == 'M';
-    case Station::Dcf77: return i > 0 && at(i - 1) == '-' && seconds[i].marked;
-    case Station::Msf: return at(i) == 'M';
-    case Station::Wwvb: return i > 0 && at(i - 1) == 'M' && at(i) == 'M' && at(i + 1) != 'M';
-    case Station::Bpc: return at(i) == '-' && at(i + 1) == '0';
+    case Station::Jjy60:
+        return i > 0 && at(i - 1) == 'M' && at(i) == 'M';
+    case Station::Dcf77:
+        return i > 0 && at(i - 1) == '-' && seconds[i].marked;
+    case Station::Msf:
+        return at(i) == 'M';
+    case Station::Wwvb:
+        return i > 0 && at(i - 1) == 'M' && at(i) == 'M' && at(i + 1) != 'M';
+    case Station::Bpc:
+        return at(i) == '-' && at(i + 1) == '0';
     }
     return false;
 }
@@ -194,12 +222,14 @@ HeardMinute dcf77Frame(const std::string& sym)
     if (ones(bits, 36, 58) % 2 != 0) m.problem = "date parity";
     if (!m.problem.empty()) return m;
     bool ok = true;
-    const int minute = bcd(bits, {{21, 1}, {22, 2}, {23, 4}, {24, 8}, {25, 10}, {26, 20}, {27, 40}}, ok);
+    const int minute =
+        bcd(bits, {{21, 1}, {22, 2}, {23, 4}, {24, 8}, {25, 10}, {26, 20}, {27, 40}}, ok);
     const int hour = bcd(bits, {{29, 1}, {30, 2}, {31, 4}, {32, 8}, {33, 10}, {34, 20}}, ok);
     const int day = bcd(bits, {{36, 1}, {37, 2}, {38, 4}, {39, 8}, {40, 10}, {41, 20}}, ok);
     const int weekday = bcd(bits, {{42, 1}, {43, 2}, {44, 4}}, ok);  // 1 Monday .. 7 Sunday
     const int month = bcd(bits, {{45, 1}, {46, 2}, {47, 4}, {48, 8}, {49, 10}}, ok);
-    const int year = bcd(bits, {{50, 1}, {51, 2}, {52, 4}, {53, 8}, {54, 10}, {55, 20}, {56, 40}, {57, 80}}, ok);
+    const int year =
+        bcd(bits, {{50, 1}, {51, 2}, {52, 4}, {53, 8}, {54, 10}, {55, 20}, {56, 40}, {57, 80}}, ok);
     if (!ok) {
         m.problem = "a digit above 9";
         return m;
@@ -259,12 +289,14 @@ HeardMinute msfFrame(const std::string& sym)
     if ((ones(a, 39, 51) + b[57]) % 2 != 1) m.problem = "time parity";
     if (!m.problem.empty()) return m;
     bool ok = true;
-    const int year = bcd(a, {{17, 80}, {18, 40}, {19, 20}, {20, 10}, {21, 8}, {22, 4}, {23, 2}, {24, 1}}, ok);
+    const int year =
+        bcd(a, {{17, 80}, {18, 40}, {19, 20}, {20, 10}, {21, 8}, {22, 4}, {23, 2}, {24, 1}}, ok);
     const int month = bcd(a, {{25, 10}, {26, 8}, {27, 4}, {28, 2}, {29, 1}}, ok);
     const int day = bcd(a, {{30, 20}, {31, 10}, {32, 8}, {33, 4}, {34, 2}, {35, 1}}, ok);
     const int weekday = bcd(a, {{36, 4}, {37, 2}, {38, 1}}, ok);  // 0 Sunday
     const int hour = bcd(a, {{39, 20}, {40, 10}, {41, 8}, {42, 4}, {43, 2}, {44, 1}}, ok);
-    const int minute = bcd(a, {{45, 40}, {46, 20}, {47, 10}, {48, 8}, {49, 4}, {50, 2}, {51, 1}}, ok);
+    const int minute =
+        bcd(a, {{45, 40}, {46, 20}, {47, 10}, {48, 8}, {49, 4}, {50, 2}, {51, 1}}, ok);
     if (!ok) {
         m.problem = "a digit above 9";
         return m;
@@ -300,10 +332,21 @@ HeardMinute wwvbFrame(const std::string& sym)
     bool ok = true;
     const int minute = bcd(bits, {{1, 40}, {2, 20}, {3, 10}, {5, 8}, {6, 4}, {7, 2}, {8, 1}}, ok);
     const int hour = bcd(bits, {{12, 20}, {13, 10}, {15, 8}, {16, 4}, {17, 2}, {18, 1}}, ok);
-    const int dayOfYear = bcd(bits, {{22, 200}, {23, 100}, {25, 80}, {26, 40}, {27, 20}, {28, 10},
-                                     {30, 8}, {31, 4}, {32, 2}, {33, 1}}, ok);
-    const int year = 2000 + bcd(bits, {{45, 80}, {46, 40}, {47, 20}, {48, 10}, {50, 8}, {51, 4},
-                                       {52, 2}, {53, 1}}, ok);
+    const int dayOfYear = bcd(bits,
+                              {{22, 200},
+                               {23, 100},
+                               {25, 80},
+                               {26, 40},
+                               {27, 20},
+                               {28, 10},
+                               {30, 8},
+                               {31, 4},
+                               {32, 2},
+                               {33, 1}},
+                              ok);
+    const int year =
+        2000 +
+        bcd(bits, {{45, 80}, {46, 40}, {47, 20}, {48, 10}, {50, 8}, {51, 4}, {52, 2}, {53, 1}}, ok);
     if (!ok) {
         m.problem = "a digit above 9";
         return m;
@@ -415,7 +458,8 @@ HeardMinute jjyFrame(const std::string& sym)
         m.problem = frame.problem;
         return m;
     }
-    m.says = m.sent = runtime::DateTime{frame.year, frame.month, frame.day, frame.hour, frame.minute, 0};
+    m.says = m.sent =
+        runtime::DateTime{frame.year, frame.month, frame.day, frame.hour, frame.minute, 0};
     m.valid = true;
     return m;
 }
@@ -430,24 +474,13 @@ std::string HeardMinute::text() const
     return buffer;
 }
 
-std::optional<Station> stationNamed(const std::string& name)
-{
-    if (name == "jjy40") return Station::Jjy40;
-    if (name == "jjy60") return Station::Jjy60;
-    if (name == "dcf77") return Station::Dcf77;
-    if (name == "msf") return Station::Msf;
-    if (name == "wwvb") return Station::Wwvb;
-    if (name == "bpc") return Station::Bpc;
-    return std::nullopt;
-}
-
 HeardMinute decodeStationFrame(Station station, const std::string& symbols)
 {
     HeardMinute m;
     m.notation = symbols;
     m.length = static_cast<int>(symbols.size());
-    const bool leapAllowed = station == Station::Dcf77 || station == Station::Msf ||
-                             station == Station::Wwvb;
+    const bool leapAllowed =
+        station == Station::Dcf77 || station == Station::Msf || station == Station::Wwvb;
     if (symbols.size() != 60 && !(leapAllowed && symbols.size() == 61)) {
         m.problem = "a minute of " + std::to_string(symbols.size()) + " seconds";
         return m;
@@ -458,11 +491,21 @@ HeardMinute decodeStationFrame(Station station, const std::string& symbols)
     }
     switch (station) {
     case Station::Jjy40:
-    case Station::Jjy60: m = jjyFrame(symbols); break;
-    case Station::Dcf77: m = dcf77Frame(symbols); break;
-    case Station::Msf: m = msfFrame(symbols); break;
-    case Station::Wwvb: m = wwvbFrame(symbols); break;
-    case Station::Bpc: m = bpcMinute(symbols); break;
+    case Station::Jjy60:
+        m = jjyFrame(symbols);
+        break;
+    case Station::Dcf77:
+        m = dcf77Frame(symbols);
+        break;
+    case Station::Msf:
+        m = msfFrame(symbols);
+        break;
+    case Station::Wwvb:
+        m = wwvbFrame(symbols);
+        break;
+    case Station::Bpc:
+        m = bpcMinute(symbols);
+        break;
     }
     m.notation = symbols;
     m.length = static_cast<int>(symbols.size());
@@ -479,12 +522,30 @@ StationDecode decodeStation(Station station, const std::vector<float>& samples, 
         if (s.length >= click || s.cutAtStart || s.cutAtEnd) highs.push_back(s);
     if (highs.empty()) return out;
 
-    // The stretches below full carrier between them; one running from the start of the
-    // recording is whole only where a minute is known to start there.
+    // The stretches below full carrier between them. The one before the first full carrier is
+    // cut by the start of the recording, unless a minute is known to start there, or the
+    // recording is silent until the transmitter starts: then it starts at the carrier.
     const bool startIsEdge = options.minuteStartsAt && *options.minuteStartsAt == 0;
     std::vector<Stretch> lows;
-    if (!highs.front().cutAtStart && highs.front().start > 0)
-        lows.push_back({0, highs.front().start, !startIsEdge, false});
+    std::optional<std::size_t> startAfterSilence;  // the transmitter's first mark
+    if (!highs.front().cutAtStart && highs.front().start > 0) {
+        const std::size_t first = highs.front().start;
+        Stretch leading{0, first, !startIsEdge, false};
+        const auto quiet =
+            quietRuns(samples, 0, first, peakLevel(samples) * 0.03f, rate / 2000, {});
+        if (!options.minuteStartsAt && quiet.size() == 1 && quiet.front().start == 0 &&
+            quiet.front().length >= rate / 10) {
+            const std::size_t carrier = quiet.front().end() - 1;  // its rising zero crossing
+            if (isJjy(station)) {
+                startAfterSilence = first;
+            } else if (station != Station::Msf && first - carrier >= rate / 20) {
+                // MSF starts with its carrier off, which no silence tells apart.
+                startAfterSilence = carrier;
+                leading = {carrier, first - carrier};
+            }
+        }
+        lows.push_back(leading);
+    }
     for (std::size_t k = 1; k < highs.size(); ++k)
         lows.push_back({highs[k - 1].end(), highs[k].start - highs[k - 1].end()});
     if (!highs.back().cutAtEnd && highs.back().end() < samples.size())
@@ -519,7 +580,8 @@ StationDecode decodeStation(Station station, const std::vector<float>& samples, 
         const double k = std::round(d);
         if (std::abs(d - k) * rate <= tolerance) {
             if (k == 0) {
-                if (!seconds.back().marked) seconds.back().edge = mark, seconds.back().marked = true;
+                if (!seconds.back().marked)
+                    seconds.back().edge = mark, seconds.back().marked = true;
                 continue;
             }
             fill(static_cast<std::size_t>(k) - 1);
@@ -532,15 +594,17 @@ StationDecode decodeStation(Station station, const std::vector<float>& samples, 
     }
     if (seconds.empty()) return out;
     // Seconds after the last mark that the carrier still covers (DCF77's last second).
-    while (seconds.back().edge + 2 * std::size_t{rate} <= highs.back().end() + std::size_t(tolerance))
+    while (seconds.back().edge + 2 * std::size_t{rate} <=
+           highs.back().end() + std::size_t(tolerance))
         fill(1);
 
     // Each reduction to the second it starts in.
     std::vector<Stretch> misplaced;
     for (const Stretch& l : lows) {
         if (l.cutAtStart) continue;
-        auto it = std::upper_bound(seconds.begin(), seconds.end(), l.start + rate / 500,
-                                   [](std::size_t at, const HeardSecond& s) { return at < s.edge; });
+        auto it =
+            std::upper_bound(seconds.begin(), seconds.end(), l.start + rate / 500,
+                             [](std::size_t at, const HeardSecond& s) { return at < s.edge; });
         if (it == seconds.begin()) continue;
         --it;
         if (l.start >= it->edge + rate) {
@@ -556,6 +620,7 @@ StationDecode decodeStation(Station station, const std::vector<float>& samples, 
     std::string symbols;
     for (HeardSecond& s : seconds) {
         std::vector<Place> kept;
+        std::vector<const Stretch*> keptStretches;
         bool dropped = false, cut = false;
         for (Stretch& r : s.reductions) {
             // JJY's reduction runs to the end of its second: one that the end of the recording
@@ -576,17 +641,20 @@ StationDecode decodeStation(Station station, const std::vector<float>& samples, 
                 continue;
             }
             kept.push_back(p);
+            keptStretches.push_back(&r);
         }
         const auto [symbol, error] = classify(station, kept);
         s.symbol = cut || (dropped && kept.empty()) ? '?' : symbol;
-        if (symbol == '?' && !kept.empty() && !cut)
-            for (const Stretch& r : s.reductions) misplaced.push_back(r);
+        // Reductions that each fit a place but together make no second.
+        if (symbol == '?' && !cut)
+            for (const Stretch* r : keptStretches) misplaced.push_back(*r);
         s.widthErrorMs = error;
         symbols += s.symbol;
     }
 
     // Holes: the misplaced reductions, and where the station keeps a reduced carrier, any
-    // stretch that falls below it.
+    // stretch that falls below it (below 70 % of it: a tone at that level never stays there for
+    // half a millisecond; for JJY below 3 % of full, as the JJY decoder counts).
     const auto isUnheard = [&](const Stretch& h) {
         for (const Stretch& u : options.unheard)
             if (overlaps(h, u)) return true;
@@ -596,9 +664,10 @@ StationDecode decodeStation(Station station, const std::vector<float>& samples, 
         if (!isUnheard(h)) out.holes.push_back({h.start, h.length});
     if (station != Station::Msf) {
         const std::size_t from = highs.front().cutAtStart ? 0 : highs.front().start;
+        const double floor = isJjy(station) ? 0.03 : 0.7 * reducedPercent(station) / 100;
         for (const Stretch& q : quietRuns(samples, from, highs.back().end(),
-                                          peakLevel(samples) * 0.03f, rate / 2000,
-                                          options.unheard)) {
+                                          static_cast<float>(peakLevel(samples) * floor),
+                                          rate / 2000, options.unheard)) {
             bool known = false;
             for (const Stretch& h : out.holes) known = known || overlaps(h, q);
             if (!known) out.holes.push_back(q);
@@ -612,14 +681,23 @@ StationDecode decodeStation(Station station, const std::vector<float>& samples, 
     for (std::size_t i = 0; i < seconds.size(); ++i)
         if ((options.minuteStartsAt && i == 0) || minuteMarkAt(station, symbols, seconds, i))
             starts.push_back(i);
+    // A transmitter that started after the silence may have started at a minute: that minute
+    // counts when it reads as one (one that started elsewhere would read as nothing).
+    const bool tryFirst = startAfterSilence && seconds.front().marked &&
+                          seconds.front().edge == *startAfterSilence &&
+                          (starts.empty() || starts.front() != 0);
+    if (tryFirst) starts.insert(starts.begin(), 0);
     for (std::size_t k = 0; k < starts.size(); ++k) {
         const std::size_t i = starts[k];
         const std::size_t toNext = k + 1 < starts.size() ? starts[k + 1] - i : 0;
-        const int length = toNext == 60 || toNext == 61 ? static_cast<int>(toNext)
-                                                        : lengthWithoutNextMark(station, symbols, i);
+        const int length = toNext == 60 || toNext == 61
+                               ? static_cast<int>(toNext)
+                               : lengthWithoutNextMark(station, symbols, i);
         if (i + static_cast<std::size_t>(length) > seconds.size()) break;
-        HeardMinute m = decodeStationFrame(station, symbols.substr(i, static_cast<std::size_t>(length)));
+        HeardMinute m =
+            decodeStationFrame(station, symbols.substr(i, static_cast<std::size_t>(length)));
         m.firstSecond = i;
+        if (tryFirst && k == 0 && !m.valid) continue;
         out.minutes.push_back(m);
     }
     return out;

@@ -44,13 +44,13 @@ struct HeardMinute {
     // it: the time the frame carries, less a minute for DCF77 and MSF, whose frames carry the
     // next minute (across a summer-time change the clock moves by an hour as well).
     runtime::DateTime sent;
-    runtime::DateTime says;  // the time the frame itself carries
-    std::string notation;    // one character a second
+    runtime::DateTime says;   // the time the frame itself carries
+    std::string notation;     // one character a second
     bool summerTime = false;  // DCF77 Z1, MSF B58, WWVB bit 58 (in effect at 00:00 UTC today)
     bool summerChangeAnnounced = false;  // DCF77 A1, MSF B53, WWVB bit 57 differing from 58
     bool leapSecondAnnounced = false;    // DCF77 A2, WWVB bit 56
     bool valid = false;
-    std::string problem;  // why not valid
+    std::string problem;       // why not valid
     std::string text() const;  // the minute sent: "YYYY-MM-DD hh:mm"
 };
 
@@ -72,8 +72,5 @@ StationDecode decodeStation(timecode::Station station, const std::vector<float>&
 // station but JJY, whose frame decodeFrame reads. `symbols` may hold fewer than a minute only
 // where that is said to be wrong.
 HeardMinute decodeStationFrame(timecode::Station station, const std::string& symbols);
-
-// The station by its command-line name: jjy40, jjy60, dcf77, msf, wwvb, bpc.
-std::optional<timecode::Station> stationNamed(const std::string& name);
 
 }  // namespace tools

@@ -204,11 +204,18 @@ TEST(PulseFiles, TheSoundToolWritesTheSetAskedForAndRefusesTheRest)
 {
     const std::string folder = testing::TempDir() + "pendrel-sets";
     const std::string tool = std::string(PENDREL_PROGRAM_DIR) + "/pendrel-make-sounds";
+    // A station's file: its name and the stretch of the second at the reduced level.
+    struct StationFile {
+        const char* name;
+        int fromMs, lengthMs;
+    };
     const struct {
         const char* args;
         int status;
         unsigned rate;  // of the files written; 0 when none may be
         double tone;
+        int reducedPercent = 0;            // with --station
+        std::vector<StationFile> files{};  // with --station: these instead of the JJY files
     } cases[] = {
         {"", 0, 48000, 40000.0 / 3},
         {"--carrier 60", 0, 48000, 20000},
@@ -224,6 +231,26 @@ TEST(PulseFiles, TheSoundToolWritesTheSetAskedForAndRefusesTheRest)
         {"--carrier sixty", 2, 0, 0},
         {"--carrier", 2, 0, 0},
         {"--loud", 2, 0, 0},
+        // clang-format off
+        {"--station jjy60", 0, 48000, 20000, 10,
+         {{"jjy60-marker", 200, 800}, {"jjy60-1", 500, 500}, {"jjy60-0", 800, 200}}},
+        {"--station dcf77", 0, 48000, 15500, 15,
+         {{"dcf77-0", 0, 100}, {"dcf77-1", 0, 200}, {"dcf77-59", 0, 0}}},
+        {"--station msf --direct", 0, 192000, 60000, 0,
+         {{"msf-minute", 0, 500}, {"msf-00", 0, 100}, {"msf-10", 0, 200}, {"msf-11", 0, 300},
+          {"msf-01", 0, 100}}},
+        {"--station wwvb", 0, 48000, 20000, 14,
+         {{"wwvb-0", 0, 200}, {"wwvb-1", 0, 500}, {"wwvb-marker", 0, 800}}},
+        {"--station bpc --direct --rate 192000", 0, 192000, 68500, 10,
+         {{"bpc-0", 0, 100}, {"bpc-1", 0, 200}, {"bpc-2", 0, 300}, {"bpc-3", 0, 400},
+          {"bpc-frame", 0, 0}}},
+        {"--station jjy40 --direct", 0, 96000, 40000, 10,
+         {{"jjy40-marker", 200, 800}, {"jjy40-1", 500, 500}, {"jjy40-0", 800, 200}}},
+        // clang-format on
+        {"--station dcf77 --direct --rate 96000", 2, 0, 0},  // 77.5 kHz is above 48 kHz
+        {"--station msf --rate 192000", 2, 0, 0},
+        {"--station wwvb --carrier 60", 2, 0, 0},
+        {"--station dcf78", 2, 0, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args);
@@ -233,6 +260,43 @@ TEST(PulseFiles, TheSoundToolWritesTheSetAskedForAndRefusesTheRest)
         const int result = std::system(command.c_str());
         ASSERT_TRUE(WIFEXITED(result));
         EXPECT_EQ(WEXITSTATUS(result), c.status);
+        if (c.status != 0) {
+            EXPECT_TRUE(std::filesystem::is_empty(folder)) << "written though refused";
+        }
+        for (const auto& f : c.files) {
+            SCOPED_TRACE(f.name);
+            SF_INFO info{};
+            const auto s = readShorts(folder + "/" + f.name + ".wav", info);
+            ASSERT_EQ(s.size(), c.rate) << "one second at the set's rate";
+            EXPECT_EQ(info.samplerate, static_cast<int>(c.rate));
+            const auto at = [&](int ms) { return static_cast<std::size_t>(ms) * c.rate / 1000; };
+            const double full = 32767 * tools::kHighLevel;
+            const std::size_t from = at(f.fromMs), to = at(f.fromMs + f.lengthMs);
+            const double reduced = full * c.reducedPercent / 100;
+            if (from > 0) {
+                EXPECT_NEAR(amplitude(s, 0, from, c.tone, c.rate), full, 2);
+            }
+            if (to > from) {
+                EXPECT_NEAR(amplitude(s, from, to, c.tone, c.rate), reduced, 2);
+            }
+            // MSF's bit B: on again for 0.1 s, then off for 0.1 s.
+            const bool bitB = std::string(f.name) == "msf-01";
+            if (bitB) {
+                EXPECT_NEAR(amplitude(s, at(100), at(200), c.tone, c.rate), full, 2);
+                EXPECT_NEAR(amplitude(s, at(200), at(300), c.tone, c.rate), reduced, 2);
+            }
+            const std::size_t on = bitB ? at(300) : to;
+            if (on < c.rate) {
+                EXPECT_NEAR(amplitude(s, on, c.rate, c.tone, c.rate), full, 2);
+            }
+        }
+        if (!c.files.empty()) {
+            EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder),
+                                    std::filesystem::directory_iterator()),
+                      static_cast<long>(c.files.size()))
+                << "one file for each kind of second, and nothing else";
+            continue;
+        }
         for (const int ms : {200, 500, 800}) {
             SF_INFO info{};
             const auto s = readShorts(folder + "/" + std::to_string(ms) + "ms.wav", info);
@@ -584,7 +648,8 @@ std::vector<float> render(const timecode::StationMinute& before,
     const auto add = [&](const timecode::StationSecond& second, int level, std::size_t from,
                          std::size_t to) {
         const auto s = tools::stationSecondSamples(second, level, set);
-        out.insert(out.end(), s.begin() + static_cast<long>(from), s.begin() + static_cast<long>(to));
+        out.insert(out.end(), s.begin() + static_cast<long>(from),
+                   s.begin() + static_cast<long>(to));
     };
     add(before.seconds.back(), before.reducedLevelPercent, half, 2 * half);
     for (const auto& m : minutes)
@@ -603,8 +668,8 @@ runtime::DateTime at(const char* text)
 std::string text(const runtime::DateTime& t)
 {
     char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d %02d:%02d", t.year, t.month, t.day,
-                  t.hour, t.minute);
+    std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d %02d:%02d", t.year, t.month, t.day, t.hour,
+                  t.minute);
     return buffer;
 }
 
@@ -627,6 +692,7 @@ TEST(StationDecoder, ReadsBackTwoRenderedMinutesOfEveryStation)
         int lengths[2];
         bool summer[2];
     };
+    // clang-format off
     const Case cases[] = {
         {Station::Jjy40, 0, false, "2024-02-29 23:59", "2024-03-01 00:00", SummerTime::Auto,
          {"2024-02-29 23:59", "2024-03-01 00:00"}, {60, 60}, {false, false}},
@@ -655,6 +721,7 @@ TEST(StationDecoder, ReadsBackTwoRenderedMinutesOfEveryStation)
         {Station::Bpc, 192000, false, "2026-12-31 23:59", "2027-01-01 00:00", SummerTime::Auto,
          {"2026-12-31 23:59", "2027-01-01 00:00"}, {60, 60}, {false, false}},
     };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << static_cast<int>(c.station) << " " << c.first);
         const tools::StationSet set{c.station, c.directRate};
@@ -688,17 +755,13 @@ namespace {
 
 // Frames worked out by hand from the stations' layouts, one character a second, in rows of ten.
 // DCF77, sent at 01:59 CET on 29 March 2026: 03:00 CEST, Sunday, summer time announced.
-const char* const kDcf77Frame =
-    "0000000000 0000001100 1000000001 1000001001 0111111000 011001001-";
+const char* const kDcf77Frame = "0000000000 0000001100 1000000001 1000001001 0111111000 011001001-";
 // MSF, sent at 00:59 GMT the same day: 02:00 BST, Sunday, change warned (B53), BST (B58).
-const char* const kMsfFrame =
-    "M000000000 0000000001 0011000011 1010010000 0001000000 0003113130";
+const char* const kMsfFrame = "M000000000 0000000001 0011000011 1010010000 0001000000 0003113130";
 // WWVB, 23:59 UTC on 29 February 2024: day 060, leap year, DUT1 +0.0, standard time.
-const char* const kWwvbFrame =
-    "M10101001M 001000011M 000000110M 000000101M 000000010M 010001000M";
+const char* const kWwvbFrame = "M10101001M 001000011M 000000110M 000000101M 000000010M 010001000M";
 // BPC, 12:00 China time on 29 February 2024 (Thursday): hour 0 with the afternoon bit.
-const char* const kBpcFrame =
-    "-0000000103131021201 -1000000102131021201 -2000000102131021201";
+const char* const kBpcFrame = "-0000000103131021201 -1000000102131021201 -2000000102131021201";
 
 std::string compact(std::string rows, std::size_t change = std::string::npos, char to = 0)
 {
@@ -712,14 +775,18 @@ timecode::StationSecond secondOf(Station station, char symbol)
 {
     const auto from0 = [](int ms) { return timecode::StationSecond{{{0, ms}}}; };
     switch (station) {
-    case Station::Dcf77: return symbol == '-' ? timecode::StationSecond{} : from0(symbol == '1' ? 200 : 100);
+    case Station::Dcf77:
+        return symbol == '-' ? timecode::StationSecond{} : from0(symbol == '1' ? 200 : 100);
     case Station::Msf:
         if (symbol == 'M') return from0(500);
         if (symbol == '2') return timecode::StationSecond{{{0, 100}, {200, 100}}};
         return from0(symbol == '3' ? 300 : symbol == '1' ? 200 : 100);
-    case Station::Wwvb: return from0(symbol == 'M' ? 800 : symbol == '1' ? 500 : 200);
-    case Station::Bpc: return symbol == '-' ? timecode::StationSecond{} : from0((symbol - '0' + 1) * 100);
-    default: break;
+    case Station::Wwvb:
+        return from0(symbol == 'M' ? 800 : symbol == '1' ? 500 : 200);
+    case Station::Bpc:
+        return symbol == '-' ? timecode::StationSecond{} : from0((symbol - '0' + 1) * 100);
+    default:
+        break;
     }
     return {};
 }
@@ -740,15 +807,18 @@ TEST(StationDecoder, DecodesFramesWorkedOutByHand)
         {Station::Dcf77, compact(kDcf77Frame), "", "2026-03-29 01:59", "2026-03-29 03:00"},
         {Station::Dcf77, compact(kDcf77Frame, 21, '1'), "minute parity", "", ""},
         {Station::Dcf77, compact(kDcf77Frame, 58, '0'), "date parity", "", ""},
-        {Station::Dcf77, compact(kDcf77Frame, 20, '0'), "bit 20 (start of time) is not set", "", ""},
-        {Station::Dcf77, compact(kDcf77Frame, 59, '0'), "no minute mark (a second without reduction) at its end", "", ""},
+        {Station::Dcf77, compact(kDcf77Frame, 20, '0'), "bit 20 (start of time) is not set", "",
+         ""},
+        {Station::Dcf77, compact(kDcf77Frame, 59, '0'),
+         "no minute mark (a second without reduction) at its end", "", ""},
         {Station::Msf, compact(kMsfFrame), "", "2026-03-29 00:59", "2026-03-29 02:00"},
         {Station::Msf, compact(kMsfFrame, 45, '1'), "time parity", "", ""},
         {Station::Msf, compact(kMsfFrame, 56, '1'), "weekday parity", "", ""},
         {Station::Msf, compact(kMsfFrame, 58, '2'), "bits A 52-59 are not 01111110", "", ""},
         {Station::Msf, compact(kMsfFrame, 0, '0'), "no minute mark in second 0", "", ""},
         {Station::Wwvb, compact(kWwvbFrame), "", "2024-02-29 23:59", "2024-02-29 23:59"},
-        {Station::Wwvb, compact(kWwvbFrame, 55, '0'), "leap-year bit does not match the year", "", ""},
+        {Station::Wwvb, compact(kWwvbFrame, 55, '0'), "leap-year bit does not match the year", "",
+         ""},
         {Station::Wwvb, compact(kWwvbFrame, 59, '0'), "marker out of place at second 59", "", ""},
         {Station::Bpc, compact(kBpcFrame), "", "2024-02-29 12:00", "2024-02-29 12:00"},
         {Station::Bpc, compact(kBpcFrame, 25, '1'), "frame 1: time parity", "", ""},
@@ -784,8 +854,8 @@ TEST(StationDecoder, CountsDropoutsThatAreNotTheStationsOwnReductions)
         const char* what;
         Station station;
         const char* frame;
-        int level;  // the reduced level, percent
-        int second; // of the first minute, where the dropout is; -1: none
+        int level;   // the reduced level, percent
+        int second;  // of the first minute, where the dropout is; -1: none
         int fromMs, lengthMs;
         float to;  // level in the dropout, a fraction of full
         int holes, valid;
@@ -794,8 +864,11 @@ TEST(StationDecoder, CountsDropoutsThatAreNotTheStationsOwnReductions)
         {"clean", Station::Dcf77, kDcf77Frame, 15, -1, 0, 0, 0, 0, 2},
         {"silent in full carrier", Station::Dcf77, kDcf77Frame, 15, 30, 500, 20, 0, 1, 2},
         {"silent in a reduction", Station::Dcf77, kDcf77Frame, 15, 30, 20, 30, 0, 1, 2},
+        {"below the reduced level", Station::Dcf77, kDcf77Frame, 15, 30, 20, 30, 0.1f, 1, 2},
+        {"at the reduced level", Station::Dcf77, kDcf77Frame, 15, 30, 20, 30, 0.15f, 0, 2},
         {"reduced too long", Station::Dcf77, kDcf77Frame, 15, 30, 0, 350, 0.15f, 1, 1},
-        {"a reduction in the last second", Station::Dcf77, kDcf77Frame, 15, 59, 0, 100, 0.15f, 0, 0},
+        {"a reduction in the last second", Station::Dcf77, kDcf77Frame, 15, 59, 0, 100, 0.15f, 0,
+         0},
         {"the off stretches are the signal", Station::Msf, kMsfFrame, 0, -1, 0, 0, 0, 0, 2},
         {"off too long", Station::Msf, kMsfFrame, 0, 12, 0, 400, 0, 1, 1},
         {"off inside full carrier", Station::Msf, kMsfFrame, 0, 12, 600, 50, 0, 1, 2},
@@ -819,7 +892,8 @@ TEST(StationDecoder, CountsDropoutsThatAreNotTheStationsOwnReductions)
             for (char symbol : symbols) add(symbol, 0, rate);
         add(symbols.front(), 0, rate / 2);
         if (c.second >= 0) {
-            const std::size_t from = rate / 2 + std::size_t(c.second) * rate + std::size_t(c.fromMs) * rate / 1000;
+            const std::size_t from =
+                rate / 2 + std::size_t(c.second) * rate + std::size_t(c.fromMs) * rate / 1000;
             // The tone at full level, in phase with the seconds, scaled down to `to`.
             const auto reduced = tools::stationSecondSamples({{{0, 1000}}}, 100, set);
             for (std::size_t n = from; n < from + std::size_t(c.lengthMs) * rate / 1000; ++n)
@@ -875,12 +949,14 @@ TEST(StationDecoder, TheDecodeToolChecksRenderedFilesAndRecordings)
         for (int k = 0; k < count; ++k) {
             const auto m = timecode::stationMinute(station, {t});
             for (const auto& s : m.seconds) {
-                const auto second = tools::stationSecondSamples(s, m.reducedLevelPercent, {station, 0});
+                const auto second =
+                    tools::stationSecondSamples(s, m.reducedLevelPercent, {station, 0});
                 out.insert(out.end(), second.begin(), second.end());
             }
             t = runtime::addMinutes(t, 1);
             // The hour that the clocks skip in spring.
-            if (station == Station::Dcf77 && t == at("2026-03-29 02:00")) t = at("2026-03-29 03:00");
+            if (station == Station::Dcf77 && t == at("2026-03-29 02:00"))
+                t = at("2026-03-29 03:00");
             if (station == Station::Msf && t == at("2026-03-29 01:00")) t = at("2026-03-29 02:00");
         }
         return out;
@@ -891,14 +967,17 @@ TEST(StationDecoder, TheDecodeToolChecksRenderedFilesAndRecordings)
     // A recording: the second DCF77 minute starts at 12:58:00 UTC (13:58 CET) by its log, after
     // half a second of the minute before; `late` moves the signal against the log.
     const auto minute = static_cast<double>(
-        duration_cast<seconds>((sys_days(2025y / 12 / 31) + 12h + 58min).time_since_epoch()).count());
-    const auto recording = [&](std::size_t late) {
+        duration_cast<seconds>((sys_days(2025y / 12 / 31) + 12h + 58min).time_since_epoch())
+            .count());
+    const auto recording = [&](std::size_t late, bool fromSilence = false) {
         const timecode::MinuteToSend a{at("2025-12-31 13:57")}, b{at("2025-12-31 13:58")};
         auto samples = render(timecode::stationMinute(Station::Dcf77, {at("2025-12-31 13:56")}),
                               {timecode::stationMinute(Station::Dcf77, a),
                                timecode::stationMinute(Station::Dcf77, b)},
                               timecode::stationMinute(Station::Dcf77, {at("2025-12-31 13:59")}),
                               {Station::Dcf77, 0});
+        // The transmitter starting at the minute, after the recorder.
+        if (fromSilence) std::fill_n(samples.begin(), rate / 2, 0.0f);
         samples.insert(samples.begin(), late, 0.0f);
         std::ofstream times(log);
         times.precision(17);
@@ -914,22 +993,32 @@ TEST(StationDecoder, TheDecodeToolChecksRenderedFilesAndRecordings)
         int status;
         const char* says;  // in the output
     } cases[] = {
-        {"as sent", dcf77, false, "--station dcf77 --expect-first '2026-03-29 01:58' --min-minutes 3 --fail-on-holes", 0,
-         "minute 2026-03-29 01:59 00000000000000001100100000000110000010010111111000011001001- valid "
+        {"as sent", dcf77, false,
+         "--station dcf77 --expect-first '2026-03-29 01:58' --min-minutes 3 --fail-on-holes", 0,
+         "minute 2026-03-29 01:59 00000000000000001100100000000110000010010111111000011001001- "
+         "valid "
          "(frame 2026-03-29 03:00, CEST, summer-time change announced) at 60.000 s ok"},
         {"another start", dcf77, false, "--station dcf77 --expect-first '2026-03-29 01:57'", 1,
          "WRONG, expected 2026-03-29 01:57"},
-        {"too few minutes", dcf77, false, "--station dcf77 --min-minutes 4", 1, "FAIL: 3 minutes decoded"},
+        {"too few minutes", dcf77, false, "--station dcf77 --min-minutes 4", 1,
+         "FAIL: 3 minutes decoded"},
         {"a dropout", dropout, false, "--station dcf77 --min-minutes 3 --fail-on-holes", 1,
          "FAIL: 1 holes inside the signal"},
-        {"the dropout allowed", dropout, false, "--station dcf77 --min-minutes 3", 0, "hole at 100.500 s, 10.00 ms"},
-        {"the wrong station", dcf77, false, "--station msf --min-minutes 1", 1, "minutes decoded 0"},
+        {"the dropout allowed", dropout, false, "--station dcf77 --min-minutes 3", 0,
+         "hole at 100.500 s, 10.00 ms"},
+        {"the wrong station", dcf77, false, "--station msf --min-minutes 1", 1,
+         "minutes decoded 0"},
         {"MSF", rendered(Station::Msf, "2026-03-29 00:59", 2), false,
          "--station msf --expect-first '2026-03-29 00:59' --min-minutes 2 --fail-on-holes", 0,
          "minute 2026-03-29 02:00"},
-        {"recorded", recording(0), true, "--station dcf77 --expect-shift 3600 --max-edge-ms 2 --fail-on-holes", 0,
+        {"recorded", recording(0), true,
+         "--station dcf77 --expect-shift 3600 --max-edge-ms 2 --fail-on-holes", 0,
          "minute 2025-12-31 13:58"},
-        {"recorded 5 ms late", recording(240), true, "--station dcf77 --expect-shift 3600 --max-edge-ms 2", 1,
+        {"recorded from the transmitter's start", recording(0, true), true,
+         "--station dcf77 --expect-shift 3600 --min-minutes 2 --max-edge-ms 2 --fail-on-holes", 0,
+         "minute 2025-12-31 13:57 "},
+        {"recorded 5 ms late", recording(240), true,
+         "--station dcf77 --expect-shift 3600 --max-edge-ms 2", 1,
          "FAIL: edge +5.000 ms off its second at 2025-12-31 12:57:01.005"},
         {"in the wrong zone", recording(0), true, "--station dcf77 --expect-shift 7200", 1,
          "WRONG, expected 2025-12-31 14:58"},
