@@ -738,43 +738,6 @@ TEST(StreamOutput, LatePlaysKeepTheCarrierAndEveryPulseItsWidth)
     EXPECT_EQ(silent, 0);
 }
 
-// The stream runs at the rate the files were made at, the highest when they differ, so a
-// direct 40 kHz set at 96 kHz is played as it is; the files' carrier is told with it.
-TEST(StreamOutput, StreamFollowsTheRateAndToneOfTheFiles)
-{
-    TempDir dir;
-    const struct {
-        const char* name;
-        std::vector<std::pair<int, double>> files;  // rate, tone
-        unsigned streamRate;
-        double carrierHz;
-    } cases[] = {
-        {"today's set", {{48000, 40000.0 / 3}, {48000, 40000.0 / 3}}, 48000, 40000.0 / 3},
-        {"direct 40 kHz", {{96000, 40000}, {96000, 40000}}, 96000, 40000},
-        {"direct 60 kHz", {{192000, 60000}}, 192000, 60000},
-        {"mixed: the highest", {{48000, 20000}, {192000, 60000}, {96000, 40000}}, 192000, 60000},
-        {"an odd rate: the next a server plays", {{50000, 1000}}, 88200, 1000},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        std::vector<unsigned> reopenedAt;
-        platform::StreamOutput output(std::make_unique<FakeServer>(&reopenedAt));
-        for (std::size_t i = 0; i < c.files.size(); ++i) {
-            const std::string path = dir.file(std::to_string(i) + ".wav");
-            writeTone(path, SF_FORMAT_PCM_16, 1, c.files[i].first, c.files[i].second, 1.0);
-            output.loadNow(path);
-        }
-        const platform::SoundStatus status = output.status();
-        EXPECT_EQ(status.streamRate, c.streamRate);
-        EXPECT_NEAR(status.carrierHz, c.carrierHz, c.carrierHz * 0.01);
-        if (c.streamRate != 48000) {
-            ASSERT_FALSE(reopenedAt.empty());
-            EXPECT_EQ(reopenedAt.back(), c.streamRate);
-        }
-        for (const auto& file : status.files) EXPECT_TRUE(file.playable) << file.path << file.reason;
-    }
-}
-
 // Sounds made in memory play under their names exactly as files do, whatever lies on disk under
 // the same name; one at a higher rate takes the stream there and the others follow it.
 TEST(StreamOutput, SoundsMadeInMemoryPlayByNameAndFollowTheRate)
@@ -826,6 +789,43 @@ TEST(StreamOutput, SoundsMadeInMemoryPlayByNameAndFollowTheRate)
     EXPECT_NEAR(status.carrierHz, 1000, 10);
     EXPECT_TRUE(status.files[0].playable);
     EXPECT_TRUE(status.files[3].playable);
+}
+
+// The stream runs at the rate the files were made at, the highest when they differ, so a
+// direct 40 kHz set at 96 kHz is played as it is; the files' carrier is told with it.
+TEST(StreamOutput, StreamFollowsTheRateAndToneOfTheFiles)
+{
+    TempDir dir;
+    const struct {
+        const char* name;
+        std::vector<std::pair<int, double>> files;  // rate, tone
+        unsigned streamRate;
+        double carrierHz;
+    } cases[] = {
+        {"today's set", {{48000, 40000.0 / 3}, {48000, 40000.0 / 3}}, 48000, 40000.0 / 3},
+        {"direct 40 kHz", {{96000, 40000}, {96000, 40000}}, 96000, 40000},
+        {"direct 60 kHz", {{192000, 60000}}, 192000, 60000},
+        {"mixed: the highest", {{48000, 20000}, {192000, 60000}, {96000, 40000}}, 192000, 60000},
+        {"an odd rate: the next a server plays", {{50000, 1000}}, 88200, 1000},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<unsigned> reopenedAt;
+        platform::StreamOutput output(std::make_unique<FakeServer>(&reopenedAt));
+        for (std::size_t i = 0; i < c.files.size(); ++i) {
+            const std::string path = dir.file(std::to_string(i) + ".wav");
+            writeTone(path, SF_FORMAT_PCM_16, 1, c.files[i].first, c.files[i].second, 1.0);
+            output.loadNow(path);
+        }
+        const platform::SoundStatus status = output.status();
+        EXPECT_EQ(status.streamRate, c.streamRate);
+        EXPECT_NEAR(status.carrierHz, c.carrierHz, c.carrierHz * 0.01);
+        if (c.streamRate != 48000) {
+            ASSERT_FALSE(reopenedAt.empty());
+            EXPECT_EQ(reopenedAt.back(), c.streamRate);
+        }
+        for (const auto& file : status.files) EXPECT_TRUE(file.playable) << file.path << file.reason;
+    }
 }
 
 // The device's description crosses from the relay while the relay may be writing it: the program
