@@ -9,11 +9,16 @@
 #                          pendrel-frame, pendrel-make-sounds (to
 #                          make the other sound sets), pendrel-check (records the
 #                          output and says whether the signal is right; it reads the
-#                          settings file of this folder), the three sound files and
+#                          settings file of this folder), pendrel-send (the signal
+#                          without the window), the three sound files and
 #                          the manual page (and later the user's setting.ini, which we never
 #                          install, so installing again leaves it alone)
 #   bin/pendrel            a symbolic link to the program
 #   bin/pendrel-check      a symbolic link to pendrel-check
+#   bin/pendrel-send       a symbolic link to pendrel-send
+#   share/systemd/user/    (lib/systemd/user/ under /usr) pendrel-send@.service and the
+#                          nightly pendrel-send-nightly.service and .timer, for the user's
+#                          systemd, not enabled
 #   share/applications/    the desktop launcher
 #   share/metainfo/        the AppStream metadata
 #   share/icons/hicolor/   the window icon at the sizes desktops ask for
@@ -37,7 +42,7 @@ set(_pendrel_desktop_dir ${PROJECT_SOURCE_DIR}/app/desktop)
 set(_pendrel_stage ${CMAKE_BINARY_DIR}/install-stage)
 
 # The program folder.
-install(TARGETS pendrel pendrel-sound-relay pendrel-frame pendrel-make-sounds pendrel-check
+install(TARGETS pendrel pendrel-sound-relay pendrel-frame pendrel-make-sounds pendrel-check pendrel-send
         RUNTIME DESTINATION ${PENDREL_INSTALL_DIR})
 install(FILES ${PENDREL_PROGRAM_DIR}/200ms.wav ${PENDREL_PROGRAM_DIR}/500ms.wav
               ${PENDREL_PROGRAM_DIR}/800ms.wav ${PENDREL_PROGRAM_DIR}/Pendrel.htm
@@ -46,10 +51,44 @@ install(FILES ${PENDREL_PROGRAM_DIR}/200ms.wav ${PENDREL_PROGRAM_DIR}/500ms.wav
 # bin/pendrel and bin/pendrel-check: relative links, so the installed tree can be moved as a
 # whole. Each finds its folder (and so the settings file) through the link's target.
 file(MAKE_DIRECTORY ${_pendrel_stage})
-foreach(_pendrel_linked pendrel pendrel-check)
+foreach(_pendrel_linked pendrel pendrel-check pendrel-send)
   file(CREATE_LINK ../${PENDREL_INSTALL_DIR}/${_pendrel_linked} ${_pendrel_stage}/${_pendrel_linked} SYMBOLIC)
   install(FILES ${_pendrel_stage}/${_pendrel_linked} DESTINATION bin)
 endforeach()
+
+# The user's systemd units for pendrel-send. They name bin/pendrel-send by its absolute path,
+# known only when installing, and go where the user's systemd looks: /usr/lib/systemd/user for
+# a package, $prefix/share/systemd/user otherwise (~/.local/share/systemd/user is searched).
+install(CODE "set(_pendrel_units_in \"${PROJECT_SOURCE_DIR}/send/systemd\")
+set(_pendrel_units_out \"${_pendrel_stage}/systemd\")")
+install(CODE [[
+  set(_exe "${CMAKE_INSTALL_PREFIX}/bin/pendrel-send")
+  # A word of ExecStart: quoted when the path needs it, a % written twice.
+  string(REPLACE "%" "%%" _exe "${_exe}")
+  if(NOT _exe MATCHES "^[A-Za-z0-9_./+%-]+$")
+    string(ASCII 34 _quote)
+    string(ASCII 92 _backslash)
+    string(REPLACE "${_backslash}" "${_backslash}${_backslash}" _exe "${_exe}")
+    string(REPLACE "${_quote}" "${_backslash}${_quote}" _exe "${_exe}")
+    set(_exe "${_quote}${_exe}${_quote}")
+  endif()
+  set(PENDREL_SEND_EXEC "${_exe}")
+  file(MAKE_DIRECTORY "${_pendrel_units_out}")
+  foreach(_unit pendrel-send@.service pendrel-send-nightly.service)
+    configure_file("${_pendrel_units_in}/${_unit}.in" "${_pendrel_units_out}/${_unit}" @ONLY)
+  endforeach()
+  configure_file("${_pendrel_units_in}/pendrel-send-nightly.timer"
+                 "${_pendrel_units_out}/pendrel-send-nightly.timer" COPYONLY)
+  if(CMAKE_INSTALL_PREFIX STREQUAL "/usr")
+    set(_units_dir "${CMAKE_INSTALL_PREFIX}/lib/systemd/user")
+  else()
+    set(_units_dir "${CMAKE_INSTALL_PREFIX}/share/systemd/user")
+  endif()
+  file(INSTALL "${_pendrel_units_out}/pendrel-send@.service"
+               "${_pendrel_units_out}/pendrel-send-nightly.service"
+               "${_pendrel_units_out}/pendrel-send-nightly.timer"
+       DESTINATION "${_units_dir}" PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+]])
 
 # The launcher names the program by its absolute path, which is known only when installing
 # (cmake --install --prefix may change it), so it is written then.

@@ -3,7 +3,7 @@
 #
 # It holds what cmake/Install.cmake installs, under /usr, and the files a Debian package must
 # carry besides: the copyright file, the changelog and manual pages for /usr/bin/pendrel and
-# /usr/bin/pendrel-check.
+# /usr/bin/pendrel-check and /usr/bin/pendrel-send.
 # Those are in the install component "debian", which a plain cmake --install leaves out.
 # Nothing in it belongs to a user: the program keeps its settings in ~/.config/pendrel when it
 # runs from /usr/lib/pendrel (app/settings/settings_file.h), so removing the package leaves them alone.
@@ -22,10 +22,11 @@ execute_process(COMMAND date -u -R -d "${PENDREL_RELEASE_DATE} 00:00:00 UTC"
 configure_file(${PROJECT_SOURCE_DIR}/packaging/changelog.in ${_pendrel_debian}/changelog @ONLY)
 configure_file(${PROJECT_SOURCE_DIR}/packaging/pendrel.1.in ${_pendrel_debian}/pendrel.1 @ONLY)
 configure_file(${PROJECT_SOURCE_DIR}/packaging/pendrel-check.1.in ${_pendrel_debian}/pendrel-check.1 @ONLY)
+configure_file(${PROJECT_SOURCE_DIR}/packaging/pendrel-send.1.in ${_pendrel_debian}/pendrel-send.1 @ONLY)
 # Debian wants both compressed at the highest level, without a time stamp inside.
 find_program(PENDREL_GZIP gzip REQUIRED)
 set(_pendrel_compressed)
-foreach(name changelog pendrel.1 pendrel-check.1)
+foreach(name changelog pendrel.1 pendrel-check.1 pendrel-send.1)
   add_custom_command(OUTPUT ${_pendrel_debian}/${name}.gz
     COMMAND ${PENDREL_GZIP} -9nkf ${_pendrel_debian}/${name}
     DEPENDS ${_pendrel_debian}/${name}
@@ -37,7 +38,7 @@ add_custom_target(pendrel-debian-docs ALL DEPENDS ${_pendrel_compressed})
 
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright ${_pendrel_debian}/changelog.gz
         DESTINATION share/doc/pendrel COMPONENT debian EXCLUDE_FROM_ALL)
-install(FILES ${_pendrel_debian}/pendrel.1.gz ${_pendrel_debian}/pendrel-check.1.gz
+install(FILES ${_pendrel_debian}/pendrel.1.gz ${_pendrel_debian}/pendrel-check.1.gz ${_pendrel_debian}/pendrel-send.1.gz
         DESTINATION share/man/man1 COMPONENT debian EXCLUDE_FROM_ALL)
 
 set(CPACK_GENERATOR DEB)

@@ -38,7 +38,9 @@ install_into
 {
   echo bin/pendrel
   echo bin/pendrel-check
-  for f in 200ms.wav 500ms.wav 800ms.wav Pendrel.htm pendrel pendrel-sound-relay pendrel-frame pendrel-make-sounds pendrel-check; do echo "lib/pendrel/$f"; done
+  echo bin/pendrel-send
+  for f in 200ms.wav 500ms.wav 800ms.wav Pendrel.htm pendrel pendrel-sound-relay pendrel-frame pendrel-make-sounds pendrel-check pendrel-send; do echo "lib/pendrel/$f"; done
+  for f in pendrel-send@.service pendrel-send-nightly.service pendrel-send-nightly.timer; do echo "share/systemd/user/$f"; done
   echo "share/applications/$id.desktop"
   if [ "$have_icon" = 1 ]; then
     for s in $sizes; do echo "share/icons/hicolor/${s}x${s}/apps/$id.png"; done
@@ -49,9 +51,15 @@ listing >"$work/actual"
 if diff -u "$work/expected" "$work/actual"; then ok "installed files"; else bad "installed files differ"; fi
 
 dir="$prefix/lib/pendrel"
-for exe in pendrel pendrel-sound-relay pendrel-frame pendrel-make-sounds pendrel-check; do
+for exe in pendrel pendrel-sound-relay pendrel-frame pendrel-make-sounds pendrel-check pendrel-send; do
   [ -x "$dir/$exe" ] || bad "$exe is not executable"
 done
+[ "$(readlink -f "$prefix/bin/pendrel-send")" = "$(readlink -f "$dir/pendrel-send")" ] \
+  || bad "bin/pendrel-send does not lead to pendrel-send"
+grep -qxF "ExecStart=$prefix/bin/pendrel-send \$PENDREL_SEND_ARGS" "$prefix/share/systemd/user/pendrel-send-nightly.service" \
+  || grep -qF "ExecStart=\"$prefix/bin/pendrel-send\"" "$prefix/share/systemd/user/pendrel-send-nightly.service" \
+  || bad "the nightly unit does not start $prefix/bin/pendrel-send"
+if ldd "$dir/pendrel-send" | grep -q 'libQt'; then bad "pendrel-send links Qt"; fi
 # The relay runs on its own, without Qt; started by hand it finds no program's block and says so.
 relay_said=$("$dir/pendrel-sound-relay" 2>&1 3<&- 4<&-)
 relay_status=$?

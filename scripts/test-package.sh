@@ -31,7 +31,11 @@ finish() { [ $fail -eq 0 ] && echo "package test ($mode) passed"; exit $fail; }
 expected_files() {
     echo /usr/bin/pendrel
     echo /usr/bin/pendrel-check
-    for f in 200ms.wav 500ms.wav 800ms.wav Pendrel.htm pendrel pendrel-sound-relay pendrel-frame pendrel-make-sounds pendrel-check; do
+    echo /usr/bin/pendrel-send
+    for f in pendrel-send@.service pendrel-send-nightly.service pendrel-send-nightly.timer; do
+        echo "/usr/lib/systemd/user/$f"
+    done
+    for f in 200ms.wav 500ms.wav 800ms.wav Pendrel.htm pendrel pendrel-sound-relay pendrel-frame pendrel-make-sounds pendrel-check pendrel-send; do
         echo "/usr/lib/pendrel/$f"
     done
     echo "/usr/share/applications/$id.desktop"
@@ -40,6 +44,7 @@ expected_files() {
     for s in 16 24 32 48 64 128 256; do echo "/usr/share/icons/hicolor/${s}x${s}/apps/$id.png"; done
     echo /usr/share/man/man1/pendrel-check.1.gz
     echo /usr/share/man/man1/pendrel.1.gz
+    echo /usr/share/man/man1/pendrel-send.1.gz
     echo "/usr/share/metainfo/$id.metainfo.xml"
 }
 

@@ -12,14 +12,19 @@ if [ ! -e "$dir/pendrel" ] && [ ! -e "$prefix/share/applications/$id.desktop" ];
   exit 1
 fi
 
-for name in pendrel pendrel-sound-relay pendrel-frame pendrel-make-sounds pendrel-check 200ms.wav 500ms.wav 800ms.wav Pendrel.htm; do
+for name in pendrel pendrel-sound-relay pendrel-frame pendrel-make-sounds pendrel-check pendrel-send 200ms.wav 500ms.wav 800ms.wav Pendrel.htm; do
   rm -f "$dir/$name"
 done
 # Only our own links: a bin/pendrel from somewhere else is left alone.
-for name in pendrel pendrel-check; do
+for name in pendrel pendrel-check pendrel-send; do
   if [ -L "$prefix/bin/$name" ] && [ "$(readlink "$prefix/bin/$name")" = "../lib/pendrel/$name" ]; then
     rm -f "$prefix/bin/$name"
   fi
+done
+# The units of pendrel-send. A timer the user enabled leaves its link in ~/.config/systemd/user,
+# which is the user's to remove (systemctl --user disable pendrel-send-nightly.timer).
+for unit in pendrel-send@.service pendrel-send-nightly.service pendrel-send-nightly.timer; do
+  rm -f "$prefix/share/systemd/user/$unit"
 done
 rm -f "$prefix/share/applications/$id.desktop" "$prefix/share/metainfo/$id.metainfo.xml"
 for size in 16 24 32 48 64 128 256; do

@@ -2,6 +2,7 @@
 // can be checked without a radio clock; with --station, the minute of another long-wave station.
 
 #include "timecode/station.h"
+#include "timecode/station_names.h"
 #include "timecode/timecode.h"
 
 #include <unistd.h>
@@ -72,24 +73,6 @@ std::optional<runtime::DateTime> parseMinute(std::string_view s)
     return dt;
 }
 
-struct StationName {
-    const char* name;
-    timecode::Station station;
-};
-
-constexpr StationName kStations[] = {
-    {"jjy40", timecode::Station::Jjy40}, {"jjy60", timecode::Station::Jjy60},
-    {"dcf77", timecode::Station::Dcf77}, {"msf", timecode::Station::Msf},
-    {"wwvb", timecode::Station::Wwvb},   {"bpc", timecode::Station::Bpc},
-};
-
-std::optional<timecode::Station> stationNamed(std::string_view name)
-{
-    for (const auto& s : kStations)
-        if (name == s.name) return s.station;
-    return std::nullopt;
-}
-
 class Output {
 public:
     ~Output() { flush(); }
@@ -139,7 +122,7 @@ int main(int argc, char** argv)
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         if (arg == "--station") {
-            station = i + 1 < argc ? stationNamed(argv[++i]) : std::nullopt;
+            station = i + 1 < argc ? timecode::stationNamed(argv[++i]) : std::nullopt;
             if (!station) {
                 std::fprintf(stderr, "pendrel-frame: --station needs one of jjy40, jjy60, dcf77, "
                                      "msf, wwvb, bpc\n");

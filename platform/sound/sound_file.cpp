@@ -167,6 +167,24 @@ double toneFrequency(const std::vector<float>& samples, unsigned channels, unsig
     return static_cast<double>(changes) / 2.0 * rate / static_cast<double>(frames);
 }
 
+// Samples at their own rate and channel count, as the stream plays them.
+Pcm converted(const std::vector<float>& samples, unsigned inChannels, unsigned inRate,
+              unsigned rate, unsigned channels)
+{
+    Pcm pcm;
+    pcm.rate = rate;
+    pcm.channels = channels;
+    pcm.fileRate = inRate;
+    pcm.toneHz = toneFrequency(samples, inChannels, inRate);
+    pcm.samples = resample(convertChannels(samples, inChannels, channels), channels, inRate, rate);
+    for (float& s : pcm.samples) {
+        if (!std::isfinite(s)) s = 0.0f;  // a float file may hold NaN or infinity
+        s = std::clamp(s, -1.0f, 1.0f);
+    }
+    pcm.holdFrames = seamlessTail(pcm.samples, channels, rate);
+    return pcm;
+}
+
 std::optional<Pcm> decode(const std::string& path, unsigned rate, unsigned channels,
                           std::string& why)
 {
@@ -223,19 +241,7 @@ std::optional<Pcm> decode(const std::string& path, unsigned rate, unsigned chann
         return fail("データが途中で切れています（" + secondsText(seconds) + " 秒のうち " +
                     secondsText(static_cast<double>(got) / info.samplerate) + " 秒）");
 
-    Pcm pcm;
-    pcm.rate = rate;
-    pcm.channels = channels;
-    pcm.fileRate = static_cast<unsigned>(info.samplerate);
-    pcm.toneHz = toneFrequency(samples, inChannels, pcm.fileRate);
-    pcm.samples = resample(convertChannels(samples, inChannels, channels), channels,
-                           static_cast<unsigned>(info.samplerate), rate);
-    for (float& s : pcm.samples) {
-        if (!std::isfinite(s)) s = 0.0f;  // a float file may hold NaN or infinity
-        s = std::clamp(s, -1.0f, 1.0f);
-    }
-    pcm.holdFrames = seamlessTail(pcm.samples, channels, rate);
-    return pcm;
+    return converted(samples, inChannels, static_cast<unsigned>(info.samplerate), rate, channels);
 }
 
 }  // namespace
@@ -307,6 +313,14 @@ std::optional<FileStamp> stampOf(const std::string& path)
 
 SoundCache::Lookup SoundCache::lookup(const std::string& path) const
 {
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_made.contains(path)) {
+            const auto it = m_entries.find(path);
+            if (it == m_entries.end()) return {false, nullptr};
+            return {true, it->second.pcm};
+        }
+    }
     const auto stamp = stampOf(path);
     if (!stamp) return {true, nullptr};
     std::lock_guard lock(m_mutex);
@@ -317,6 +331,32 @@ SoundCache::Lookup SoundCache::lookup(const std::string& path) const
 
 std::shared_ptr<const Pcm> SoundCache::load(const std::string& path)
 {
+    {
+        std::unique_lock lock(m_mutex);
+        if (const auto made = m_made.find(path); made != m_made.end()) {
+            if (const auto it = m_entries.find(path); it != m_entries.end()) return it->second.pcm;
+            const Made sound = made->second;
+            if (!sound.samples) {
+                m_entries[path] = Entry{FileStamp{}, nullptr};
+                return nullptr;
+            }
+            const unsigned rate = m_rate;
+            lock.unlock();
+            std::shared_ptr<const Pcm> pcm;
+            try {
+                pcm = std::make_shared<const Pcm>(converted(*sound.samples, 1, sound.rate, rate,
+                                                            m_channels));
+            } catch (...) {
+            }
+            lock.lock();
+            // Replaced, or the rate changed, meanwhile: the next lookup converts it again.
+            const auto now = m_made.find(path);
+            if (rate == m_rate && now != m_made.end() && now->second.samples == sound.samples)
+                m_entries[path] = Entry{FileStamp{}, pcm};
+            remember(path, pcm, pcm ? std::string() : "メモリが足りません");
+            return pcm;
+        }
+    }
     const auto stamp = stampOf(path);
     if (!stamp) {
         std::lock_guard lock(m_mutex);
@@ -350,6 +390,21 @@ std::shared_ptr<const Pcm> SoundCache::load(const std::string& path)
     if (rate == m_rate) m_entries[path] = Entry{*stamp, pcm};
     remember(path, pcm, pcm ? std::string() : std::move(reason));
     return pcm;
+}
+
+void SoundCache::add(const std::string& name, std::vector<float> samples, unsigned rate)
+{
+    std::lock_guard lock(m_mutex);
+    m_entries.erase(name);
+    const double seconds = rate == 0 ? 0 : static_cast<double>(samples.size()) / rate;
+    if (rate < static_cast<unsigned>(kMinRate) || rate > static_cast<unsigned>(kMaxRate) || samples.empty() || seconds > kMaxSeconds) {
+        // Kept as refused, so that the name does not fall through to a file of that name.
+        m_made[name] = Made{nullptr, rate};
+        m_entries[name] = Entry{FileStamp{}, nullptr};
+        remember(name, nullptr, "サンプリング周波数か長さが扱えません");
+        return;
+    }
+    m_made[name] = Made{std::make_shared<const std::vector<float>>(std::move(samples)), rate};
 }
 
 void SoundCache::remember(const std::string& path, const std::shared_ptr<const Pcm>& pcm,

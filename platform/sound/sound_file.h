@@ -83,6 +83,13 @@ public:
     // the file is missing or unplayable). Never throws.
     std::shared_ptr<const Pcm> load(const std::string& path);
 
+    // A sound made in memory, kept under `name` for the cache's life in place of any file of
+    // that name: `samples` mono at `rate` frames a second (1 kHz .. 384 kHz, up to 5 s; others
+    // are refused and state(name) says why). lookup() and load() then treat it as a file that
+    // never changes, converted to the cache's rate and channels like any other. Adding it again
+    // replaces it.
+    void add(const std::string& name, std::vector<float> samples, unsigned rate);
+
     // What the last load() of the path found: playable, or not and why (a few plain words in
     // Japanese). A path never loaded is not playable, "まだ読み込んでいません". Cheap: a lock
     // and a short search; an output copies these into SoundStatus::files.
@@ -104,6 +111,11 @@ private:
     unsigned m_channels;
     mutable std::mutex m_mutex;
     std::map<std::string, Entry> m_entries;
+    struct Made {
+        std::shared_ptr<const std::vector<float>> samples;  // mono; null: refused
+        unsigned rate = 0;
+    };
+    std::map<std::string, Made> m_made;
     std::vector<SoundFileState> m_states;  // by first load; a handful of files
 
     // With m_mutex held.

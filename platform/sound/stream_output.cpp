@@ -71,6 +71,12 @@ void StreamOutput::loadNow(const std::string& path)
     followFiles(path, m_cache.load(path));
 }
 
+void StreamOutput::addSound(const std::string& name, std::vector<float> samples, unsigned rate)
+{
+    m_cache.add(name, std::move(samples), rate);
+    loadNow(name);
+}
+
 // A missing or unplayable file places silence: that second's pulse is not heard, and the sound
 // before it does not run on into it.
 void StreamOutput::place(std::shared_ptr<const Pcm> pcm, std::int64_t heardAtNs)

@@ -53,6 +53,11 @@ public:
     void preload(const std::string& path) override;
     // What preload does, on the caller's thread, done when it returns.
     void loadNow(const std::string& path);
+    // A sound made in memory rather than read from a file: mono `samples` at `rate` frames a
+    // second (up to 5 s), which play() then accepts under `name` like a file's path, and which
+    // counts as a file for the stream's rate and for status(). Converted on the caller's thread,
+    // ready when it returns; call it before the plays, not between them.
+    void addSound(const std::string& name, std::vector<float> samples, unsigned rate);
     std::chrono::microseconds lead() const override { return m_format.lead; }
     void setTransmitting(bool on) override;
     SoundStatus status() const override;

@@ -739,6 +739,59 @@ TEST(StreamOutput, LatePlaysKeepTheCarrierAndEveryPulseItsWidth)
     EXPECT_EQ(silent, 0);
 }
 
+// Sounds made in memory play under their names exactly as files do, whatever lies on disk under
+// the same name; one at a higher rate takes the stream there and the others follow it.
+TEST(StreamOutput, SoundsMadeInMemoryPlayByNameAndFollowTheRate)
+{
+    TempDir dir;
+    const std::string name = dir.file("200ms.wav");
+    writePulse(name, 800, 1.0);  // a file of that name that must not be the one heard
+    const auto pulse = [](unsigned rate, int loudMs) {
+        std::vector<float> samples(rate);
+        for (std::size_t n = 0; n < samples.size(); ++n)
+            samples[n] = static_cast<float>((n < loudMs * rate / 1000 ? 0.8 : 0.1) *
+                                            std::sin(2 * std::numbers::pi * double(n) * 1000 / rate));
+        return samples;
+    };
+    std::int64_t wall = 0;
+    auto server = std::make_unique<FakeServer>();
+    FakeServer& fake = *server;
+    platform::StreamOutput output(std::move(server), {48000, 1, std::chrono::milliseconds(1250)},
+                                  [&wall] { return wall; });
+    output.addSound(name, pulse(48000, 200), 48000);
+    output.addSound("one", pulse(48000, 500), 48000);
+    output.addSound("refused", pulse(48000, 500), 500);
+
+    constexpr std::int64_t kMs = 1'000'000;
+    const std::int64_t opened = 1'700'000'000'000'000'000;
+    std::vector<float> rendered;
+    for (std::int64_t ms = 0; ms <= 3500; ms += 10) {
+        wall = opened + ms * kMs;
+        const std::int64_t heard = ms * 48;
+        fake.serve(heard, wall, heard + 400 * 48, rendered);
+        if (ms == 200) output.play(name, {});
+        if (ms == 1200) output.play("one", {});
+    }
+    int silent = 0;
+    EXPECT_EQ(loudRuns(rendered, &silent), (std::vector<LoudRun>{{1450, 200}, {2450, 500}}));
+
+    platform::SoundStatus status = output.status();
+    EXPECT_EQ(status.streamRate, 48000u);
+    ASSERT_EQ(status.files.size(), 3u);
+    EXPECT_TRUE(status.files[0].playable);
+    EXPECT_TRUE(status.files[1].playable);
+    EXPECT_FALSE(status.files[2].playable);
+    EXPECT_FALSE(status.files[2].reason.empty());
+
+    // The direct set: the stream moves to 192 kHz, the 48 kHz sound is converted for it.
+    output.addSound("direct", pulse(192000, 200), 192000);
+    status = output.status();
+    EXPECT_EQ(status.streamRate, 192000u);
+    EXPECT_NEAR(status.carrierHz, 1000, 10);
+    EXPECT_TRUE(status.files[0].playable);
+    EXPECT_TRUE(status.files[3].playable);
+}
+
 // The stream runs at the rate the files were made at, the highest when they differ, so a
 // direct 40 kHz set at 96 kHz is played as it is; the files' carrier is told with it.
 TEST(StreamOutput, StreamFollowsTheRateAndToneOfTheFiles)
