@@ -1,6 +1,7 @@
 // Writes 200ms.wav, 500ms.wav and 800ms.wav into a folder, or with --station the set of
 // second sounds of a long-wave station; see kHelp.
 
+#include "timecode/station_names.h"
 #include "tools/pulse_tone.h"
 #include "tools/station_tone.h"
 
@@ -88,7 +89,7 @@ int main(int argc, char** argv)
         if (arg == "--station") {
             if (i + 1 >= argc) return refuse(arg + " needs a value");
             const std::string value = argv[++i];
-            station = tools::stationNamed(value);
+            station = timecode::stationNamed(value);
             if (!station)
                 return refuse("--station is jjy40, jjy60, dcf77, msf, wwvb or bpc, not \"" + value +
                               "\"");

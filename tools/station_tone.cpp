@@ -1,5 +1,7 @@
 #include "tools/station_tone.h"
 
+#include "timecode/station_names.h"
+
 #include "tools/pulse_tone.h"
 
 #include <cmath>
@@ -92,38 +94,11 @@ std::vector<float> stationSecondSamples(const timecode::StationSecond& second,
     return out;
 }
 
-std::optional<Station> stationNamed(const std::string& name)
-{
-    for (Station s : {Station::Jjy40, Station::Jjy60, Station::Dcf77, Station::Msf, Station::Wwvb,
-                      Station::Bpc})
-        if (stationName(s) == name) return s;
-    return std::nullopt;
-}
-
-std::string stationName(Station station)
-{
-    switch (station) {
-    case Station::Jjy40:
-        return "jjy40";
-    case Station::Jjy60:
-        return "jjy60";
-    case Station::Dcf77:
-        return "dcf77";
-    case Station::Msf:
-        return "msf";
-    case Station::Wwvb:
-        return "wwvb";
-    case Station::Bpc:
-        break;
-    }
-    return "bpc";
-}
-
 std::vector<NamedSecond> distinctSeconds(Station station)
 {
     using timecode::StationSecond;
     const auto from0 = [](int ms) { return StationSecond{{{0, ms}}}; };
-    const std::string prefix = stationName(station) + "-";
+    const std::string prefix = std::string(timecode::stationName(station)) + "-";
     std::vector<NamedSecond> out;
     switch (station) {
     case Station::Jjy40:

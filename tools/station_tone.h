@@ -10,7 +10,6 @@
 
 #include "timecode/station.h"
 
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -40,10 +39,6 @@ double toneFrequency(const StationSet& set);
 
 // The lowest direct rate that carries the station's carrier: 96000 for JJY 40, else 192000.
 unsigned lowestDirectRate(timecode::Station station);
-
-// The station by its command-line name (jjy40, jjy60, dcf77, msf, wwvb, bpc), and back.
-std::optional<timecode::Station> stationNamed(const std::string& name);
-std::string stationName(timecode::Station station);
 
 // The station's distinct seconds, each with the plain name of its file (without ".wav"):
 // jjy40-marker, jjy40-1, jjy40-0 (and jjy60-...); dcf77-0, dcf77-1 and dcf77-59 (no

@@ -43,6 +43,7 @@
 // marks them (the falling edge of the first reduction; for JJY the rising edge), and
 // --expect-shift compares the minute sent with the UTC minute its second 0 was heard in.
 
+#include "timecode/station_names.h"
 #include "tools/station_tone.h"
 #include "tools/testing/decode_station.h"
 #include "tools/testing/jjy_decode.h"
@@ -113,7 +114,7 @@ int main(int argc, char** argv)
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--station" && i + 1 < argc) {
-            const auto named = tools::stationNamed(argv[++i]);
+            const auto named = timecode::stationNamed(argv[++i]);
             if (!named) {
                 std::fprintf(stderr,
                              "pendrel-decode: --station is jjy40, jjy60, dcf77, msf, wwvb or bpc, "
