@@ -278,6 +278,39 @@ expect_ini Show Message 1 "root's first-run message answered"
 stop "$app_pid"; app_pid=
 ini=$user_ini
 
+# The tools beside the window, as the user: pendrel-send renders a minute of DCF77 into a file,
+# pendrel-check answers, and the user units name the installed pendrel-send.
+as_user() {
+    setpriv --reuid="$uid" --regid="$gid" --init-groups env -i HOME="$home" USER="$user" \
+        LOGNAME="$user" PATH=/usr/bin:/bin LANG=C.UTF-8 XDG_RUNTIME_DIR="$work/run" "$@"
+}
+if as_user pendrel-send --station dcf77 --wav "$home/dcf77.wav" --at "2027-01-01 00:00" --for 1m \
+        >"$work/send.log" 2>&1 &&
+        [ "$(stat -c %s "$home/dcf77.wav" 2>/dev/null)" = $((44 + 48000 * 60 * 2)) ]; then
+    ok "pendrel-send wrote a minute of DCF77 into a WAV file"
+else
+    cat "$work/send.log"; bad "pendrel-send --wav from the package"
+fi
+as_user pendrel-check --help >/dev/null 2>&1 && ok "pendrel-check --help" || bad "pendrel-check --help from the package"
+units=/usr/lib/systemd/user
+grep -q '^ExecStart=/usr/bin/pendrel-send ' "$units/pendrel-send-nightly.service" &&
+    grep -q '^ExecStart=/usr/bin/pendrel-send ' "$units/pendrel-send@.service" &&
+    ok "the user units start /usr/bin/pendrel-send" || bad "the user units do not start /usr/bin/pendrel-send"
+if command -v systemd-analyze >/dev/null 2>&1; then
+    # An instance of the template as systemctl --user start pendrel-send@dcf77 makes it, beside
+    # the installed units, where the user's systemd would find them.
+    mkdir -p "$work/units"
+    cp "$units"/pendrel-send* "$work/units/"
+    cp "$units/pendrel-send@.service" "$work/units/pendrel-send@dcf77.service"
+    chown -R "$user:" "$work/units"
+    if (cd "$work/units" && as_user systemd-analyze verify --user --man=no ./pendrel-send-nightly.timer \
+            ./pendrel-send-nightly.service ./pendrel-send@dcf77.service) >"$work/units.log" 2>&1; then
+        ok "systemd-analyze verifies the installed units"
+    else
+        cat "$work/units.log"; bad "systemd-analyze verify on the installed units"
+    fi
+fi
+
 changed=$(find /usr -xdev -newer "$work/marker" 2>/dev/null | head -n 20)
 [ -z "$changed" ] && ok "nothing under /usr was written while the program ran" ||
     bad "written under /usr while the program ran: $changed"

@@ -70,28 +70,9 @@ using tools::Fit;
 using tools::fitLine;
 using tools::localTime;
 using tools::readTimeline;
+using tools::percentile;
 using tools::Timeline;
-
-double percentile(std::vector<double> v, double p)
-{
-    if (v.empty()) return 0;
-    std::sort(v.begin(), v.end());
-    const auto i = static_cast<std::size_t>(std::ceil(p * static_cast<double>(v.size()))) - 1;
-    return v[std::min(i, v.size() - 1)];
-}
-
-std::string utcText(double seconds)
-{
-    const auto whole = static_cast<std::time_t>(std::floor(seconds));
-    std::tm tm{};
-    gmtime_r(&whole, &tm);
-    char buffer[64];
-    std::strftime(buffer, sizeof buffer, "%Y-%m-%d %H:%M:%S", &tm);
-    char frac[16];
-    std::snprintf(frac, sizeof frac, ".%03d",
-                  static_cast<int>((seconds - std::floor(seconds)) * 1000));
-    return std::string(buffer) + frac;
-}
+using tools::utcText;
 
 }  // namespace
 

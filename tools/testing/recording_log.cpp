@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <ctime>
 #include <fstream>
 #include <sstream>
 
@@ -83,6 +85,27 @@ double localTime(const Timeline& timeline, const Fit& global, double index, doub
     const auto local = fitLine(Points(lo, hi), timeline.withLatency);
     const Fit& f = local ? *local : global;
     return f.a + f.b * index;
+}
+
+double percentile(std::vector<double> v, double p)
+{
+    if (v.empty()) return 0;
+    std::sort(v.begin(), v.end());
+    const auto i = static_cast<std::size_t>(std::ceil(p * static_cast<double>(v.size()))) - 1;
+    return v[std::min(i, v.size() - 1)];
+}
+
+std::string utcText(double seconds)
+{
+    const auto whole = static_cast<std::time_t>(std::floor(seconds));
+    std::tm tm{};
+    gmtime_r(&whole, &tm);
+    char buffer[64];
+    std::strftime(buffer, sizeof buffer, "%Y-%m-%d %H:%M:%S", &tm);
+    char frac[16];
+    std::snprintf(frac, sizeof frac, ".%03d",
+                  static_cast<int>((seconds - std::floor(seconds)) * 1000));
+    return std::string(buffer) + frac;
 }
 
 }  // namespace tools

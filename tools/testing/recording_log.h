@@ -42,4 +42,10 @@ std::optional<Fit> fitLine(const Points& points, bool withLatency);
 // minutes.
 double localTime(const Timeline& timeline, const Fit& global, double index, double halfWidth);
 
+// The value below which a share `p` (0..1) of `v` lies, by the nearest rank; 0 for none.
+double percentile(std::vector<double> v, double p);
+
+// Wall-clock seconds (UTC) as "YYYY-MM-DD hh:mm:ss.mmm".
+std::string utcText(double seconds);
+
 }  // namespace tools
