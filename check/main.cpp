@@ -278,7 +278,7 @@ int main(int argc, char** argv)
         minuteLines.push_back("minute from " + at + ": sent " + m.text() +
                               (c.matches ? ", right"
                                          : ", WRONG: Pendrel should send " +
-                                               runtime::format(c.expected, "yyyy/mm/dd hh:mm")));
+                                               runtime::format(c.expected, "yyyy-mm-dd hh:mm")));
     }
     f.wholeMinutes = std::max(f.wholeMinutes, f.decoded);
 
