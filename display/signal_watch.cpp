@@ -34,8 +34,7 @@ std::string pulseKind(const std::string& fileName)
     return fileName;
 }
 
-// Below this the signal is too weak for a clock a short way from the speaker.
-constexpr int kLowVolume = 50;
+constexpr int kLowVolume = platform::kLowVolumePercent;
 
 // The device our stream is heard on: the route's, which follows the stream wherever the mixer
 // moves it.

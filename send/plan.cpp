@@ -302,12 +302,44 @@ std::vector<std::string> problemsOf(const platform::SoundStatus& s)
     return found;
 }
 
+std::vector<std::string> routeProblemsOf(const platform::SoundStatus& s)
+{
+    using Kind = platform::SoundRoute::Kind;
+    const platform::SoundRoute& r = s.route;
+    std::vector<std::string> found;
+    if (!s.streamRunning || !r.known) return found;
+    const std::string device = r.device.empty() ? s.device : r.device;
+    const std::string output = device.empty() ? "the output" : "the output \"" + device + "\"";
+    if (r.deviceMuted || r.streamMuted)
+        found.push_back((r.deviceMuted ? output : std::string("pendrel-send's sound")) +
+                        " is muted: unmute it in the sound settings");
+    const auto low = [](int percent) { return percent >= 0 && percent < platform::kLowVolumePercent; };
+    if (low(r.deviceVolume) || low(r.streamVolume))
+        found.push_back("the volume is " +
+                        std::to_string(low(r.deviceVolume) ? r.deviceVolume : r.streamVolume) +
+                        " %: turn it up to 50 % or more (best 100 %)");
+    if (r.kind == Kind::Bluetooth || r.kind == Kind::Hdmi)
+        found.push_back(output + " is " +
+                        (r.kind == Kind::Bluetooth ? "Bluetooth" : "HDMI/DisplayPort") +
+                        ", which does not carry the tone: use the headphone or line output");
+    if (!r.others.empty()) {
+        std::string names;
+        for (const auto& n : r.others) names += (names.empty() ? "" : ", ") + n;
+        found.push_back("other sound is mixed in (" + names +
+                        "): stop it, or send to another output");
+    }
+    return found;
+}
+
 std::vector<std::string> TroubleWatch::look(const platform::SoundStatus& status,
                                             runtime::LocalTime now)
 {
     // An output that reports nothing at all cannot be judged.
     if (status == platform::SoundStatus{}) return {};
-    std::vector<std::string> problems = problemsOf(status);
+    const std::vector<std::string> noSignal = problemsOf(status);
+    std::vector<std::string> problems;
+    for (const auto& p : noSignal) problems.push_back("no signal: " + p);
+    for (const auto& p : routeProblemsOf(status)) problems.push_back("may not reach the clock: " + p);
     std::vector<std::string> lines;
     if (problems.empty()) {
         if (!m_told.empty()) {
@@ -324,9 +356,9 @@ std::vector<std::string> TroubleWatch::look(const platform::SoundStatus& status,
         if (m_told.empty()) m_since = now;
     }
     if (m_since && now - *m_since >= seconds(2) && problems != m_told) {
-        for (const auto& p : problems) lines.push_back("no signal: " + p);
+        lines = problems;
         m_told = problems;
-        m_everTold = true;
+        m_everTold = m_everTold || !noSignal.empty();
     }
     return lines;
 }

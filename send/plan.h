@@ -106,8 +106,15 @@ std::string minuteLine(const PlannedMinute& minute, const timecode::StationMinut
 // empty when nothing does. Includes an output rate too low for the tone.
 std::vector<std::string> problemsOf(const platform::SoundStatus& status);
 
+// What on the way out may keep the signal from a clock although it goes out, as the window tells
+// it, in English, one line each: a mute, a volume below 50 %, a Bluetooth or HDMI/DisplayPort
+// device, other programs playing on the same device. Empty while our stream does not play.
+std::vector<std::string> routeProblemsOf(const platform::SoundStatus& status);
+
 // The terminal's view of the signal's state, told once a second: a problem that lasts two
-// seconds is told (again when it changes), and its end once.
+// seconds is told (again when it changes), and its end once. What keeps the signal from getting
+// out is told as "no signal: ...", what may keep it from a clock as "may not reach the clock: ...";
+// only the first counts as trouble for everTold().
 class TroubleWatch {
 public:
     // The lines to print now (problems, or that the signal goes out again); usually none.

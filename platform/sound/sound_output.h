@@ -42,6 +42,9 @@ struct SoundRoute {
     bool operator==(const SoundRoute&) const = default;
 };
 
+// Below this volume (percent) the signal is too weak for a clock a short way from the speaker.
+inline constexpr int kLowVolumePercent = 50;
+
 // Whether the output's sound gets out, as far as the output can tell.
 struct SoundStatus {
     std::string server;           // the kind of server spoken to ("PipeWire", "PulseAudio")

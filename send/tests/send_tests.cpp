@@ -326,7 +326,8 @@ TEST(SendLive, PlaysEverySecondFromTheMinuteOnToTheEnd)
     EXPECT_LT(clock.now(), at({2026, 12, 31, 23, 59, 50}));
 }
 
-// The sound output's state, as the terminal is told it: after two seconds, once, and its end.
+// The sound output's state, as the terminal is told it: after two seconds, once, and its end;
+// the way out (a mute, a Bluetooth device) as a signal that may not reach the clock.
 TEST(SendLive, TroubleIsToldOnceAfterTwoSecondsAndItsEndOnce)
 {
     const platform::SoundStatus good{"PulseAudio", true, true, "Speakers", {}, 48000, 48000, 13333};
@@ -334,13 +335,23 @@ TEST(SendLive, TroubleIsToldOnceAfterTwoSecondsAndItsEndOnce)
     gone.serverReachable = false;
     platform::SoundStatus slow = good;
     slow.carrierHz = 40000;
+    platform::SoundStatus muted = good;
+    muted.route.known = true;
+    muted.route.device = "Speakers";
+    muted.route.deviceMuted = true;
+    platform::SoundStatus bluetooth = good;
+    bluetooth.route.known = true;
+    bluetooth.route.device = "Headset";
+    bluetooth.route.kind = platform::SoundRoute::Kind::Bluetooth;
     const struct {
         const platform::SoundStatus* status;
         const char* told;  // a part of the one line told; empty: nothing
     } steps[] = {
         {&good, ""}, {&gone, ""}, {&gone, ""}, {&gone, "cannot reach the sound server (PulseAudio)"},
         {&gone, ""}, {&good, "goes out again (Speakers)"}, {&good, ""}, {&slow, ""}, {&slow, ""},
-        {&slow, "48000 Hz, too slow for the 40000 Hz tone"}, {&slow, ""},
+        {&slow, "48000 Hz, too slow for the 40000 Hz tone"}, {&slow, ""}, {&good, "goes out again"},
+        {&muted, ""}, {&muted, ""}, {&muted, "may not reach the clock: the output \"Speakers\" is muted"},
+        {&bluetooth, "is Bluetooth, which does not carry the tone"},  // within the episode: at once
     };
     send::TroubleWatch watch;
     runtime::LocalTime now = at({2026, 1, 1, 0, 0, 0});
@@ -355,6 +366,11 @@ TEST(SendLive, TroubleIsToldOnceAfterTwoSecondsAndItsEndOnce)
         }
     }
     EXPECT_TRUE(watch.everTold());
+
+    // A signal that goes out all along was never in trouble, whatever the way out.
+    send::TroubleWatch wayOutOnly;
+    for (int i = 0; i < 4; ++i, now += seconds(1)) wayOutOnly.look(muted, now);
+    EXPECT_FALSE(wayOutOnly.everTold());
 }
 
 }  // namespace
